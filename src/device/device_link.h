@@ -1,0 +1,68 @@
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "device/connection.h"
+#include "platform/hid.h"
+#include "protocol/commands.h"
+
+namespace qvr::device {
+
+// The device side of the window: finding, opening and closing the device, and every exchange
+// with it. It keeps the connection state; what the window shows is decided above it.
+class DeviceLink {
+ public:
+  explicit DeviceLink(platform::Hid& hid) : hid_(hid) {}
+
+  [[nodiscard]] ConnectionState& state() { return state_; }
+  [[nodiscard]] const ConnectionState& state() const { return state_; }
+
+  // Serial numbers of the present devices of the right identity whose serial number can be
+  // read, in enumeration order, duplicates kept. Leaves no handle open.
+  [[nodiscard]] std::vector<std::string> scanSerialNumbers();
+
+  // Opens the first device of the right identity whose serial number equals `serial`
+  // (case-sensitive), reads its capabilities and opens its string handle. Clears the
+  // device-found flag first; the caller stores the result in it.
+  [[nodiscard]] bool findTheHid(const std::string& serial);
+
+  // Closes the device handle and then the string handle, those that are open.
+  void closeHandles();
+
+  // Device strings through the string handle, as text by the low-byte rule.
+  [[nodiscard]] bool readManufacturer(std::string& text);
+  [[nodiscard]] bool readProduct(std::string& text);
+
+  // Reads the configuration report (report ID 0) into `report`, sized to the feature report
+  // length. False when the read failed.
+  [[nodiscard]] bool readConfiguration(std::vector<std::uint8_t>& report);
+
+  // Sends one command report if the command's guard passes and the report fits the device's
+  // feature report length. True when the device took it.
+  bool send(protocol::Command command, std::span<const std::uint8_t> data = {});
+
+  // UBX CFG-MSG through the receiver-message command, under the two-flag guard.
+  void setMessageRate(std::uint8_t messageClass, std::uint8_t messageId, std::uint8_t rate);
+
+  // Whole input reports that are queued, into `buffer`; false when the device is gone.
+  [[nodiscard]] bool readInputReports(std::span<std::uint8_t> buffer, std::size_t& bytesRead);
+
+ private:
+  [[nodiscard]] bool guardPasses(protocol::Guard guard) const;
+  void storeResult(bool ok) { state_.lastResult = ok ? 1 : 0; }
+  [[nodiscard]] platform::HidHandle openPath(const std::string& path, platform::OpenMode mode);
+  void closeHandle(platform::HidHandle& handle);
+  // The serial number of the device behind `handle` when it has the right identity and the
+  // serial number can be read.
+  [[nodiscard]] bool identifiedSerial(platform::HidHandle handle, std::string& serial,
+                                      platform::HidAttributes& attributes);
+  void readCapabilities();
+
+  platform::Hid& hid_;
+  ConnectionState state_;
+};
+
+}  // namespace qvr::device

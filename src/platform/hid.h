@@ -1,0 +1,75 @@
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace qvr::platform {
+
+// An open HID handle. Backends hand out small positive numbers; kInvalidHandle stands for the
+// invalid handle a failed open returns, and every call made with it fails.
+using HidHandle = std::int64_t;
+inline constexpr HidHandle kInvalidHandle = -1;
+
+struct HidAttributes {
+  std::uint16_t vendorId = 0;
+  std::uint16_t productId = 0;
+  std::uint16_t versionNumber = 0;  // USB release number; the device's firmware version
+};
+
+// Report lengths include the report ID byte, as the Windows HID class driver counts them.
+struct HidCaps {
+  std::uint16_t inputReportByteLength = 0;
+  std::uint16_t featureReportByteLength = 0;
+};
+
+// Device strings arrive as UTF-16 code units, little-endian, in a zero-filled buffer of this
+// many bytes (so at most 50 code units, zero-terminated only when they fit).
+inline constexpr std::size_t kDeviceStringBytes = 100;
+using DeviceStringBuffer = std::array<std::uint8_t, kDeviceStringBytes>;
+
+// The device handle is opened for synchronous use; the string handle is a second handle on the
+// same path that only the manufacturer and product string queries use.
+enum class OpenMode { Device, Strings };
+
+// The HID seam, with Windows semantics whatever the platform; a backend converts at its edge.
+// Every bool result is the Windows call's success (non-zero) and is stored by the caller as
+// its last result.
+class Hid {
+ public:
+  virtual ~Hid() = default;
+
+  // Paths of the HID interfaces present right now, in enumeration order. The list is a
+  // snapshot: it lives only as long as one scan or search needs it.
+  [[nodiscard]] virtual std::vector<std::string> presentInterfaces() = 0;
+
+  // Opens a path for reading and writing with shared access; kInvalidHandle on failure.
+  [[nodiscard]] virtual HidHandle open(const std::string& path, OpenMode mode) = 0;
+  virtual bool close(HidHandle handle) = 0;
+
+  [[nodiscard]] virtual bool attributes(HidHandle handle, HidAttributes& out) = 0;
+  [[nodiscard]] virtual bool capabilities(HidHandle handle, HidCaps& out) = 0;
+  [[nodiscard]] virtual bool serialNumber(HidHandle handle, DeviceStringBuffer& out) = 0;
+  [[nodiscard]] virtual bool manufacturer(HidHandle handle, DeviceStringBuffer& out) = 0;
+  [[nodiscard]] virtual bool product(HidHandle handle, DeviceStringBuffer& out) = 0;
+
+  // Feature reports: byte 0 of the buffer is the report ID (always 0 here) and the buffer's
+  // size is the device's feature report length. getFeature fills the buffer with the report
+  // whose ID the caller put in byte 0.
+  [[nodiscard]] virtual bool getFeature(HidHandle handle, std::span<std::uint8_t> buffer) = 0;
+  [[nodiscard]] virtual bool setFeature(HidHandle handle, std::span<const std::uint8_t> report) = 0;
+
+  // Reads whole input reports back to back into the buffer, each one input report length long
+  // and starting with its report ID byte 0: everything already queued that fits, waiting at
+  // most `firstReportWait` for the first one. Success with bytesRead 0 means nothing arrived
+  // in time; failure means the device is gone or the handle is no longer valid.
+  [[nodiscard]] virtual bool read(HidHandle handle, std::span<std::uint8_t> buffer,
+                                  std::size_t& bytesRead,
+                                  std::chrono::milliseconds firstReportWait) = 0;
+};
+
+}  // namespace qvr::platform

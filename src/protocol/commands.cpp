@@ -1,0 +1,108 @@
+#include "protocol/commands.h"
+
+#include <algorithm>
+
+namespace qvr::protocol {
+
+Guard guardOf(Command command) {
+  switch (command) {
+    case Command::BlinkFrontLights:
+    case Command::SatelliteSystems:
+    case Command::DynamicModel:
+    case Command::ReceiverMessage:
+      return Guard::TwoFlags;
+    case Command::OutputsEnable:
+    case Command::Out1Frequency:
+    case Command::Out2Frequency:
+    case Command::FllMode:
+    case Command::OnePps:
+    case Command::Out1LowPower:
+    case Command::Out2LowPower:
+    case Command::Nmea:
+      break;
+  }
+  return Guard::ThreeFlags;
+}
+
+std::optional<std::vector<std::uint8_t>> buildCommandReport(Command command,
+                                                             std::span<const std::uint8_t> data,
+                                                             std::size_t featureLength) {
+  if (kCommandDataOffset + data.size() > featureLength) {
+    return std::nullopt;
+  }
+  std::vector<std::uint8_t> report(featureLength, 0);
+  report[1] = static_cast<std::uint8_t>(command);
+  std::copy(data.begin(), data.end(), report.begin() + kCommandDataOffset);
+  return report;
+}
+
+std::array<std::uint8_t, 1> outputsEnableData(bool enabled) {
+  return {static_cast<std::uint8_t>(enabled ? 3 : 0)};
+}
+
+std::array<std::uint8_t, 1> switchData(bool on) { return {static_cast<std::uint8_t>(on ? 1 : 0)}; }
+
+namespace {
+void putLittleEndian32(std::uint8_t* out, std::uint32_t value) {
+  for (int i = 0; i < 4; ++i) {
+    out[i] = static_cast<std::uint8_t>(value >> (8 * i));
+  }
+}
+}  // namespace
+
+std::array<std::uint8_t, 8> frequencyData(std::uint32_t fractionWord, std::uint32_t integerHz) {
+  std::array<std::uint8_t, 8> data{};
+  putLittleEndian32(data.data(), fractionWord);
+  putLittleEndian32(data.data() + 4, integerHz);
+  return data;
+}
+
+std::vector<std::uint8_t> receiverMessageData(std::uint8_t messageClass, std::uint8_t messageId,
+                                              std::span<const std::uint8_t> payload) {
+  std::vector<std::uint8_t> data{messageClass, messageId,
+                                 static_cast<std::uint8_t>(payload.size() & 0xFF),
+                                 static_cast<std::uint8_t>((payload.size() >> 8) & 0xFF)};
+  data.insert(data.end(), payload.begin(), payload.end());
+  return data;
+}
+
+std::vector<std::uint8_t> messageRateData(std::uint8_t messageClass, std::uint8_t messageId,
+                                          std::uint8_t rate) {
+  // Port 0 is the link to the device's own firmware; ports 1 to 5 stay silent.
+  const std::array<std::uint8_t, 8> payload{messageClass, messageId, rate, 0, 0, 0, 0, 0};
+  return receiverMessageData(kUbxClassCfg, kUbxIdCfgMsg, payload);
+}
+
+std::uint8_t gnssSelectionByte(const SatelliteSystems& systems) {
+  std::uint8_t selection = 0;
+  selection |= systems.gps ? kGnssGps : 0;
+  selection |= systems.sbas ? kGnssSbas : 0;
+  selection |= systems.galileo ? kGnssGalileo : 0;
+  selection |= systems.beidou ? kGnssBeiDou : 0;
+  selection |= systems.glonass ? kGnssGlonass : 0;
+  return selection;
+}
+
+std::uint8_t dynamicModelByte(int row) {
+  switch (row) {
+    case kPortableRow:
+      return kModelPortable;
+    case kAirborneRow:
+      return kModelAirborne;
+    default:
+      return kModelStationary;
+  }
+}
+
+int dynamicModelRow(std::uint8_t model) {
+  switch (model) {
+    case kModelPortable:
+      return kPortableRow;
+    case kModelAirborne:
+      return kAirborneRow;
+    default:
+      return kStationaryRow;
+  }
+}
+
+}  // namespace qvr::protocol

@@ -1,0 +1,109 @@
+#include "protocol/config_report.h"
+
+#include <cmath>
+
+namespace qvr::protocol {
+namespace {
+
+// Byte offsets of the configuration report (byte 0 is the report ID).
+constexpr std::size_t kFormatByte = 1;
+constexpr std::size_t kFlagsByte = 2;
+constexpr std::size_t kFormat0Out1Hz = 3;      // signed 32-bit whole hertz
+constexpr std::size_t kOut1Fraction = 3;       // unsigned 32-bit, 2^-32 Hz
+constexpr std::size_t kOut1Integer = 7;        // signed 32-bit hertz
+constexpr std::size_t kOut2Fraction = 11;
+constexpr std::size_t kOut2Integer = 15;
+constexpr std::size_t kFllByte = 19;
+constexpr std::size_t kOut1LowPowerByte = 20;
+constexpr std::size_t kOut2LowPowerByte = 21;
+constexpr std::size_t kGnssByte = 22;
+constexpr std::size_t kDynamicModelByte = 23;
+constexpr std::size_t kAntennaCurrentByte = 24;
+constexpr std::size_t kNmeaByte = 25;
+
+constexpr std::uint8_t kFormat0OutputsEnabled = 0x10;
+constexpr std::uint8_t kFormat1OutputsEnabled = 0x20;
+constexpr std::uint8_t kFormat1OnePps = 0x80;
+constexpr std::uint8_t kBit0 = 0x01;
+
+class Reader {
+ public:
+  explicit Reader(std::span<const std::uint8_t> report) : report_(report) {}
+
+  [[nodiscard]] std::optional<std::uint8_t> byte(std::size_t offset) const {
+    if (offset >= report_.size()) {
+      return std::nullopt;
+    }
+    return report_[offset];
+  }
+  [[nodiscard]] std::optional<bool> bit(std::size_t offset, std::uint8_t mask) const {
+    const auto b = byte(offset);
+    return b ? std::optional<bool>((*b & mask) != 0) : std::nullopt;
+  }
+  [[nodiscard]] std::optional<std::uint32_t> u32(std::size_t offset) const {
+    if (offset + 4 > report_.size()) {
+      return std::nullopt;
+    }
+    std::uint32_t value = 0;
+    for (std::size_t i = 0; i < 4; ++i) {
+      value |= static_cast<std::uint32_t>(report_[offset + i]) << (8 * i);
+    }
+    return value;
+  }
+  [[nodiscard]] std::optional<std::int32_t> i32(std::size_t offset) const {
+    const auto u = u32(offset);
+    return u ? std::optional<std::int32_t>(static_cast<std::int32_t>(*u)) : std::nullopt;
+  }
+  [[nodiscard]] std::optional<double> frequency(std::size_t fraction, std::size_t integer) const {
+    const auto f = u32(fraction);
+    const auto n = i32(integer);
+    return (f && n) ? std::optional<double>(fixedPointHz(*n, *f)) : std::nullopt;
+  }
+
+ private:
+  std::span<const std::uint8_t> report_;
+};
+
+}  // namespace
+
+double fixedPointHz(std::int32_t integerHz, std::uint32_t fractionWord) {
+  return static_cast<double>(integerHz) + std::ldexp(static_cast<double>(fractionWord), -32);
+}
+
+std::optional<Configuration> decodeConfiguration(std::span<const std::uint8_t> report,
+                                                 FirmwareVersion firmware) {
+  const Reader r(report);
+  const auto format = r.byte(kFormatByte);
+  Configuration c;
+  if (format == 0) {
+    c.format = 0;
+    c.outputsEnabled = r.bit(kFlagsByte, kFormat0OutputsEnabled);
+    c.out1WholeHz = r.i32(kFormat0Out1Hz);
+    return c;
+  }
+  if (format != 1) {
+    return std::nullopt;
+  }
+  c.format = 1;
+  c.outputsEnabled = r.bit(kFlagsByte, kFormat1OutputsEnabled);
+  c.onePps = r.bit(kFlagsByte, kFormat1OnePps);
+  c.out1Hz = r.frequency(kOut1Fraction, kOut1Integer);
+  c.out2Hz = r.frequency(kOut2Fraction, kOut2Integer);
+  c.fll = r.bit(kFllByte, kBit0);
+  if (firmware.from1_0(3)) {
+    c.out1LowPower = r.bit(kOut1LowPowerByte, kBit0);
+    c.out2LowPower = r.bit(kOut2LowPowerByte, kBit0);
+  }
+  if (firmware.from1_0(7)) {
+    c.gnssSelection = r.byte(kGnssByte);
+    c.dynamicModel = r.byte(kDynamicModelByte);
+  }
+  if (firmware.from1_0(8)) {
+    c.antennaCurrent = r.byte(kAntennaCurrentByte);
+    const auto nmea = r.byte(kNmeaByte);
+    c.nmea = nmea ? std::optional<bool>(*nmea != 0) : std::nullopt;
+  }
+  return c;
+}
+
+}  // namespace qvr::protocol

@@ -1,0 +1,439 @@
+#include "ui/main_window.h"
+
+#include <string>
+
+#include "protocol/commands.h"
+#include "protocol/config_report.h"
+#include "protocol/number_text.h"
+#include "ui/controls.h"
+#include "ui/web_addresses.h"
+
+namespace qvr::ui {
+namespace {
+
+using namespace std::chrono_literals;
+
+// One read takes up to this many bytes of queued input reports, so a 10 ms tick keeps up with
+// the device even after the window was busy for a while.
+constexpr std::size_t kReadBytes = 13000;
+constexpr int kConnectedInterval = 10;  // ms between reads while the device is open
+constexpr int kSearchInterval = 100;    // ms between searches while no device is open
+constexpr auto kRequestPause = 5ms;     // the device needs a breath between string requests
+constexpr int kCaretAfterText = 99;
+
+constexpr std::uint8_t kRateSlow = 1;    // firmware 1.00 to 1.02 cannot keep up with more
+constexpr std::uint8_t kRateNormal = 10;
+constexpr std::uint8_t kRateOff = 0;
+
+// The receiver's periodic messages, in the order they are switched on and off.
+constexpr std::uint8_t kPeriodicMessages[] = {protocol::kUbxIdNavSat, protocol::kUbxIdNavClock,
+                                              protocol::kUbxIdNavPvt};
+
+constexpr ControlId kGnssBoxes[] = {ctl::GNSS_GPS, ctl::GNSS_SBAS, ctl::GNSS_Galileo,
+                                    ctl::GNSS_BeiDou, ctl::GNSS_GLONASS};
+constexpr ControlId kGBoxes[] = {ctl::GNSS_GPS, ctl::GNSS_SBAS, ctl::GNSS_Galileo};
+
+constexpr const char* kDynamicModelRows[] = {"Stationary", "Portable", "Airborne"};
+
+// Switched together by the control enabling, in this order.
+constexpr ControlId kDeviceControls[] = {
+    ctl::Label1,   ctl::Label2,     ctl::Label3,   ctl::Label4,   ctl::Label5,
+    ctl::Label6,   ctl::Label7,     ctl::Label8,   ctl::Label9,   ctl::Label12,
+    ctl::Label13,  ctl::lblProduct, ctl::lblManuf, ctl::UTC,      ctl::OUT1EN,
+    ctl::PPS,      ctl::FLL,        ctl::Out2Freq, ctl::Out1Freq, ctl::GPSposition};
+
+}  // namespace
+
+MainWindow::MainWindow(platform::Hid& hid, platform::System& system)
+    : system_(system),
+      form_(controlTable()),
+      link_(hid),
+      graph_(form_, kTwipsPerPixel),
+      readBuffer_(kReadBytes + 1) {
+  form_.setHandler(ctl::SerNo, [this] { serNoClick(); });
+}
+
+bool MainWindow::ticked(ControlId box) const { return form_[box].value == 1; }
+
+void MainWindow::load() {
+  device::ConnectionState& s = link_.state();
+  s.deviceConfigured = false;
+  s.selectionPending = false;
+  s.deviceListReady = false;
+  cachedEnabledState_ = true;
+
+  controlEnabling(false);
+  decoded_.setClockRequested = false;
+  graph_.layOut();
+  decoded_.satellitesUsed = 0;
+  decoded_.averageCno = 0;
+
+  scanUsbDevices();
+  s.deviceFound = link_.findTheHid(form_[ctl::SerNo].text);
+  form_.showWindow();
+  connectionStartup();
+  form_.setInterval(ctl::Timer, kSearchInterval);
+  form_.setEnabled(ctl::Timer, true);
+}
+
+void MainWindow::unload() {
+  device::ConnectionState& s = link_.state();
+  form_.setEnabled(ctl::Timer, false);
+  s.deviceListReady = false;
+  for (const std::uint8_t id : kPeriodicMessages) {
+    link_.setMessageRate(protocol::kUbxClassNav, id, kRateOff);
+  }
+  link_.closeHandles();
+}
+
+void MainWindow::tick() {
+  device::ConnectionState& s = link_.state();
+  if (s.deviceFound) {
+    readBuffer_[0] = 0;
+    std::size_t bytesRead = 0;
+    const bool ok =
+        link_.readInputReports(std::span(readBuffer_).first(kReadBytes), bytesRead);
+    if (!ok || s.selectionPending) {
+      deviceLost();
+    } else {
+      form_.setInterval(ctl::Timer, kConnectedInterval);
+      if (bytesRead > 1) {
+        decoded_.statusByte = readBuffer_[1];
+        graph_.showStatus(readBuffer_[1]);
+      }
+    }
+  } else {
+    s.deviceConfigured = false;
+    scanUsbDevices();
+    s.deviceFound = link_.findTheHid(form_[ctl::SerNo].text);
+    if (s.deviceFound) {
+      s.selectionPending = false;
+      connectionStartup();
+    } else {
+      controlEnabling(false);
+    }
+  }
+  system_.doEvents();
+}
+
+void MainWindow::deviceLost() {
+  device::ConnectionState& s = link_.state();
+  s.deviceFound = false;
+  link_.closeHandles();
+  form_.setInterval(ctl::Timer, kSearchInterval);
+  s.deviceConfigured = false;
+  restAllBars();
+}
+
+void MainWindow::restAllBars() {
+  for (int i = 0; i < ctl::kSatCount; ++i) {
+    form_.setVisible(ctl::Sat(i), true);
+    graph_.restBar(i);
+  }
+}
+
+void MainWindow::scanUsbDevices() {
+  device::ConnectionState& s = link_.state();
+  s.deviceListReady = false;
+  form_.clearItems(ctl::SerNo);
+  form_.setEnabled(ctl::SerNo, false);
+  decoded_.positionKnown = false;
+
+  scannedSerials_ = link_.scanSerialNumbers();
+  // Each new item is selected in turn, so the last device enumerated ends up selected; the
+  // selection events this raises are ignored while the list is not ready.
+  for (std::size_t i = 0; i < scannedSerials_.size(); ++i) {
+    form_.addItem(ctl::SerNo, scannedSerials_[i]);
+    form_.setListIndex(ctl::SerNo, static_cast<int>(i));
+  }
+  showSerialNumberRow();
+  s.deviceListReady = true;
+}
+
+void MainWindow::showSerialNumberRow() {
+  // The row always shows what the last scan found, whatever happened to the connection since:
+  // a choice when there is one, the only serial number, or nothing.
+  if (scannedSerials_.size() >= 2) {
+    form_.setEnabled(ctl::SerNo, true);
+    form_.setVisible(ctl::SerNo, true);
+    form_.setVisible(ctl::lblSerialNumber, false);
+    return;
+  }
+  form_.setVisible(ctl::SerNo, false);
+  form_.setEnabled(ctl::SerNo, false);
+  form_.setText(ctl::lblSerialNumber,
+                scannedSerials_.empty() ? std::string() : " " + form_[ctl::SerNo].text);
+  form_.setVisible(ctl::lblSerialNumber, true);
+}
+
+void MainWindow::serNoClick() {
+  device::ConnectionState& s = link_.state();
+  if (!s.deviceListReady) {
+    return;
+  }
+  form_.setEnabled(ctl::Timer, false);
+  s.selectionPending = true;
+  if (s.deviceFound) {
+    s.deviceFound = false;
+    link_.closeHandles();
+    form_.setInterval(ctl::Timer, kSearchInterval);
+  }
+  s.deviceConfigured = false;
+  s.deviceFound = link_.findTheHid(form_[ctl::SerNo].text);
+  if (s.deviceFound) {
+    s.selectionPending = false;
+  }
+  connectionStartup();
+  form_.setEnabled(ctl::Timer, true);
+}
+
+void MainWindow::controlEnabling(bool state) {
+  if (state == cachedEnabledState_) {
+    return;
+  }
+  cachedEnabledState_ = state;
+
+  for (const ControlId id : kDeviceControls) {
+    form_.setEnabled(id, state);
+  }
+  form_.setVisible(ctl::Status, state);
+  form_.setEnabled(ctl::FindFreq, state);
+  form_.setEnabled(ctl::Diagnostics, state);
+  form_.setEnabled(ctl::Factory, state);
+  form_.setEnabled(ctl::PicSat, state);
+  form_.setVisible(ctl::Sat_average, state);
+  form_.setEnabled(ctl::FindFreq2, state);
+
+  applyReceiverSettingsGates(state);
+
+  if (!state) {
+    for (const ControlId id : {ctl::lblProduct, ctl::lblManuf, ctl::lblVersion, ctl::UTC,
+                               ctl::GPSposition, ctl::Status, ctl::Out1Freq, ctl::Out2Freq}) {
+      form_.setText(id, "");
+    }
+    form_.setHeight(ctl::Sat_average, 0);
+    form_.clearItems(ctl::dynmodel);
+    return;
+  }
+  applyOut1Function();
+}
+
+void MainWindow::applyReceiverSettingsGates(bool state) {
+  const protocol::FirmwareVersion fw = link_.state().firmware;
+  if (fw.major == 1 && fw.minor < 7) {
+    // This firmware has no satellite-system or dynamic-model settings, connected or not.
+    form_.setEnabled(ctl::dynmodel, false);
+    form_.clearItems(ctl::dynmodel);
+    form_.setEnabled(ctl::dynmodel_label, false);
+    for (const ControlId box : kGnssBoxes) {
+      form_.setEnabled(box, false);
+    }
+    for (const ControlId box : kGnssBoxes) {
+      form_.setValue(box, 0);
+    }
+  } else {
+    form_.setEnabled(ctl::dynmodel, state);
+    form_.setEnabled(ctl::dynmodel_label, state);
+    for (const ControlId box : kGnssBoxes) {
+      form_.setEnabled(box, state);
+    }
+  }
+  if (fw.from1_0(8)) {
+    form_.setEnabled(ctl::NMEA, state);
+  }
+  const bool lowPowerReadable = !(fw.major == 1 && fw.minor <= 2);
+  form_.setEnabled(ctl::Out1power, lowPowerReadable && state);
+  form_.setEnabled(ctl::Out2power, lowPowerReadable && state);
+}
+
+void MainWindow::applyOut1Function() {
+  // OUT1 carries either a frequency, the 1PPS signal or NMEA sentences; the last rule wins
+  // when both boxes came back ticked.
+  if (ticked(ctl::PPS)) {
+    form_.setEnabled(ctl::NMEA, false);
+    form_.setEnabled(ctl::Out1Freq, false);
+    form_.setEnabled(ctl::FindFreq, false);
+    form_.setText(ctl::Out1Freq, "1PPS");
+    form_.setValue(ctl::Out1power, 0);
+    form_.setEnabled(ctl::Out1power, false);
+  }
+  if (ticked(ctl::NMEA)) {
+    form_.setEnabled(ctl::PPS, false);
+    form_.setEnabled(ctl::Out1Freq, false);
+    form_.setEnabled(ctl::FindFreq, false);
+    form_.setText(ctl::Out1Freq, "NMEA");
+    form_.setValue(ctl::Out1power, 0);
+    form_.setEnabled(ctl::Out1power, false);
+  }
+  if (!ticked(ctl::PPS) && !ticked(ctl::NMEA)) {
+    form_.setEnabled(ctl::Out1Freq, true);
+    form_.setEnabled(ctl::FindFreq, true);
+  }
+}
+
+void MainWindow::connectionStartup() {
+  device::ConnectionState& s = link_.state();
+  s.deviceConfigured = false;
+  for (const ControlId id : {ctl::lblManuf, ctl::lblProduct, ctl::lblVersion}) {
+    form_.setText(id, "");
+  }
+  form_.setEnabled(ctl::Diagnostics, false);
+  form_.setValue(ctl::OUT1EN, 1);
+  form_.setEnabled(ctl::OUT1EN, false);
+  form_.setText(ctl::Out1Freq, "");
+  form_.setEnabled(ctl::Out1Freq, false);
+  form_.setEnabled(ctl::FindFreq, false);
+  form_.setText(ctl::Out2Freq, "");
+  form_.setEnabled(ctl::Out2Freq, false);
+  form_.setEnabled(ctl::FindFreq2, false);
+  controlEnabling(false);
+  if (!s.deviceFound) {
+    return;
+  }
+
+  std::string manufacturer;
+  if (link_.readManufacturer(manufacturer)) {
+    form_.setText(ctl::lblManuf, " " + manufacturer);
+    form_.setEnabled(ctl::lblManuf, true);
+  }
+  // Always this device's own version: judging it by the previous device's firmware would
+  // refuse or misread it whenever its manufacturer string cannot be read.
+  s.firmware = protocol::FirmwareVersion::fromVersionNumber(s.attributes.versionNumber);
+  s.firmwareText = s.firmware.text();
+  form_.setText(ctl::lblVersion, " " + s.firmwareText);
+  system_.sleep(kRequestPause);
+
+  std::string product;
+  if (link_.readProduct(product)) {
+    form_.setText(ctl::lblProduct, " " + product);
+    form_.setEnabled(ctl::lblProduct, true);
+  }
+  system_.sleep(kRequestPause);
+
+  if (s.firmware.major > 1) {
+    system_.messageBox("Unsupported Hardware", std::string("Download new software from\r\n") +
+                                                   kSoftwareDownloadAddress +
+                                                   "\r\nto use with QVR-7130 firmware " +
+                                                   s.firmwareText);
+    return;
+  }
+
+  for (const ControlId id : {ctl::Diagnostics, ctl::OUT1EN, ctl::Out1Freq, ctl::FindFreq,
+                             ctl::Out2Freq, ctl::FindFreq2, ctl::FLL}) {
+    form_.setEnabled(id, true);
+  }
+  s.antennaCurrent = -1;
+  system_.sleep(kRequestPause);
+  std::vector<std::uint8_t> report;
+  if (link_.readConfiguration(report)) {
+    applyConfiguration(report);
+  }
+  s.deviceConfigured = true;
+
+  const bool slowFirmware = s.firmware.major == 1 && s.firmware.minor <= 2;
+  for (const std::uint8_t id : kPeriodicMessages) {
+    link_.setMessageRate(protocol::kUbxClassNav, id, slowFirmware ? kRateSlow : kRateNormal);
+  }
+  restAllBars();
+  controlEnabling(true);
+  if (s.firmware.from1_0(7)) {
+    makeSatelliteSystemsConsistent();
+  }
+}
+
+void MainWindow::setValueIfRead(ControlId box, std::optional<bool> value) {
+  if (value) {
+    form_.setValue(box, *value ? 1 : 0);
+  }
+}
+
+void MainWindow::applyConfiguration(std::span<const std::uint8_t> report) {
+  device::ConnectionState& s = link_.state();
+  const auto config = protocol::decodeConfiguration(report, s.firmware);
+  if (!config) {
+    return;
+  }
+  const char separator = system_.decimalSeparator();
+  if (config->format == 0) {
+    setValueIfRead(ctl::OUT1EN, config->outputsEnabled);
+    if (config->out1WholeHz) {
+      form_.setText(ctl::Out1Freq, std::to_string(*config->out1WholeHz));
+    }
+    focusOut1Freq();
+    return;
+  }
+
+  if (config->out1Hz && form_[ctl::Out1Freq].enabled) {
+    form_.setText(ctl::Out1Freq, protocol::generalText(*config->out1Hz, separator));
+    focusOut1Freq();
+  }
+  if (config->out2Hz) {
+    form_.setText(ctl::Out2Freq, protocol::generalText(*config->out2Hz, separator));
+  }
+  setValueIfRead(ctl::FLL, config->fll);
+  setValueIfRead(ctl::Out1power, config->out1LowPower);
+  setValueIfRead(ctl::Out2power, config->out2LowPower);
+  setValueIfRead(ctl::PPS, config->onePps);
+  setValueIfRead(ctl::OUT1EN, config->outputsEnabled);
+
+  if (config->gnssSelection) {
+    const std::uint8_t g = *config->gnssSelection;
+    form_.setValue(ctl::GNSS_GPS, (g & protocol::kGnssGps) != 0 ? 1 : 0);
+    form_.setValue(ctl::GNSS_SBAS, (g & protocol::kGnssSbas) != 0 ? 1 : 0);
+    form_.setValue(ctl::GNSS_Galileo, (g & protocol::kGnssGalileo) != 0 ? 1 : 0);
+    form_.setValue(ctl::GNSS_BeiDou, (g & protocol::kGnssBeiDou) != 0 ? 1 : 0);
+    form_.setValue(ctl::GNSS_GLONASS, (g & protocol::kGnssGlonass) != 0 ? 1 : 0);
+    s.gnssSelection = g;
+  }
+  if (config->dynamicModel) {
+    form_.clearItems(ctl::dynmodel);
+    for (const char* row : kDynamicModelRows) {
+      form_.addItem(ctl::dynmodel, row);
+    }
+    form_.setListIndex(ctl::dynmodel, protocol::dynamicModelRow(*config->dynamicModel));
+    s.dynamicModel = *config->dynamicModel;
+  }
+  if (config->antennaCurrent) {
+    s.antennaCurrent = *config->antennaCurrent;
+  }
+  if (config->nmea) {
+    form_.setValue(ctl::NMEA, *config->nmea ? 1 : 0);
+    if (*config->nmea) {
+      form_.setEnabled(ctl::PPS, false);
+    }
+  }
+}
+
+void MainWindow::makeSatelliteSystemsConsistent() {
+  int gSum = 0;
+  for (const ControlId box : kGBoxes) {
+    gSum += form_[box].value;
+  }
+  if (gSum > 0) {
+    // GLONASS wins when both came back ticked.
+    if (ticked(ctl::GNSS_GLONASS)) {
+      form_.setValue(ctl::GNSS_BeiDou, 0);
+      form_.setEnabled(ctl::GNSS_BeiDou, false);
+    }
+    if (ticked(ctl::GNSS_BeiDou)) {
+      form_.setValue(ctl::GNSS_GLONASS, 0);
+      form_.setEnabled(ctl::GNSS_GLONASS, false);
+    }
+  } else if (ticked(ctl::GNSS_BeiDou) && ticked(ctl::GNSS_GLONASS)) {
+    for (const ControlId box : kGBoxes) {
+      form_.setValue(box, 0);
+    }
+    for (const ControlId box : kGBoxes) {
+      form_.setEnabled(box, false);
+    }
+  }
+}
+
+void MainWindow::focusOut1Freq() {
+  if (form_[ctl::Out1Freq].enabled) {
+    form_.setFocus(ctl::Out1Freq);
+    form_.setSelStart(ctl::Out1Freq, kCaretAfterText);
+  }
+}
+
+}  // namespace qvr::ui

@@ -1,0 +1,77 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "device/connection.h"
+#include "device/device_link.h"
+#include "platform/hid.h"
+#include "platform/system.h"
+#include "ui/form.h"
+#include "ui/signal_graph.h"
+
+namespace qvr::ui {
+
+// What the receiver last reported, as far as the window keeps it.
+struct DecodedValues {
+  std::optional<double> latitude;   // degrees; no value before the first position
+  std::optional<double> longitude;  // degrees
+  double altitude = 0;              // metres above mean sea level
+  bool positionKnown = false;
+  std::int32_t clockDrift = 0;  // ns/s
+  int satellitesUsed = 0;
+  int averageCno = 0;  // dB-Hz
+  bool setClockRequested = false;
+  std::uint16_t statusByte = 0;  // byte 1 of the first input report of the latest read
+};
+
+// The main window's controller: owns the window's state for the whole run and all of its
+// behaviour. Front ends show form() and forward the user's input to it; they call load() once
+// when the window is created, tick() on every timeout of the Timer control, and unload() when
+// the window closes.
+class MainWindow {
+ public:
+  MainWindow(platform::Hid& hid, platform::System& system);
+  MainWindow(const MainWindow&) = delete;
+  MainWindow& operator=(const MainWindow&) = delete;
+
+  [[nodiscard]] Form& form() { return form_; }
+  [[nodiscard]] const Form& form() const { return form_; }
+  [[nodiscard]] const device::ConnectionState& connection() const { return link_.state(); }
+  [[nodiscard]] const DecodedValues& decoded() const { return decoded_; }
+
+  void load();
+  void unload();
+  void tick();
+
+ private:
+  void wireHandlers();
+  void controlEnabling(bool state);
+  void applyReceiverSettingsGates(bool state);
+  void applyOut1Function();
+  void scanUsbDevices();
+  void showSerialNumberRow();
+  void serNoClick();
+  void connectionStartup();
+  void applyConfiguration(std::span<const std::uint8_t> report);
+  void makeSatelliteSystemsConsistent();
+  void restAllBars();
+  void deviceLost();
+  void focusOut1Freq();
+  void setValueIfRead(ControlId box, std::optional<bool> value);
+  [[nodiscard]] bool ticked(ControlId box) const;
+
+  platform::System& system_;
+  Form form_;
+  device::DeviceLink link_;
+  SignalGraph graph_;
+  DecodedValues decoded_;
+  bool cachedEnabledState_ = true;
+  std::vector<std::string> scannedSerials_;
+  std::vector<std::uint8_t> readBuffer_;
+};
+
+}  // namespace qvr::ui

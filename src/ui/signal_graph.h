@@ -1,0 +1,47 @@
+#pragma once
+
+#include <cstdint>
+
+#include "ui/form.h"
+
+namespace qvr::ui {
+
+// Geometry of the satellite signal graph, computed once from the picture box's size and the
+// screen's twips per pixel.
+struct GraphGeometry {
+  int barPitch = 0;   // twips
+  int barWidth = 0;   // twips
+  int restingTop = 0; // twips
+
+  [[nodiscard]] static GraphGeometry compute(int outerWidth, int outerHeight, int twipsPerPixel);
+};
+
+// The display operations of the status line, the time and position rows and the signal graph.
+class SignalGraph {
+ public:
+  SignalGraph(Form& form, int twipsPerPixel);
+
+  void layOut();
+  [[nodiscard]] const GraphGeometry& geometry() const { return geometry_; }
+
+  void showStatus(std::uint8_t statusByte);
+  void showPosition(double latitude, double longitude, double altitude, char decimalSeparator);
+  void showTime(int year, int month, int day, int hour, int minute, int second);
+  void showUnknownTime();
+
+  void setBar(int n, int cno);
+  void restBar(int n);
+  void setAverageHeight(int sum, int n);
+  void setAverageColour(int averageCno);
+  void placeAverage();
+
+ private:
+  [[nodiscard]] int outerHeight() const;
+  [[nodiscard]] int innerHeight() const;
+
+  Form& form_;
+  int twipsPerPixel_;
+  GraphGeometry geometry_;
+};
+
+}  // namespace qvr::ui
