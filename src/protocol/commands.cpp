@@ -25,8 +25,8 @@ Guard guardOf(Command command) {
 }
 
 std::optional<std::vector<std::uint8_t>> buildCommandReport(Command command,
-                                                             std::span<const std::uint8_t> data,
-                                                             std::size_t featureLength) {
+                                                            std::span<const std::uint8_t> data,
+                                                            std::size_t featureLength) {
   if (kCommandDataOffset + data.size() > featureLength) {
     return std::nullopt;
   }
@@ -40,7 +40,9 @@ std::array<std::uint8_t, 1> outputsEnableData(bool enabled) {
   return {static_cast<std::uint8_t>(enabled ? 3 : 0)};
 }
 
-std::array<std::uint8_t, 1> switchData(bool on) { return {static_cast<std::uint8_t>(on ? 1 : 0)}; }
+std::array<std::uint8_t, 1> switchData(bool on) {
+  return {static_cast<std::uint8_t>(on ? 1 : 0)};
+}
 
 namespace {
 void putLittleEndian32(std::uint8_t* out, std::uint32_t value) {

@@ -8,9 +8,9 @@ namespace {
 // Byte offsets of the configuration report (byte 0 is the report ID).
 constexpr std::size_t kFormatByte = 1;
 constexpr std::size_t kFlagsByte = 2;
-constexpr std::size_t kFormat0Out1Hz = 3;      // signed 32-bit whole hertz
-constexpr std::size_t kOut1Fraction = 3;       // unsigned 32-bit, 2^-32 Hz
-constexpr std::size_t kOut1Integer = 7;        // signed 32-bit hertz
+constexpr std::size_t kFormat0Out1Hz = 3;  // signed 32-bit whole hertz
+constexpr std::size_t kOut1Fraction = 3;   // unsigned 32-bit, 2^-32 Hz
+constexpr std::size_t kOut1Integer = 7;    // signed 32-bit hertz
 constexpr std::size_t kOut2Fraction = 11;
 constexpr std::size_t kOut2Integer = 15;
 constexpr std::size_t kFllByte = 19;

@@ -19,10 +19,10 @@ struct Configuration {
   std::optional<double> out2Hz;             // format 1
   std::optional<bool> fll;
   std::optional<bool> onePps;
-  std::optional<bool> out1LowPower;  // firmware 1.03 on
-  std::optional<bool> out2LowPower;  // firmware 1.03 on
-  std::optional<std::uint8_t> gnssSelection;  // firmware 1.07 on
-  std::optional<std::uint8_t> dynamicModel;   // firmware 1.07 on
+  std::optional<bool> out1LowPower;            // firmware 1.03 on
+  std::optional<bool> out2LowPower;            // firmware 1.03 on
+  std::optional<std::uint8_t> gnssSelection;   // firmware 1.07 on
+  std::optional<std::uint8_t> dynamicModel;    // firmware 1.07 on
   std::optional<std::uint8_t> antennaCurrent;  // firmware 1.08 on
   std::optional<bool> nmea;                    // firmware 1.08 on
 };

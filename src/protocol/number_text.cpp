@@ -13,8 +13,8 @@ std::optional<std::string> fixedText(double value, int decimals, char decimalSep
   }
   // The shortest scientific form d.ddde±x holds exactly the digits that name this double.
   char buffer[64];
-  const auto [end, error] =
-      std::to_chars(buffer, buffer + sizeof buffer, std::fabs(value), std::chars_format::scientific);
+  const auto [end, error] = std::to_chars(buffer, buffer + sizeof buffer, std::fabs(value),
+                                          std::chars_format::scientific);
   if (error != std::errc()) {
     return std::nullopt;
   }
@@ -34,8 +34,8 @@ std::optional<std::string> fixedText(double value, int decimals, char decimalSep
   if (keep >= 0) {
     kept = digits.substr(0, std::min<std::size_t>(digits.size(), static_cast<std::size_t>(keep)));
     kept.append(static_cast<std::size_t>(keep) - kept.size(), '0');
-    const bool roundUp =
-        static_cast<std::size_t>(keep) < digits.size() && digits[static_cast<std::size_t>(keep)] >= '5';
+    const bool roundUp = static_cast<std::size_t>(keep) < digits.size() &&
+                         digits[static_cast<std::size_t>(keep)] >= '5';
     if (roundUp) {
       int i = static_cast<int>(kept.size()) - 1;
       for (; i >= 0 && kept[static_cast<std::size_t>(i)] == '9'; --i) {

@@ -58,9 +58,15 @@ enum : ControlId {
 inline constexpr int kSatCount = 32;
 inline constexpr int kScaleCount = 5;
 
-constexpr ControlId Sat(int i) { return kPlainControlCount + static_cast<ControlId>(i); }
-constexpr ControlId CNoLbl(int i) { return Sat(kSatCount) + static_cast<ControlId>(i); }
-constexpr ControlId CNoLine(int i) { return CNoLbl(kScaleCount) + static_cast<ControlId>(i); }
+constexpr ControlId Sat(int i) {
+  return kPlainControlCount + static_cast<ControlId>(i);
+}
+constexpr ControlId CNoLbl(int i) {
+  return Sat(kSatCount) + static_cast<ControlId>(i);
+}
+constexpr ControlId CNoLine(int i) {
+  return CNoLbl(kScaleCount) + static_cast<ControlId>(i);
+}
 inline constexpr ControlId kControlCount = CNoLine(kScaleCount);
 }  // namespace ctl
 

@@ -6,9 +6,7 @@
 namespace qvr::ui {
 
 Form::Form(std::vector<Control> controls)
-    : controls_(std::move(controls)),
-      handlers_(controls_.size()),
-      keyHandlers_(controls_.size()) {}
+    : controls_(std::move(controls)), handlers_(controls_.size()), keyHandlers_(controls_.size()) {}
 
 ControlId Form::find(const std::string& name) const {
   for (ControlId id = 0; id < controls_.size(); ++id) {
@@ -27,7 +25,9 @@ std::string Form::nameOf(ControlId id) const {
   return c.name + "(" + std::to_string(c.arrayIndex) + ")";
 }
 
-void Form::setHandler(ControlId id, Handler handler) { handlers_.at(id) = std::move(handler); }
+void Form::setHandler(ControlId id, Handler handler) {
+  handlers_.at(id) = std::move(handler);
+}
 
 void Form::setKeyHandler(ControlId id, KeyHandler handler) {
   keyHandlers_.at(id) = std::move(handler);
@@ -129,10 +129,18 @@ void Form::setGeometry(ControlId id, int Control::*field, int value) {
   }
 }
 
-void Form::setLeft(ControlId id, int left) { setGeometry(id, &Control::left, left); }
-void Form::setTop(ControlId id, int top) { setGeometry(id, &Control::top, top); }
-void Form::setWidth(ControlId id, int width) { setGeometry(id, &Control::width, width); }
-void Form::setHeight(ControlId id, int height) { setGeometry(id, &Control::height, height); }
+void Form::setLeft(ControlId id, int left) {
+  setGeometry(id, &Control::left, left);
+}
+void Form::setTop(ControlId id, int top) {
+  setGeometry(id, &Control::top, top);
+}
+void Form::setWidth(ControlId id, int width) {
+  setGeometry(id, &Control::width, width);
+}
+void Form::setHeight(ControlId id, int height) {
+  setGeometry(id, &Control::height, height);
+}
 
 void Form::setSelStart(ControlId id, int position) {
   Control& c = at(id);

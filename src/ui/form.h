@@ -11,7 +11,18 @@ namespace qvr::ui {
 using ControlId = std::size_t;
 inline constexpr ControlId kNoControl = static_cast<ControlId>(-1);
 
-enum class ControlKind { Label, Image, CheckBox, ComboBox, TextBox, Button, PictureBox, Shape, Line, Timer };
+enum class ControlKind {
+  Label,
+  Image,
+  CheckBox,
+  ComboBox,
+  TextBox,
+  Button,
+  PictureBox,
+  Shape,
+  Line,
+  Timer
+};
 
 struct Rgb {
   std::uint8_t r = 0;

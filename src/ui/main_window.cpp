@@ -21,7 +21,7 @@ constexpr int kSearchInterval = 100;    // ms between searches while no device i
 constexpr auto kRequestPause = 5ms;     // the device needs a breath between string requests
 constexpr int kCaretAfterText = 99;
 
-constexpr std::uint8_t kRateSlow = 1;    // firmware 1.00 to 1.02 cannot keep up with more
+constexpr std::uint8_t kRateSlow = 1;  // firmware 1.00 to 1.02 cannot keep up with more
 constexpr std::uint8_t kRateNormal = 10;
 constexpr std::uint8_t kRateOff = 0;
 
@@ -37,10 +37,10 @@ constexpr const char* kDynamicModelRows[] = {"Stationary", "Portable", "Airborne
 
 // Switched together by the control enabling, in this order.
 constexpr ControlId kDeviceControls[] = {
-    ctl::Label1,   ctl::Label2,     ctl::Label3,   ctl::Label4,   ctl::Label5,
-    ctl::Label6,   ctl::Label7,     ctl::Label8,   ctl::Label9,   ctl::Label12,
-    ctl::Label13,  ctl::lblProduct, ctl::lblManuf, ctl::UTC,      ctl::OUT1EN,
-    ctl::PPS,      ctl::FLL,        ctl::Out2Freq, ctl::Out1Freq, ctl::GPSposition};
+    ctl::Label1,  ctl::Label2,     ctl::Label3,   ctl::Label4,   ctl::Label5,
+    ctl::Label6,  ctl::Label7,     ctl::Label8,   ctl::Label9,   ctl::Label12,
+    ctl::Label13, ctl::lblProduct, ctl::lblManuf, ctl::UTC,      ctl::OUT1EN,
+    ctl::PPS,     ctl::FLL,        ctl::Out2Freq, ctl::Out1Freq, ctl::GPSposition};
 
 }  // namespace
 
@@ -53,7 +53,9 @@ MainWindow::MainWindow(platform::Hid& hid, platform::System& system)
   form_.setHandler(ctl::SerNo, [this] { serNoClick(); });
 }
 
-bool MainWindow::ticked(ControlId box) const { return form_[box].value == 1; }
+bool MainWindow::ticked(ControlId box) const {
+  return form_[box].value == 1;
+}
 
 void MainWindow::load() {
   device::ConnectionState& s = link_.state();
@@ -91,8 +93,7 @@ void MainWindow::tick() {
   if (s.deviceFound) {
     readBuffer_[0] = 0;
     std::size_t bytesRead = 0;
-    const bool ok =
-        link_.readInputReports(std::span(readBuffer_).first(kReadBytes), bytesRead);
+    const bool ok = link_.readInputReports(std::span(readBuffer_).first(kReadBytes), bytesRead);
     if (!ok || s.selectionPending) {
       deviceLost();
     } else {
@@ -311,10 +312,9 @@ void MainWindow::connectionStartup() {
   system_.sleep(kRequestPause);
 
   if (s.firmware.major > 1) {
-    system_.messageBox("Unsupported Hardware", std::string("Download new software from\r\n") +
-                                                   kSoftwareDownloadAddress +
-                                                   "\r\nto use with QVR-7130 firmware " +
-                                                   s.firmwareText);
+    system_.messageBox("Unsupported Hardware",
+                       std::string("Download new software from\r\n") + kSoftwareDownloadAddress +
+                           "\r\nto use with QVR-7130 firmware " + s.firmwareText);
     return;
   }
 

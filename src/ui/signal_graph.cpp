@@ -20,7 +20,9 @@ constexpr double kScaleLabelClearance = 1.4;  // grid lines start clear of the s
 constexpr double kAverageWidthShare = 1.5;
 
 // Bar geometry and the average's colour round half to even, as the rest of the window does.
-int roundEven(double value) { return static_cast<int>(std::nearbyint(value)); }
+int roundEven(double value) {
+  return static_cast<int>(std::nearbyint(value));
+}
 
 constexpr std::uint8_t kAntennaOk = 0x04;
 constexpr std::uint8_t kSignalOk = 0x01;
@@ -37,9 +39,12 @@ GraphGeometry GraphGeometry::compute(int outerWidth, int outerHeight, int twipsP
   return g;
 }
 
-SignalGraph::SignalGraph(Form& form, int twipsPerPixel) : form_(form), twipsPerPixel_(twipsPerPixel) {}
+SignalGraph::SignalGraph(Form& form, int twipsPerPixel)
+    : form_(form), twipsPerPixel_(twipsPerPixel) {}
 
-int SignalGraph::outerHeight() const { return form_[ctl::PicSat].height; }
+int SignalGraph::outerHeight() const {
+  return form_[ctl::PicSat].height;
+}
 
 int SignalGraph::innerHeight() const {
   const Control& box = form_[ctl::PicSat];
@@ -118,7 +123,9 @@ void SignalGraph::showTime(int year, int month, int day, int hour, int minute, i
                               ":" + twoDigits(second));
 }
 
-void SignalGraph::showUnknownTime() { form_.setText(ctl::UTC, " Unknown"); }
+void SignalGraph::showUnknownTime() {
+  form_.setText(ctl::UTC, " Unknown");
+}
 
 void SignalGraph::setBar(int n, int cno) {
   const int big = outerHeight();

@@ -9,9 +9,9 @@ namespace qvr::ui {
 // Geometry of the satellite signal graph, computed once from the picture box's size and the
 // screen's twips per pixel.
 struct GraphGeometry {
-  int barPitch = 0;   // twips
-  int barWidth = 0;   // twips
-  int restingTop = 0; // twips
+  int barPitch = 0;    // twips
+  int barWidth = 0;    // twips
+  int restingTop = 0;  // twips
 
   [[nodiscard]] static GraphGeometry compute(int outerWidth, int outerHeight, int twipsPerPixel);
 };

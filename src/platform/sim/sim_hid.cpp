@@ -75,7 +75,9 @@ void SimHid::unplug(SimDevice& device) {
   // The handles stay open on the host's side until it closes them; they just stop working.
 }
 
-void SimHid::plug(SimDevice& device) { device.present_ = true; }
+void SimHid::plug(SimDevice& device) {
+  device.present_ = true;
+}
 
 SimDevice* SimHid::find(const std::u16string& serial) {
   for (const auto& device : devices_) {
@@ -210,7 +212,8 @@ bool SimHid::read(HidHandle handle, std::span<std::uint8_t> buffer, std::size_t&
   while (!device->inputQueue_.empty() &&
          bytesRead + device->inputQueue_.front().size() <= buffer.size()) {
     const auto& report = device->inputQueue_.front();
-    std::copy(report.begin(), report.end(), buffer.begin() + static_cast<std::ptrdiff_t>(bytesRead));
+    std::copy(report.begin(), report.end(),
+              buffer.begin() + static_cast<std::ptrdiff_t>(bytesRead));
     bytesRead += report.size();
     device->inputQueue_.pop_front();
   }

@@ -44,9 +44,7 @@ class SimDevice {
   [[nodiscard]] bool present() const { return present_; }
   [[nodiscard]] int openHandles() const { return openHandles_; }
   // Every feature report the device accepted, in order, each as long as its feature length.
-  [[nodiscard]] const std::vector<std::vector<std::uint8_t>>& received() const {
-    return received_;
-  }
+  [[nodiscard]] const std::vector<std::vector<std::uint8_t>>& received() const { return received_; }
 
   // The configuration report from byte 0, zero-filled or cut to the feature report length.
   void setConfiguration(std::span<const std::uint8_t> report);
@@ -80,9 +78,7 @@ class SimHid final : public Hid {
   void plug(SimDevice& device);
   // The first device attached with this serial number, or nullptr.
   [[nodiscard]] SimDevice* find(const std::u16string& serial);
-  [[nodiscard]] const std::vector<std::unique_ptr<SimDevice>>& devices() const {
-    return devices_;
-  }
+  [[nodiscard]] const std::vector<std::unique_ptr<SimDevice>>& devices() const { return devices_; }
   [[nodiscard]] int openHandles() const;
   // Called for every feature report a device accepts.
   void setReportListener(ReportListener listener) { listener_ = std::move(listener); }

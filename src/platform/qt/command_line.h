@@ -1,0 +1,29 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace qvr::platform::qt {
+
+struct Options {
+  bool help = false;
+  std::optional<int> simulatedDevices;  // --simulate[=N]
+  std::optional<std::string> screenshot;
+  int ticks = 0;
+};
+
+struct ParsedCommandLine {
+  Options options;
+  std::string error;  // empty when the arguments were understood
+};
+
+// Arguments after the program name.
+[[nodiscard]] ParsedCommandLine parseCommandLine(const std::vector<std::string>& args);
+
+[[nodiscard]] std::string usageText(const std::string& program);
+
+// Serial number of the n-th simulated device, counting from 1: "QVR000001".
+[[nodiscard]] std::u16string simulatedSerial(int n);
+
+}  // namespace qvr::platform::qt

@@ -1,0 +1,110 @@
+// The composition root: picks the backends, hands them to the window's controller and runs
+// the Qt event loop.
+
+#include <QApplication>
+#include <QPixmap>
+#include <QStyleFactory>
+#include <cstdlib>
+#include <iostream>
+
+#include "platform/qt/command_line.h"
+#include "platform/qt/qt_system.h"
+#include "platform/qt/qt_window.h"
+#include "platform/sim/sim_hid.h"
+#include "ui/main_window.h"
+
+namespace {
+
+using namespace qvr;
+
+constexpr const char* kProgram = "qvr7130";
+
+bool environmentSet(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr && *value != '\0';
+}
+
+// Qt aborts the process when it cannot reach a display; say so in one line instead.
+bool displayAvailable() {
+  return environmentSet("DISPLAY") || environmentSet("WAYLAND_DISPLAY") ||
+         environmentSet("QT_QPA_PLATFORM");
+}
+
+int takeScreenshot(ui::MainWindow& mainWindow, platform::qt::QtWindow& window,
+                   const std::string& file, int ticks) {
+  for (int i = 0; i < ticks; ++i) {
+    mainWindow.tick();
+    QCoreApplication::processEvents();
+  }
+  QCoreApplication::processEvents();
+  const QPixmap picture = window.grab();
+  const bool saved = picture.save(QString::fromStdString(file), "PNG");
+  window.close();
+  if (!saved) {
+    std::cerr << kProgram << ": could not write the screenshot to '" << file << "'\n";
+    return 1;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  const platform::qt::ParsedCommandLine parsed = platform::qt::parseCommandLine(args);
+  if (!parsed.error.empty()) {
+    std::cerr << kProgram << ": " << parsed.error << "\nTry '" << kProgram
+              << " --help' for more information.\n";
+    return 2;
+  }
+  const platform::qt::Options& options = parsed.options;
+  if (options.help) {
+    std::cout << platform::qt::usageText(kProgram);
+    return 0;
+  }
+  if (!options.simulatedDevices) {
+    std::cerr << kProgram
+              << ": this build drives simulated devices only; run it with --simulate\n";
+    return 2;
+  }
+  if (options.screenshot) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+  } else if (!displayAvailable()) {
+    std::cerr << kProgram
+              << ": no display (DISPLAY and WAYLAND_DISPLAY are not set); use --screenshot FILE "
+                 "to draw the window into an image\n";
+    return 1;
+  }
+
+  // Qt's own command-line options are not offered: only the program name is passed on.
+  int qtArgc = 1;
+  char* qtArgv[] = {argv[0], nullptr};
+  QApplication app(qtArgc, qtArgv);
+  // One style everywhere, so the window looks and measures the same on every desktop.
+  if (QStyle* fusion = QStyleFactory::create(QStringLiteral("Fusion"))) {
+    QApplication::setStyle(fusion);
+  }
+
+  platform::sim::SimHid hid;
+  for (int n = 1; n <= *options.simulatedDevices; ++n) {
+    hid.attach(platform::sim::DeviceSpec{.serial = platform::qt::simulatedSerial(n)});
+  }
+  platform::qt::QtSystem system;
+  system.setHeadless(options.screenshot.has_value());
+
+  ui::MainWindow mainWindow(hid, system);
+  platform::qt::QtWindow window(
+      mainWindow.form(),
+      platform::qt::QtWindow::Hooks{
+          // A screenshot shows exactly the ticks asked for, not whatever the clock adds.
+          .tick = options.screenshot ? std::function<void()>()
+                                     : std::function<void()>([&mainWindow] { mainWindow.tick(); }),
+          .unload = [&mainWindow] { mainWindow.unload(); }});
+  system.setDialogParent(&window);
+  mainWindow.load();
+
+  if (options.screenshot) {
+    return takeScreenshot(mainWindow, window, *options.screenshot, options.ticks);
+  }
+  return QApplication::exec();
+}

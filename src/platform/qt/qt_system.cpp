@@ -1,0 +1,44 @@
+#include "platform/qt/qt_system.h"
+
+#include <QCoreApplication>
+#include <QLocale>
+#include <QMessageBox>
+#include <QThread>
+#include <iostream>
+
+#include "platform/qt/text.h"
+
+namespace qvr::platform::qt {
+
+void QtSystem::sleep(std::chrono::milliseconds duration) {
+  if (duration.count() > 0) {
+    QThread::msleep(static_cast<unsigned long>(duration.count()));
+  }
+}
+
+void QtSystem::messageBox(const std::string& title, const std::string& text) {
+  if (headless_) {
+    std::cerr << title << ": " << text << '\n';
+    return;
+  }
+  // The model separates lines the Windows way; a bare "\r" would show as a box glyph.
+  QString body = toQt(text);
+  body.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+  QMessageBox box(QMessageBox::Information, toQt(title), body, QMessageBox::Ok,
+                  dialogParent_.data());
+  box.exec();
+}
+
+void QtSystem::doEvents() { QCoreApplication::processEvents(); }
+
+char QtSystem::decimalSeparator() {
+  const QString point = QLocale::system().decimalPoint();
+  // A separator outside Latin-1 (Arabic, Persian) has no single-byte form; the point is what
+  // the number parser then falls back to as well.
+  if (point.isEmpty() || point.at(0).unicode() > 0xFF) {
+    return '.';
+  }
+  return point.at(0).toLatin1();
+}
+
+}  // namespace qvr::platform::qt

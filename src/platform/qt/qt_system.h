@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QPointer>
+#include <QWidget>
+
+#include "platform/system.h"
+
+namespace qvr::platform::qt {
+
+// System services for the Qt front end. Message boxes are modal to the main window once it
+// exists; a headless run (the screenshot mode) has nobody to press OK, so there they go to
+// standard error instead of blocking.
+class QtSystem final : public System {
+ public:
+  void setDialogParent(QWidget* parent) { dialogParent_ = parent; }
+  void setHeadless(bool headless) { headless_ = headless; }
+
+  void sleep(std::chrono::milliseconds duration) override;
+  void messageBox(const std::string& title, const std::string& text) override;
+  void doEvents() override;
+  [[nodiscard]] char decimalSeparator() override;
+
+ private:
+  QPointer<QWidget> dialogParent_;
+  bool headless_ = false;
+};
+
+}  // namespace qvr::platform::qt
