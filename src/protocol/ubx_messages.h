@@ -1,0 +1,53 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+
+namespace qvr::protocol {
+
+// NAV-PVT fields the window uses. Decoding needs the first 40 bytes of the payload.
+struct NavPvt {
+  std::uint16_t year = 0;
+  std::uint8_t month = 0;
+  std::uint8_t day = 0;
+  std::uint8_t hour = 0;
+  std::uint8_t minute = 0;
+  std::uint8_t second = 0;
+  std::uint8_t valid = 0;  // bit 0 valid date, bit 1 valid time, bit 2 fully resolved
+  std::int32_t nano = 0;   // ns of the second, may be negative
+  std::int32_t lon = 0;    // 1e-7 degree
+  std::int32_t lat = 0;    // 1e-7 degree
+  std::int32_t hMSL = 0;   // mm above mean sea level
+
+  // Date, time and full resolution all valid: only then is the time worth showing or setting.
+  [[nodiscard]] bool timeValid() const { return (valid & 0x07) == 0x07; }
+};
+[[nodiscard]] std::optional<NavPvt> decodeNavPvt(std::span<const std::uint8_t> payload);
+
+// NAV-CLOCK clkD, ns/s. Needs 12 bytes.
+[[nodiscard]] std::optional<std::int32_t> decodeNavClockDrift(
+    std::span<const std::uint8_t> payload);
+
+// One satellite of NAV-SAT.
+struct SatelliteSignal {
+  std::uint8_t cno = 0;  // dB-Hz
+  std::int8_t elev = 0;  // degrees
+  bool used = false;     // svUsed: the satellite is in the navigation solution
+};
+
+// NAV-SAT read in place: numSvs blocks of 12 bytes from offset 8. Exists only when the payload
+// holds every block it announces.
+class NavSat {
+ public:
+  [[nodiscard]] static std::optional<NavSat> decode(std::span<const std::uint8_t> payload);
+  [[nodiscard]] int count() const { return count_; }
+  [[nodiscard]] SatelliteSignal satellite(int k) const;
+
+ private:
+  NavSat(std::span<const std::uint8_t> payload, int count) : payload_(payload), count_(count) {}
+  std::span<const std::uint8_t> payload_;
+  int count_;
+};
+
+}  // namespace qvr::protocol

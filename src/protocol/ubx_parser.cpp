@@ -1,0 +1,118 @@
+#include "protocol/ubx_parser.h"
+
+namespace qvr::protocol {
+namespace {
+
+constexpr std::uint8_t kSync1 = 0xB5;
+constexpr std::uint8_t kSync2 = 0x62;
+constexpr std::uint8_t kRejected = 0xFF;  // never a class, an ID or a length's high byte
+
+}  // namespace
+
+UbxParser::UbxParser() : payload_(std::make_unique<std::uint8_t[]>(kPayloadCapacity)) {}
+
+void UbxParser::reset() {
+  state_ = State::Sync1;
+  declaredLength_ = 0;
+  payloadIndex_ = 0;
+}
+
+bool UbxParser::feed(std::uint8_t b) {
+  switch (state_) {
+    case State::Sync1:
+      if (b == kSync1) {
+        state_ = State::Sync2;
+      }
+      return false;
+    case State::Sync2:
+      if (b == kSync2) {
+        checksumA_ = 0;
+        checksumB_ = 0;
+        state_ = State::Class;
+      } else {
+        state_ = State::Sync1;
+      }
+      return false;
+    case State::Class:
+      if (b == kRejected) {
+        state_ = State::Sync1;
+        return false;
+      }
+      addToChecksum(b);
+      class_ = b;
+      state_ = State::Id;
+      return false;
+    case State::Id:
+      if (b == kRejected) {
+        state_ = State::Sync1;
+        return false;
+      }
+      addToChecksum(b);
+      id_ = b;
+      state_ = State::LengthLow;
+      return false;
+    case State::LengthLow:
+      addToChecksum(b);
+      lengthLow_ = b;
+      state_ = State::LengthHigh;
+      return false;
+    case State::LengthHigh: {
+      if (b == kRejected) {
+        state_ = State::Sync1;
+        return false;
+      }
+      const std::size_t length = static_cast<std::size_t>(b) * 256 + lengthLow_;
+      if (length > kPayloadCapacity) {
+        // No message we know is anywhere near this long: drop the frame and hunt again.
+        declaredLength_ = 0;
+        state_ = State::Sync1;
+        return false;
+      }
+      addToChecksum(b);
+      declaredLength_ = length;
+      payloadIndex_ = 0;
+      state_ = length == 0 ? State::ChecksumA : State::Payload;
+      return false;
+    }
+    case State::Payload:
+      addToChecksum(b);
+      payload_[payloadIndex_++] = b;
+      if (payloadIndex_ == declaredLength_) {
+        state_ = State::ChecksumA;
+      }
+      return false;
+    case State::ChecksumA:
+      state_ = b == checksumA_ ? State::ChecksumB : State::Sync1;
+      return false;
+    case State::ChecksumB:
+      state_ = State::Sync1;
+      return b == checksumB_;
+  }
+  return false;
+}
+
+UbxChecksum ubxChecksum(std::span<const std::uint8_t> bytes) {
+  UbxChecksum sum;
+  for (const std::uint8_t b : bytes) {
+    sum.a = static_cast<std::uint8_t>(sum.a + b);
+    sum.b = static_cast<std::uint8_t>(sum.b + sum.a);
+  }
+  return sum;
+}
+
+std::vector<std::uint8_t> ubxFrame(std::uint8_t messageClass, std::uint8_t messageId,
+                                   std::span<const std::uint8_t> payload) {
+  std::vector<std::uint8_t> frame{kSync1,
+                                  kSync2,
+                                  messageClass,
+                                  messageId,
+                                  static_cast<std::uint8_t>(payload.size() & 0xFF),
+                                  static_cast<std::uint8_t>((payload.size() >> 8) & 0xFF)};
+  frame.insert(frame.end(), payload.begin(), payload.end());
+  const UbxChecksum sum = ubxChecksum(std::span(frame).subspan(2));
+  frame.push_back(sum.a);
+  frame.push_back(sum.b);
+  return frame;
+}
+
+}  // namespace qvr::protocol
