@@ -61,10 +61,13 @@ std::array<std::uint8_t, 8> frequencyData(std::uint32_t fractionWord, std::uint3
 
 std::vector<std::uint8_t> receiverMessageData(std::uint8_t messageClass, std::uint8_t messageId,
                                               std::span<const std::uint8_t> payload) {
-  std::vector<std::uint8_t> data{messageClass, messageId,
-                                 static_cast<std::uint8_t>(payload.size() & 0xFF),
-                                 static_cast<std::uint8_t>((payload.size() >> 8) & 0xFF)};
-  data.insert(data.end(), payload.begin(), payload.end());
+  constexpr std::size_t kHeader = 4;  // class, ID, length
+  std::vector<std::uint8_t> data(kHeader + payload.size());
+  data[0] = messageClass;
+  data[1] = messageId;
+  data[2] = static_cast<std::uint8_t>(payload.size() & 0xFF);
+  data[3] = static_cast<std::uint8_t>((payload.size() >> 8) & 0xFF);
+  std::copy(payload.begin(), payload.end(), data.begin() + kHeader);
   return data;
 }
 

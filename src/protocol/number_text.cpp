@@ -1,76 +1,93 @@
 #include "protocol/number_text.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
 
 namespace qvr::protocol {
 
-std::optional<std::string> fixedText(double value, int decimals, char decimalSeparator) {
-  if (!std::isfinite(value) || decimals < 0) {
-    return std::nullopt;
+bool appendFixed(std::string& out, double value, int decimals, char decimalSeparator) {
+  if (!std::isfinite(value) || decimals < 0 || decimals > 20) {
+    return false;
   }
   // The shortest scientific form d.ddde±x holds exactly the digits that name this double.
-  char buffer[64];
-  const auto [end, error] = std::to_chars(buffer, buffer + sizeof buffer, std::fabs(value),
-                                          std::chars_format::scientific);
+  std::array<char, 40> scientific{};
+  const auto [end, error] = std::to_chars(scientific.data(), scientific.data() + scientific.size(),
+                                          std::fabs(value), std::chars_format::scientific);
   if (error != std::errc()) {
-    return std::nullopt;
+    return false;
   }
-  const std::string scientific(buffer, end);
-  const std::size_t e = scientific.find('e');
-  std::string digits;
-  for (std::size_t i = 0; i < e; ++i) {
-    if (scientific[i] != '.') {
-      digits.push_back(scientific[i]);
+  std::array<char, 24> digits{};
+  std::size_t digitCount = 0;
+  const char* p = scientific.data();
+  for (; p != end && *p != 'e'; ++p) {
+    if (*p != '.') {
+      digits[digitCount++] = *p;
     }
   }
-  const int exponent = std::atoi(scientific.c_str() + e + 1);
+  int exponent = 0;
+  std::from_chars(p + 1 + (p[1] == '+' ? 1 : 0), end, exponent);
 
-  // Keep the digits down to the last decimal place; the first dropped digit decides.
+  // The magnitude in units of the last decimal place: the digits down to that place, the
+  // first dropped digit deciding the rounding. Leading room for a carry and integer zeros.
   const int keep = exponent + 1 + decimals;
-  std::string kept;  // the magnitude in units of the last decimal place
-  if (keep >= 0) {
-    kept = digits.substr(0, std::min<std::size_t>(digits.size(), static_cast<std::size_t>(keep)));
-    kept.append(static_cast<std::size_t>(keep) - kept.size(), '0');
-    const bool roundUp = static_cast<std::size_t>(keep) < digits.size() &&
-                         digits[static_cast<std::size_t>(keep)] >= '5';
-    if (roundUp) {
-      int i = static_cast<int>(kept.size()) - 1;
-      for (; i >= 0 && kept[static_cast<std::size_t>(i)] == '9'; --i) {
-        kept[static_cast<std::size_t>(i)] = '0';
-      }
-      if (i < 0) {
-        kept.insert(kept.begin(), '1');
-      } else {
-        ++kept[static_cast<std::size_t>(i)];
-      }
+  std::array<char, 360> kept{};
+  const std::size_t width = static_cast<std::size_t>(decimals) + 1;
+  std::size_t keptCount = 0;
+  if (keep > 0) {
+    for (int i = 0; i < keep; ++i) {
+      kept[keptCount++] =
+          static_cast<std::size_t>(i) < digitCount ? digits[static_cast<std::size_t>(i)] : '0';
     }
   }
-  const std::size_t width = static_cast<std::size_t>(decimals) + 1;
-  if (kept.size() < width) {
-    kept.insert(0, width - kept.size(), '0');
+  const bool roundUp = keep >= 0 && static_cast<std::size_t>(keep) < digitCount &&
+                       digits[static_cast<std::size_t>(keep)] >= '5';
+  // Pad on the left to at least one integer digit, plus one for a carry out of the top.
+  const std::size_t padded = std::max(keptCount, width) + 1;
+  const std::size_t shift = padded - keptCount;
+  for (std::size_t i = keptCount; i-- > 0;) {
+    kept[i + shift] = kept[i];
   }
-  const bool zero = std::all_of(kept.begin(), kept.end(), [](char c) { return c == '0'; });
-
-  std::string text = (value < 0 && !zero) ? "-" : "";
-  text += kept.substr(0, kept.size() - static_cast<std::size_t>(decimals));
+  for (std::size_t i = 0; i < shift; ++i) {
+    kept[i] = '0';
+  }
+  if (roundUp) {
+    std::size_t i = padded;
+    while (kept[--i] == '9') {
+      kept[i] = '0';
+    }
+    ++kept[i];
+  }
+  std::size_t first = 0;  // drop leading zeros, keeping `width` digits at least
+  while (padded - first > width && kept[first] == '0') {
+    ++first;
+  }
+  bool zero = true;
+  for (std::size_t i = first; i < padded; ++i) {
+    zero = zero && kept[i] == '0';
+  }
+  if (value < 0 && !zero) {
+    out.push_back('-');
+  }
+  const std::size_t integerEnd = padded - static_cast<std::size_t>(decimals);
+  out.append(kept.data() + first, integerEnd - first);
   if (decimals > 0) {
-    text += decimalSeparator;
-    text += kept.substr(kept.size() - static_cast<std::size_t>(decimals));
+    out.push_back(decimalSeparator);
+    out.append(kept.data() + integerEnd, static_cast<std::size_t>(decimals));
   }
-  return text;
+  return true;
 }
 
 std::string generalText(double value, char decimalSeparator) {
-  char buffer[64];
-  const auto [end, error] =
-      std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 15);
+  std::array<char, 40> buffer{};
+  const auto [end, error] = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value,
+                                          std::chars_format::general, 15);
   if (error != std::errc()) {
     return {};
   }
-  std::string text(buffer, end);
+  std::string text(buffer.data(), end);
   for (char& c : text) {
     if (c == '.') {
       c = decimalSeparator;
@@ -81,12 +98,13 @@ std::string generalText(double value, char decimalSeparator) {
   return text;
 }
 
-std::string twoDigits(int value) {
-  std::string text = std::to_string(value);
-  if (text.size() < 2) {
-    text.insert(0, 1, '0');
+void appendTwoDigits(std::string& out, int value) {
+  if (value >= 0 && value < 10) {
+    out.push_back('0');
   }
-  return text;
+  std::array<char, 12> buffer{};
+  const auto result = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value);
+  out.append(buffer.data(), result.ptr);
 }
 
 }  // namespace qvr::protocol

@@ -17,7 +17,7 @@ void UbxParser::reset() {
   payloadIndex_ = 0;
 }
 
-bool UbxParser::feed(std::uint8_t b) {
+bool UbxParser::feedFraming(std::uint8_t b) {
   switch (state_) {
     case State::Sync1:
       if (b == kSync1) {
@@ -75,12 +75,7 @@ bool UbxParser::feed(std::uint8_t b) {
       return false;
     }
     case State::Payload:
-      addToChecksum(b);
-      payload_[payloadIndex_++] = b;
-      if (payloadIndex_ == declaredLength_) {
-        state_ = State::ChecksumA;
-      }
-      return false;
+      break;  // handled inline by feed()
     case State::ChecksumA:
       state_ = b == checksumA_ ? State::ChecksumB : State::Sync1;
       return false;
@@ -102,16 +97,20 @@ UbxChecksum ubxChecksum(std::span<const std::uint8_t> bytes) {
 
 std::vector<std::uint8_t> ubxFrame(std::uint8_t messageClass, std::uint8_t messageId,
                                    std::span<const std::uint8_t> payload) {
-  std::vector<std::uint8_t> frame{kSync1,
-                                  kSync2,
-                                  messageClass,
-                                  messageId,
-                                  static_cast<std::uint8_t>(payload.size() & 0xFF),
-                                  static_cast<std::uint8_t>((payload.size() >> 8) & 0xFF)};
-  frame.insert(frame.end(), payload.begin(), payload.end());
-  const UbxChecksum sum = ubxChecksum(std::span(frame).subspan(2));
-  frame.push_back(sum.a);
-  frame.push_back(sum.b);
+  constexpr std::size_t kHeader = 6;  // sync bytes, class, ID, length
+  std::vector<std::uint8_t> frame(kHeader + payload.size() + 2);
+  frame[0] = kSync1;
+  frame[1] = kSync2;
+  frame[2] = messageClass;
+  frame[3] = messageId;
+  frame[4] = static_cast<std::uint8_t>(payload.size() & 0xFF);
+  frame[5] = static_cast<std::uint8_t>((payload.size() >> 8) & 0xFF);
+  for (std::size_t i = 0; i < payload.size(); ++i) {
+    frame[kHeader + i] = payload[i];
+  }
+  const UbxChecksum sum = ubxChecksum(std::span(frame).subspan(2, kHeader - 2 + payload.size()));
+  frame[frame.size() - 2] = sum.a;
+  frame[frame.size() - 1] = sum.b;
   return frame;
 }
 

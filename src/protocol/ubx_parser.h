@@ -24,7 +24,18 @@ class UbxParser {
 
   // True when `b` completes a frame with a correct checksum; the frame is then available
   // through messageClass(), messageId() and payload() until the next byte is fed.
-  [[nodiscard]] bool feed(std::uint8_t b);
+  [[nodiscard]] bool feed(std::uint8_t b) {
+    // Payload bytes are nearly all of the stream: their path is kept short and inline.
+    if (state_ == State::Payload) {
+      addToChecksum(b);
+      payload_[payloadIndex_++] = b;
+      if (payloadIndex_ == declaredLength_) {
+        state_ = State::ChecksumA;
+      }
+      return false;
+    }
+    return feedFraming(b);
+  }
   void reset();
 
   [[nodiscard]] std::uint8_t messageClass() const { return class_; }
@@ -46,6 +57,7 @@ class UbxParser {
     ChecksumB
   };
 
+  [[nodiscard]] bool feedFraming(std::uint8_t b);
   void addToChecksum(std::uint8_t b) {
     checksumA_ = static_cast<std::uint8_t>(checksumA_ + b);
     checksumB_ = static_cast<std::uint8_t>(checksumB_ + checksumA_);

@@ -1,10 +1,12 @@
 #include "ui/main_window.h"
 
+#include <cmath>
 #include <string>
 
 #include "protocol/commands.h"
 #include "protocol/config_report.h"
 #include "protocol/number_text.h"
+#include "protocol/ubx_messages.h"
 #include "ui/controls.h"
 #include "ui/web_addresses.h"
 
@@ -20,6 +22,14 @@ constexpr int kConnectedInterval = 10;  // ms between reads while the device is 
 constexpr int kSearchInterval = 100;    // ms between searches while no device is open
 constexpr auto kRequestPause = 5ms;     // the device needs a breath between string requests
 constexpr int kCaretAfterText = 99;
+
+// Input report layout: report ID, status byte, data-present byte, then receiver bytes.
+constexpr std::size_t kStatusByte = 1;
+constexpr std::size_t kDataPresentByte = 2;
+constexpr std::size_t kReceiverBytes = 3;
+
+constexpr double kDegreesPerUnit = 1e-7;
+constexpr double kMetresPerMillimetre = 0.001;
 
 constexpr std::uint8_t kRateSlow = 1;  // firmware 1.00 to 1.02 cannot keep up with more
 constexpr std::uint8_t kRateNormal = 10;
@@ -62,6 +72,7 @@ void MainWindow::load() {
   s.deviceConfigured = false;
   s.selectionPending = false;
   s.deviceListReady = false;
+  parser_.reset();
   cachedEnabledState_ = true;
 
   controlEnabling(false);
@@ -89,32 +100,137 @@ void MainWindow::unload() {
 }
 
 void MainWindow::tick() {
-  device::ConnectionState& s = link_.state();
-  if (s.deviceFound) {
-    readBuffer_[0] = 0;
-    std::size_t bytesRead = 0;
-    const bool ok = link_.readInputReports(std::span(readBuffer_).first(kReadBytes), bytesRead);
-    if (!ok || s.selectionPending) {
-      deviceLost();
-    } else {
-      form_.setInterval(ctl::Timer, kConnectedInterval);
-      if (bytesRead > 1) {
-        decoded_.statusByte = readBuffer_[1];
-        graph_.showStatus(readBuffer_[1]);
-      }
-    }
+  // Pending events run at the end of a tick and in the middle of messages; a timeout that
+  // arrives then must not start a second tick inside this one.
+  if (ticking_) {
+    return;
+  }
+  ticking_ = true;
+  if (link_.state().deviceFound) {
+    readInputReports();
   } else {
-    s.deviceConfigured = false;
-    scanUsbDevices();
-    s.deviceFound = link_.findTheHid(form_[ctl::SerNo].text);
-    if (s.deviceFound) {
-      s.selectionPending = false;
-      connectionStartup();
-    } else {
-      controlEnabling(false);
-    }
+    reconnect();
   }
   system_.doEvents();
+  ticking_ = false;
+}
+
+void MainWindow::readInputReports() {
+  readBuffer_[0] = 0;
+  std::size_t bytesRead = 0;
+  const bool ok = link_.readInputReports(std::span(readBuffer_).first(kReadBytes), bytesRead);
+  if (!ok || link_.state().selectionPending) {
+    deviceLost();
+    return;
+  }
+  form_.setInterval(ctl::Timer, kConnectedInterval);
+  if (bytesRead <= kStatusByte) {
+    return;
+  }
+  // Only the first report's status counts; the later ones in the same read are older news.
+  decoded_.statusByte = readBuffer_[kStatusByte];
+  graph_.showStatus(readBuffer_[kStatusByte]);
+
+  // A length too short for the report header carries no receiver bytes (and a length of 0
+  // would leave nothing to split by).
+  const std::size_t length = link_.state().caps.inputReportByteLength;
+  if (length <= kReceiverBytes) {
+    return;
+  }
+  for (std::size_t report = 0; report + length <= bytesRead; report += length) {
+    if (readBuffer_[report + kDataPresentByte] == 0) {
+      continue;
+    }
+    for (std::size_t i = report + kReceiverBytes; i < report + length; ++i) {
+      if (parser_.feed(readBuffer_[i])) {
+        handleMessage();
+      }
+    }
+  }
+}
+
+void MainWindow::reconnect() {
+  device::ConnectionState& s = link_.state();
+  s.deviceConfigured = false;
+  scanUsbDevices();
+  s.deviceFound = link_.findTheHid(form_[ctl::SerNo].text);
+  if (s.deviceFound) {
+    s.selectionPending = false;
+    connectionStartup();
+  } else {
+    controlEnabling(false);
+  }
+}
+
+void MainWindow::handleMessage() {
+  if (parser_.messageClass() != protocol::kUbxClassNav) {
+    return;
+  }
+  const std::span<const std::uint8_t> payload = parser_.payload();
+  switch (parser_.messageId()) {
+    case protocol::kUbxIdNavPvt:
+      if (const auto pvt = protocol::decodeNavPvt(payload)) {
+        handleNavPvt(*pvt);
+      }
+      break;
+    case protocol::kUbxIdNavClock:
+      if (const auto drift = protocol::decodeNavClockDrift(payload)) {
+        decoded_.clockDrift = *drift;
+      }
+      break;
+    case protocol::kUbxIdNavSat:
+      if (const auto sat = protocol::NavSat::decode(payload)) {
+        handleNavSat(*sat);
+      }
+      break;
+    default:
+      break;
+  }
+}
+
+void MainWindow::handleNavPvt(const protocol::NavPvt& pvt) {
+  decoded_.longitude = pvt.lon * kDegreesPerUnit;
+  decoded_.latitude = pvt.lat * kDegreesPerUnit;
+  decoded_.altitude = pvt.hMSL * kMetresPerMillimetre;
+  graph_.showPosition(*decoded_.latitude, *decoded_.longitude, decoded_.altitude,
+                      system_.decimalSeparator());
+  system_.doEvents();
+  decoded_.positionKnown = true;
+  if (pvt.timeValid()) {
+    graph_.showTime(pvt.year, pvt.month, pvt.day, pvt.hour, pvt.minute, pvt.second);
+    system_.doEvents();
+  } else {
+    graph_.showUnknownTime();
+  }
+}
+
+void MainWindow::handleNavSat(const protocol::NavSat& sat) {
+  int drawn = 0;
+  int sum = 0;
+  for (int k = 0; k < sat.count(); ++k) {
+    const protocol::SatelliteSignal s = sat.satellite(k);
+    // Only satellites in the solution and above the horizon, at most one per bar.
+    if (s.cno > 0 && s.elev > 0 && s.used && drawn < ctl::kSatCount) {
+      graph_.setBar(drawn, s.cno);
+      ++drawn;
+      sum += s.cno;
+    }
+    system_.doEvents();
+  }
+  for (int i = drawn; i < ctl::kSatCount; ++i) {
+    graph_.restBar(i);
+  }
+  system_.doEvents();
+  decoded_.satellitesUsed = drawn;
+  if (drawn == 0) {
+    graph_.hideAverage();
+    decoded_.averageCno = 0;
+  } else {
+    graph_.setAverageHeight(sum, drawn);
+    decoded_.averageCno = static_cast<int>(std::nearbyint(sum / static_cast<double>(drawn)));
+    graph_.setAverageColour(decoded_.averageCno);
+  }
+  graph_.placeAverage();
 }
 
 void MainWindow::deviceLost() {
@@ -212,7 +328,7 @@ void MainWindow::controlEnabling(bool state) {
                                ctl::GPSposition, ctl::Status, ctl::Out1Freq, ctl::Out2Freq}) {
       form_.setText(id, "");
     }
-    form_.setHeight(ctl::Sat_average, 0);
+    graph_.hideAverage();
     form_.clearItems(ctl::dynmodel);
     return;
   }

@@ -10,6 +10,8 @@
 #include "device/device_link.h"
 #include "platform/hid.h"
 #include "platform/system.h"
+#include "protocol/ubx_messages.h"
+#include "protocol/ubx_parser.h"
 #include "ui/form.h"
 #include "ui/signal_graph.h"
 
@@ -59,6 +61,11 @@ class MainWindow {
   void applyConfiguration(std::span<const std::uint8_t> report);
   void makeSatelliteSystemsConsistent();
   void restAllBars();
+  void readInputReports();
+  void reconnect();
+  void handleMessage();
+  void handleNavPvt(const protocol::NavPvt& pvt);
+  void handleNavSat(const protocol::NavSat& sat);
   void deviceLost();
   void focusOut1Freq();
   void setValueIfRead(ControlId box, std::optional<bool> value);
@@ -69,7 +76,9 @@ class MainWindow {
   device::DeviceLink link_;
   SignalGraph graph_;
   DecodedValues decoded_;
+  protocol::UbxParser parser_;
   bool cachedEnabledState_ = true;
+  bool ticking_ = false;
   std::vector<std::string> scannedSerials_;
   std::vector<std::uint8_t> readBuffer_;
 };

@@ -1,6 +1,8 @@
 #include "ui/signal_graph.h"
 
 #include <algorithm>
+#include <array>
+#include <charconv>
 #include <cmath>
 #include <string>
 
@@ -108,19 +110,33 @@ void SignalGraph::showStatus(std::uint8_t statusByte) {
 
 void SignalGraph::showPosition(double latitude, double longitude, double altitude,
                                char decimalSeparator) {
-  const auto lat = protocol::fixedText(latitude, 6, decimalSeparator);
-  const auto lon = protocol::fixedText(longitude, 6, decimalSeparator);
-  const auto alt = protocol::fixedText(altitude, 0, decimalSeparator);
-  if (lat && lon && alt) {
-    form_.setText(ctl::GPSposition, " " + *lat + ", " + *lon + ", " + *alt);
+  text_.assign(" ");
+  const bool ok =
+      protocol::appendFixed(text_, latitude, 6, decimalSeparator) &&
+      (text_.append(", "), protocol::appendFixed(text_, longitude, 6, decimalSeparator)) &&
+      (text_.append(", "), protocol::appendFixed(text_, altitude, 0, decimalSeparator));
+  if (ok) {
+    form_.setText(ctl::GPSposition, text_);
   }
 }
 
 void SignalGraph::showTime(int year, int month, int day, int hour, int minute, int second) {
-  using protocol::twoDigits;
-  form_.setText(ctl::UTC, " " + std::to_string(year) + "." + twoDigits(month) + "." +
-                              twoDigits(day) + " " + twoDigits(hour) + ":" + twoDigits(minute) +
-                              ":" + twoDigits(second));
+  using protocol::appendTwoDigits;
+  text_.assign(" ");
+  std::array<char, 12> digits{};
+  text_.append(digits.data(),
+               std::to_chars(digits.data(), digits.data() + digits.size(), year).ptr);
+  text_.push_back('.');
+  appendTwoDigits(text_, month);
+  text_.push_back('.');
+  appendTwoDigits(text_, day);
+  text_.push_back(' ');
+  appendTwoDigits(text_, hour);
+  text_.push_back(':');
+  appendTwoDigits(text_, minute);
+  text_.push_back(':');
+  appendTwoDigits(text_, second);
+  form_.setText(ctl::UTC, text_);
 }
 
 void SignalGraph::showUnknownTime() {
@@ -141,6 +157,10 @@ void SignalGraph::restBar(int n) {
 
 void SignalGraph::setAverageHeight(int sum, int n) {
   form_.setHeight(ctl::Sat_average, roundEven(sum * outerHeight() / (n * kFullScaleCno)));
+}
+
+void SignalGraph::hideAverage() {
+  form_.setHeight(ctl::Sat_average, 0);
 }
 
 void SignalGraph::setAverageColour(int averageCno) {

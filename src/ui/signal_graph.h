@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "ui/form.h"
 
@@ -32,6 +33,7 @@ class SignalGraph {
   void setBar(int n, int cno);
   void restBar(int n);
   void setAverageHeight(int sum, int n);
+  void hideAverage();
   void setAverageColour(int averageCno);
   void placeAverage();
 
@@ -42,6 +44,7 @@ class SignalGraph {
   Form& form_;
   int twipsPerPixel_;
   GraphGeometry geometry_;
+  std::string text_;  // reused, so the texts shown many times a second need no new memory
 };
 
 }  // namespace qvr::ui

@@ -4,9 +4,20 @@
 
 #include <cmath>
 #include <limits>
+#include <optional>
+#include <string>
 
 namespace qvr::protocol {
 namespace {
+
+std::optional<std::string> fixedText(double value, int decimals, char separator) {
+  std::string text = "#";
+  if (!appendFixed(text, value, decimals, separator)) {
+    EXPECT_EQ(text, "#") << "nothing is appended on failure";
+    return std::nullopt;
+  }
+  return text.substr(1);
+}
 
 TEST(FixedText, RoundsHalfAwayFromZeroOnTheShortestDecimalForm) {
   struct Case {
@@ -76,9 +87,11 @@ TEST(GeneralText, FifteenSignificantDigitsWithoutTrailingZeros) {
 }
 
 TEST(TwoDigits, LeadingZero) {
-  EXPECT_EQ(twoDigits(0), "00");
-  EXPECT_EQ(twoDigits(7), "07");
-  EXPECT_EQ(twoDigits(59), "59");
+  std::string text;
+  for (const int value : {0, 7, 59, 100}) {
+    appendTwoDigits(text, value);
+  }
+  EXPECT_EQ(text, "000759100");
 }
 
 }  // namespace
