@@ -126,13 +126,13 @@ bool DeviceLink::readConfiguration(std::vector<std::uint8_t>& report) {
   return ok;
 }
 
-bool DeviceLink::guardPasses(protocol::Guard guard) const {
+bool DeviceLink::mayTalk(protocol::Guard guard) const {
   const bool ready = state_.deviceFound && state_.deviceConfigured;
   return guard == protocol::Guard::TwoFlags ? ready : ready && state_.deviceListReady;
 }
 
 bool DeviceLink::send(protocol::Command command, std::span<const std::uint8_t> data) {
-  if (!guardPasses(protocol::guardOf(command))) {
+  if (!mayTalk(protocol::guardOf(command))) {
     return false;
   }
   const auto report =

@@ -44,6 +44,9 @@ class DeviceLink {
   // feature report length. True when the device took it.
   bool send(protocol::Command command, std::span<const std::uint8_t> data = {});
 
+  // Whether a command under this guard may go out now.
+  [[nodiscard]] bool mayTalk(protocol::Guard guard) const;
+
   // UBX CFG-MSG through the receiver-message command, under the two-flag guard.
   void setMessageRate(std::uint8_t messageClass, std::uint8_t messageId, std::uint8_t rate);
 
@@ -51,7 +54,6 @@ class DeviceLink {
   [[nodiscard]] bool readInputReports(std::span<std::uint8_t> buffer, std::size_t& bytesRead);
 
  private:
-  [[nodiscard]] bool guardPasses(protocol::Guard guard) const;
   void storeResult(bool ok) { state_.lastResult = ok ? 1 : 0; }
   [[nodiscard]] platform::HidHandle openPath(const std::string& path, platform::OpenMode mode);
   void closeHandle(platform::HidHandle& handle);

@@ -68,6 +68,11 @@ constexpr ControlId CNoLine(int i) {
   return CNoLbl(kScaleCount) + static_cast<ControlId>(i);
 }
 inline constexpr ControlId kControlCount = CNoLine(kScaleCount);
+
+// The satellite-system boxes; GPS, SBAS and Galileo (the G boxes) combine freely.
+inline constexpr ControlId kGnssBoxes[] = {GNSS_GPS, GNSS_SBAS, GNSS_Galileo, GNSS_BeiDou,
+                                           GNSS_GLONASS};
+inline constexpr ControlId kGBoxes[] = {GNSS_GPS, GNSS_SBAS, GNSS_Galileo};
 }  // namespace ctl
 
 inline constexpr Rgb kRed{255, 0, 0};

@@ -39,10 +39,6 @@ constexpr std::uint8_t kRateOff = 0;
 constexpr std::uint8_t kPeriodicMessages[] = {protocol::kUbxIdNavSat, protocol::kUbxIdNavClock,
                                               protocol::kUbxIdNavPvt};
 
-constexpr ControlId kGnssBoxes[] = {ctl::GNSS_GPS, ctl::GNSS_SBAS, ctl::GNSS_Galileo,
-                                    ctl::GNSS_BeiDou, ctl::GNSS_GLONASS};
-constexpr ControlId kGBoxes[] = {ctl::GNSS_GPS, ctl::GNSS_SBAS, ctl::GNSS_Galileo};
-
 constexpr const char* kDynamicModelRows[] = {"Stationary", "Portable", "Airborne"};
 
 // Switched together by the control enabling, in this order.
@@ -337,21 +333,25 @@ void MainWindow::controlEnabling(bool state) {
 
 void MainWindow::applyReceiverSettingsGates(bool state) {
   const protocol::FirmwareVersion fw = link_.state().firmware;
-  if (fw.major == 1 && fw.minor < 7) {
+  if (receiverSettingsLocked()) {
     // This firmware has no satellite-system or dynamic-model settings, connected or not.
     form_.setEnabled(ctl::dynmodel, false);
     form_.clearItems(ctl::dynmodel);
     form_.setEnabled(ctl::dynmodel_label, false);
-    for (const ControlId box : kGnssBoxes) {
+    for (const ControlId box : ctl::kGnssBoxes) {
       form_.setEnabled(box, false);
     }
-    for (const ControlId box : kGnssBoxes) {
+    for (const ControlId box : ctl::kGnssBoxes) {
       form_.setValue(box, 0);
+    }
+    // Clearing a box runs its handler, which enables its partners again: lock them once more.
+    for (const ControlId box : ctl::kGnssBoxes) {
+      form_.setEnabled(box, false);
     }
   } else {
     form_.setEnabled(ctl::dynmodel, state);
     form_.setEnabled(ctl::dynmodel_label, state);
-    for (const ControlId box : kGnssBoxes) {
+    for (const ControlId box : ctl::kGnssBoxes) {
       form_.setEnabled(box, state);
     }
   }
@@ -521,28 +521,33 @@ void MainWindow::applyConfiguration(std::span<const std::uint8_t> report) {
 }
 
 void MainWindow::makeSatelliteSystemsConsistent() {
-  int gSum = 0;
-  for (const ControlId box : kGBoxes) {
-    gSum += form_[box].value;
-  }
-  if (gSum > 0) {
-    // GLONASS wins when both came back ticked.
-    if (ticked(ctl::GNSS_GLONASS)) {
-      form_.setValue(ctl::GNSS_BeiDou, 0);
-      form_.setEnabled(ctl::GNSS_BeiDou, false);
-    }
-    if (ticked(ctl::GNSS_BeiDou)) {
-      form_.setValue(ctl::GNSS_GLONASS, 0);
-      form_.setEnabled(ctl::GNSS_GLONASS, false);
-    }
+  if (gSystemsTicked() > 0) {
+    applyGBoxRule();
   } else if (ticked(ctl::GNSS_BeiDou) && ticked(ctl::GNSS_GLONASS)) {
-    for (const ControlId box : kGBoxes) {
-      form_.setValue(box, 0);
-    }
-    for (const ControlId box : kGBoxes) {
-      form_.setEnabled(box, false);
-    }
+    clearAndLockGBoxes();
   }
+}
+
+int MainWindow::gSystemsTicked() const {
+  int sum = 0;
+  for (const ControlId box : ctl::kGBoxes) {
+    sum += form_[box].value;
+  }
+  return sum;
+}
+
+void MainWindow::clearAndLockGBoxes() {
+  for (const ControlId box : ctl::kGBoxes) {
+    form_.setValue(box, 0);
+  }
+  for (const ControlId box : ctl::kGBoxes) {
+    form_.setEnabled(box, false);
+  }
+}
+
+bool MainWindow::receiverSettingsLocked() const {
+  const protocol::FirmwareVersion fw = link_.state().firmware;
+  return fw.major == 1 && fw.minor < 7;
 }
 
 void MainWindow::focusOut1Freq() {

@@ -10,6 +10,7 @@
 #include "device/device_link.h"
 #include "platform/hid.h"
 #include "platform/system.h"
+#include "protocol/commands.h"
 #include "protocol/ubx_messages.h"
 #include "protocol/ubx_parser.h"
 #include "ui/form.h"
@@ -50,7 +51,7 @@ class MainWindow {
   void tick();
 
  private:
-  void wireHandlers();
+  void wireSettingsHandlers();
   void controlEnabling(bool state);
   void applyReceiverSettingsGates(bool state);
   void applyOut1Function();
@@ -70,6 +71,23 @@ class MainWindow {
   void focusOut1Freq();
   void setValueIfRead(ControlId box, std::optional<bool> value);
   [[nodiscard]] bool ticked(ControlId box) const;
+  void focus(ControlId id);
+  [[nodiscard]] int gSystemsTicked() const;
+  void clearAndLockGBoxes();
+
+  // Settings controls.
+  [[nodiscard]] bool lowPowerGate() const;
+  [[nodiscard]] bool satelliteSystemGate() const;
+  [[nodiscard]] bool receiverSettingsLocked() const;
+  void sendLowPower(ControlId box, protocol::Command command);
+  void out1FunctionClick(ControlId box, ControlId other, protocol::Command command,
+                         const char* caption);
+  void applyGBoxRule();
+  void pairedSystemClick(ControlId box, ControlId other);
+  void sendSatelliteSystems();
+  void sendDynamicModel();
+  void setFrequency(ControlId box, protocol::Command command);
+  void factoryReset();
 
   platform::System& system_;
   Form form_;
