@@ -164,10 +164,9 @@ void Form::bringToFront(ControlId id) {
 }
 
 void Form::setFocus(ControlId id) {
-  if (focus_ != id) {
-    focus_ = id;
-    changed(id, Property::Focus);
-  }
+  // Always passed on, like SetFocus: the user may have moved the focus since, unseen here.
+  focus_ = id;
+  changed(id, Property::Focus);
 }
 
 void Form::showWindow() {

@@ -76,14 +76,15 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& args) {
       }
       const auto count = parseCount(text, kMaxTicks);
       if (!count) {
-        result.error = "'" + text + "' is not a tick count (0 to " + std::to_string(kMaxTicks) + ")";
+        result.error =
+            "'" + text + "' is not a tick count (0 to " + std::to_string(kMaxTicks) + ")";
         return result;
       }
       options.ticks = *count;
       ticksGiven = true;
     } else {
-      result.error = (arg.rfind('-', 0) == 0 ? "unknown option '" : "unexpected argument '") +
-                     arg + "'";
+      result.error =
+          (arg.rfind('-', 0) == 0 ? "unknown option '" : "unexpected argument '") + arg + "'";
       return result;
     }
   }

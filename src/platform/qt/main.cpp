@@ -6,6 +6,7 @@
 #include <QStyleFactory>
 #include <cstdlib>
 #include <iostream>
+#include <utility>
 
 #include "platform/qt/command_line.h"
 #include "platform/qt/qt_system.h"
@@ -15,7 +16,8 @@
 
 namespace {
 
-using namespace qvr;
+namespace platform = qvr::platform;
+namespace ui = qvr::ui;
 
 constexpr const char* kProgram = "qvr7130";
 
@@ -63,8 +65,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (!options.simulatedDevices) {
-    std::cerr << kProgram
-              << ": this build drives simulated devices only; run it with --simulate\n";
+    std::cerr << kProgram << ": this build drives simulated devices only; run it with --simulate\n";
     return 2;
   }
   if (options.screenshot) {
@@ -87,19 +88,21 @@ int main(int argc, char** argv) {
 
   platform::sim::SimHid hid;
   for (int n = 1; n <= *options.simulatedDevices; ++n) {
-    hid.attach(platform::sim::DeviceSpec{.serial = platform::qt::simulatedSerial(n)});
+    platform::sim::DeviceSpec device;  // firmware 1.08 and the default configuration
+    device.serial = platform::qt::simulatedSerial(n);
+    hid.attach(device);
   }
   platform::qt::QtSystem system;
   system.setHeadless(options.screenshot.has_value());
 
   ui::MainWindow mainWindow(hid, system);
-  platform::qt::QtWindow window(
-      mainWindow.form(),
-      platform::qt::QtWindow::Hooks{
-          // A screenshot shows exactly the ticks asked for, not whatever the clock adds.
-          .tick = options.screenshot ? std::function<void()>()
-                                     : std::function<void()>([&mainWindow] { mainWindow.tick(); }),
-          .unload = [&mainWindow] { mainWindow.unload(); }});
+  platform::qt::QtWindow::Hooks hooks;
+  hooks.unload = [&mainWindow] { mainWindow.unload(); };
+  // A screenshot shows exactly the ticks asked for, not whatever the clock adds meanwhile.
+  if (!options.screenshot) {
+    hooks.tick = [&mainWindow] { mainWindow.tick(); };
+  }
+  platform::qt::QtWindow window(mainWindow.form(), std::move(hooks));
   system.setDialogParent(&window);
   mainWindow.load();
 

@@ -29,7 +29,9 @@ void QtSystem::messageBox(const std::string& title, const std::string& text) {
   box.exec();
 }
 
-void QtSystem::doEvents() { QCoreApplication::processEvents(); }
+void QtSystem::doEvents() {
+  QCoreApplication::processEvents();
+}
 
 char QtSystem::decimalSeparator() {
   const QString point = QLocale::system().decimalPoint();

@@ -35,8 +35,7 @@ constexpr int kEnterKey = 13;
 // controls laid edge to edge in twips stay edge to edge on screen.
 constexpr int px(int twips) {
   constexpr int half = ui::kTwipsPerPixel / 2;
-  return twips >= 0 ? (twips + half) / ui::kTwipsPerPixel
-                    : -((-twips + half) / ui::kTwipsPerPixel);
+  return twips >= 0 ? (twips + half) / ui::kTwipsPerPixel : -((-twips + half) / ui::kTwipsPerPixel);
 }
 
 QRect pixelRect(const Control& c) {
@@ -45,7 +44,9 @@ QRect pixelRect(const Control& c) {
   return {x, y, std::max(0, px(c.left + c.width) - x), std::max(0, px(c.top + c.height) - y)};
 }
 
-QColor toQColor(ui::Rgb rgb) { return {rgb.r, rgb.g, rgb.b}; }
+QColor toQColor(ui::Rgb rgb) {
+  return {rgb.r, rgb.g, rgb.b};
+}
 
 // The window's fonts are not on a Linux desktop; Liberation Sans has the same metrics as the
 // first, so captions take the room they were laid out for. The second is a tiny bitmap font
@@ -178,8 +179,9 @@ void setTextColour(QWidget* widget, QPalette::ColorRole role, const Control& c) 
   const QColor fore = toQColor(c.foreColor);
   palette.setColor(QPalette::Active, role, fore);
   palette.setColor(QPalette::Inactive, role, fore);
-  palette.setColor(QPalette::Disabled, role,
-                   c.enabled ? fore : QApplication::palette(widget).color(QPalette::Disabled, role));
+  palette.setColor(
+      QPalette::Disabled, role,
+      c.enabled ? fore : QApplication::palette(widget).color(QPalette::Disabled, role));
   widget->setPalette(palette);
 }
 
@@ -201,7 +203,7 @@ QtWindow::QtWindow(ui::Form& form, Hooks hooks, QWidget* parent)
   setWindowTitle(QString::fromLatin1(ui::kWindowCaption));
   setFixedSize(px(ui::kClientWidth), px(ui::kClientHeight));
 
-  // Containers first, so that every member finds its parent whatever the table's order.
+  // Window-level controls first, so that every graph member finds its picture box.
   for (ControlId id = 0; id < form_.size(); ++id) {
     if (form_[id].parent == ui::kNoControl) {
       createNative(id);
@@ -235,16 +237,18 @@ QtWindow::QtWindow(ui::Form& form, Hooks hooks, QWidget* parent)
   form_.setObserver(this);
 }
 
-QtWindow::~QtWindow() { form_.setObserver(nullptr); }
+QtWindow::~QtWindow() {
+  form_.setObserver(nullptr);
+}
 
 QTimer* QtWindow::timer(ControlId id) const {
   const auto it = timers_.find(id);
   return it == timers_.end() ? nullptr : it->second;
 }
 
-QWidget* QtWindow::hostFor(ControlId parent) const {
+QWidget* QtWindow::hostFor(ControlId parent) {
   if (parent == ui::kNoControl) {
-    return const_cast<QtWindow*>(this);
+    return this;
   }
   const auto it = clients_.find(parent);
   return it != clients_.end() ? it->second : widgets_.at(parent);
@@ -355,14 +359,9 @@ void QtWindow::onTyped(ControlId id, const QString& text) {
 }
 
 void QtWindow::onTimeout() {
-  // A tick lets pending events run; a timeout arriving meanwhile waits for the next interval
-  // rather than starting a second tick inside the first.
-  if (ticking_ || !hooks_.tick) {
-    return;
+  if (hooks_.tick) {
+    hooks_.tick();
   }
-  ticking_ = true;
-  hooks_.tick();
-  ticking_ = false;
 }
 
 void QtWindow::closeEvent(QCloseEvent* event) {
@@ -384,7 +383,9 @@ void QtWindow::windowShown() {
   activateWindow();
 }
 
-void QtWindow::controlChanged(ControlId id, Property property) { mirror(id, property); }
+void QtWindow::controlChanged(ControlId id, Property property) {
+  mirror(id, property);
+}
 
 void QtWindow::mirrorAll(ControlId id) {
   for (const Property property :
@@ -544,8 +545,7 @@ void QtWindow::applyColours(ControlId id) {
       break;
     }
     case ControlKind::Shape:
-      static_cast<ShapeWidget*>(widget)->setColours(toQColor(c.backColor),
-                                                    toQColor(c.borderColor));
+      static_cast<ShapeWidget*>(widget)->setColours(toQColor(c.backColor), toQColor(c.borderColor));
       break;
     case ControlKind::Line:
       static_cast<LineWidget*>(widget)->setColour(toQColor(c.borderColor));

@@ -61,7 +61,7 @@ class QtWindow final : public QWidget, public ui::FormObserver {
 
   // The widget that a control's children are placed in: the inside of a picture box's border,
   // or the window itself.
-  [[nodiscard]] QWidget* hostFor(ui::ControlId parent) const;
+  [[nodiscard]] QWidget* hostFor(ui::ControlId parent);
 
   ui::Form& form_;
   Hooks hooks_;
@@ -69,7 +69,6 @@ class QtWindow final : public QWidget, public ui::FormObserver {
   std::map<ui::ControlId, QWidget*> clients_;  // picture boxes: the area inside the border
   std::map<ui::ControlId, QTimer*> timers_;
   ui::ControlId typingInto_ = ui::kNoControl;
-  bool ticking_ = false;
   bool unloaded_ = false;
 };
 

@@ -1,0 +1,70 @@
+#include "platform/qt/command_line.h"
+
+#include <gtest/gtest.h>
+
+namespace qvr::platform::qt {
+namespace {
+
+struct Case {
+  std::vector<std::string> args;
+  std::string errorPart;  // empty: the arguments must be accepted
+  std::optional<int> devices;
+  std::optional<std::string> screenshot;
+  int ticks = 0;
+  bool help = false;
+};
+
+TEST(CommandLine, ReadsOptionsAndRefusesWhatItDoesNotKnow) {
+  const Case cases[] = {
+      {{}, "", std::nullopt, std::nullopt},
+      {{"--simulate"}, "", 1, std::nullopt},
+      {{"--simulate=3"}, "", 3, std::nullopt},
+      {{"--simulate=0"}, "", 0, std::nullopt},
+      {{"--simulate=99"}, "", 99, std::nullopt},
+      {{"--simulate=100"}, "0 to 99", std::nullopt, std::nullopt},
+      {{"--simulate=-1"}, "0 to 99", std::nullopt, std::nullopt},
+      {{"--simulate="}, "0 to 99", std::nullopt, std::nullopt},
+      {{"--simulate=2x"}, "0 to 99", std::nullopt, std::nullopt},
+      // The count is optional, so a separate word is not taken for it.
+      {{"--simulate", "3"}, "unexpected argument '3'", std::nullopt, std::nullopt},
+      {{"--screenshot", "a.png", "--simulate"}, "", 1, "a.png"},
+      {{"--screenshot=b.png"}, "", std::nullopt, "b.png"},
+      {{"--screenshot"}, "needs a value", std::nullopt, std::nullopt},
+      {{"--screenshot="}, "needs a file name", std::nullopt, std::nullopt},
+      {{"--screenshot", "c.png", "--ticks", "5", "--simulate=2"}, "", 2, "c.png", 5},
+      {{"--ticks=7", "--screenshot", "d.png"}, "", std::nullopt, "d.png", 7},
+      {{"--ticks=5"}, "only works together with '--screenshot'", std::nullopt, std::nullopt},
+      {{"--screenshot", "e.png", "--ticks", "ten"}, "not a tick count", std::nullopt, "e.png"},
+      {{"--screenshot", "e.png", "--ticks"}, "needs a value", std::nullopt, "e.png"},
+      {{"--help"}, "", std::nullopt, std::nullopt, 0, true},
+      {{"--help=yes"}, "unknown option", std::nullopt, std::nullopt},
+      {{"--simulate", "--frobnicate"}, "unknown option '--frobnicate'", 1, std::nullopt},
+      {{"-platform", "xcb"}, "unknown option '-platform'", std::nullopt, std::nullopt},
+  };
+  for (const Case& c : cases) {
+    std::string joined;
+    for (const std::string& arg : c.args) {
+      joined += arg + ' ';
+    }
+    SCOPED_TRACE(joined);
+    const ParsedCommandLine parsed = parseCommandLine(c.args);
+    if (c.errorPart.empty()) {
+      EXPECT_EQ(parsed.error, "");
+      EXPECT_EQ(parsed.options.simulatedDevices, c.devices);
+      EXPECT_EQ(parsed.options.screenshot, c.screenshot);
+      EXPECT_EQ(parsed.options.ticks, c.ticks);
+      EXPECT_EQ(parsed.options.help, c.help);
+    } else {
+      EXPECT_NE(parsed.error.find(c.errorPart), std::string::npos) << parsed.error;
+    }
+  }
+}
+
+TEST(CommandLine, SimulatedSerialNumbersCountFromOneInSixDigits) {
+  EXPECT_EQ(simulatedSerial(1), u"QVR000001");
+  EXPECT_EQ(simulatedSerial(2), u"QVR000002");
+  EXPECT_EQ(simulatedSerial(42), u"QVR000042");
+}
+
+}  // namespace
+}  // namespace qvr::platform::qt
