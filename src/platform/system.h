@@ -5,6 +5,19 @@
 
 namespace qvr::platform {
 
+// A moment in UTC, field by field as the receiver reports it.
+struct UtcTime {
+  int year = 0;
+  int month = 0;      // 1 to 12
+  int dayOfWeek = 0;  // 0 is Sunday; not needed to set the clock
+  int day = 0;
+  int hour = 0;
+  int minute = 0;
+  int second = 0;
+  int milliseconds = 0;
+  friend bool operator==(const UtcTime&, const UtcTime&) = default;
+};
+
 // Operating-system services other than HID. Time goes through here so that tests run on a
 // virtual clock.
 class System {
@@ -13,6 +26,17 @@ class System {
 
   // Blocks the window's thread; the poll timer does not run meanwhile.
   virtual void sleep(std::chrono::milliseconds duration) = 0;
+
+  // Sets the computer's clock. Needs the right to change it; false when it was refused or the
+  // time is not a valid one.
+  virtual bool setSystemTime(const UtcTime& time) = 0;
+
+  // Opens a web address in the user's default browser. Never through a shell: the address
+  // may carry text that came from a device.
+  virtual void openAddress(const std::string& address) = 0;
+
+  // One line naming the operating system and its version, for the diagnostics page.
+  [[nodiscard]] virtual std::string operatingSystemVersion() = 0;
 
   // Modal message box with an information icon and an OK button. Lines of `text` are
   // separated by "\r\n".

@@ -1,5 +1,6 @@
 #include "ui/main_window.h"
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 
@@ -48,6 +49,21 @@ constexpr ControlId kDeviceControls[] = {
     ctl::Label13, ctl::lblProduct, ctl::lblManuf, ctl::UTC,      ctl::OUT1EN,
     ctl::PPS,     ctl::FLL,        ctl::Out2Freq, ctl::Out1Freq, ctl::GPSposition};
 
+// The clock is set to the millisecond nearest to the receiver's time, halves to even; a
+// negative nano (the receiver rounds its time to the nearest second) counts as 0, and a nano
+// that rounds up to a whole second stays at 999 rather than naming an impossible millisecond.
+platform::UtcTime clockTime(const protocol::NavPvt& pvt) {
+  constexpr double kNanosecondsPerMillisecond = 1e6;
+  constexpr int kLastMillisecond = 999;
+  const int milliseconds =
+      pvt.nano < 0
+          ? 0
+          : std::min(kLastMillisecond,
+                     static_cast<int>(std::nearbyint(pvt.nano / kNanosecondsPerMillisecond)));
+  return platform::UtcTime{pvt.year, pvt.month,  0,          pvt.day,
+                           pvt.hour, pvt.minute, pvt.second, milliseconds};
+}
+
 }  // namespace
 
 MainWindow::MainWindow(platform::Hid& hid, platform::System& system)
@@ -57,6 +73,7 @@ MainWindow::MainWindow(platform::Hid& hid, platform::System& system)
       graph_(form_, kTwipsPerPixel),
       readBuffer_(kReadBytes + 1) {
   form_.setHandler(ctl::SerNo, [this] { serNoClick(); });
+  wireLinkHandlers();
 }
 
 bool MainWindow::ticked(ControlId box) const {
@@ -185,6 +202,13 @@ void MainWindow::handleMessage() {
 }
 
 void MainWindow::handleNavPvt(const protocol::NavPvt& pvt) {
+  if (decoded_.setClockRequested && pvt.timeValid()) {
+    // The borders are the user's only sign that the request was served, so they go first,
+    // whether or not the clock can be set.
+    form_.setBorder(ctl::Label13, BorderStyle::None);
+    form_.setBorder(ctl::UTC, BorderStyle::None);
+    system_.setSystemTime(clockTime(pvt));
+  }
   decoded_.longitude = pvt.lon * kDegreesPerUnit;
   decoded_.latitude = pvt.lat * kDegreesPerUnit;
   decoded_.altitude = pvt.hMSL * kMetresPerMillimetre;
@@ -480,11 +504,11 @@ void MainWindow::applyConfiguration(std::span<const std::uint8_t> report) {
   }
 
   if (config->out1Hz && form_[ctl::Out1Freq].enabled) {
-    form_.setText(ctl::Out1Freq, protocol::generalText(*config->out1Hz, separator));
+    form_.setText(ctl::Out1Freq, protocol::decimalText(*config->out1Hz, separator));
     focusOut1Freq();
   }
   if (config->out2Hz) {
-    form_.setText(ctl::Out2Freq, protocol::generalText(*config->out2Hz, separator));
+    form_.setText(ctl::Out2Freq, protocol::decimalText(*config->out2Hz, separator));
   }
   setValueIfRead(ctl::FLL, config->fll);
   setValueIfRead(ctl::Out1power, config->out1LowPower);

@@ -89,6 +89,12 @@ class MainWindow {
   void setFrequency(ControlId box, protocol::Command command);
   void factoryReset();
 
+  // Links.
+  void wireLinkHandlers();
+  void requestClockSetting(ControlId label);
+  void openMap();
+  void showDiagnostics();
+
   platform::System& system_;
   Form form_;
   device::DeviceLink link_;

@@ -16,6 +16,9 @@ class QtSystem final : public System {
   void setHeadless(bool headless) { headless_ = headless; }
 
   void sleep(std::chrono::milliseconds duration) override;
+  bool setSystemTime(const UtcTime& time) override;
+  void openAddress(const std::string& address) override;
+  [[nodiscard]] std::string operatingSystemVersion() override;
   void messageBox(const std::string& title, const std::string& text) override;
   void doEvents() override;
   [[nodiscard]] char decimalSeparator() override;

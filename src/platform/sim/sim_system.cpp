@@ -2,6 +2,19 @@
 
 namespace qvr::platform::sim {
 
+bool SimSystem::setSystemTime(const UtcTime& time) {
+  if (clockListener_) {
+    clockListener_(time);
+  }
+  return true;
+}
+
+void SimSystem::openAddress(const std::string& address) {
+  if (addressListener_) {
+    addressListener_(address);
+  }
+}
+
 void SimSystem::messageBox(const std::string& title, const std::string& text) {
   if (messageListener_) {
     messageListener_(title, text);

@@ -14,13 +14,22 @@ namespace qvr::platform::sim {
 class SimSystem final : public System {
  public:
   using MessageListener = std::function<void(const std::string& title, const std::string& text)>;
+  using ClockListener = std::function<void(const UtcTime& time)>;
+  using AddressListener = std::function<void(const std::string& address)>;
 
   [[nodiscard]] std::chrono::milliseconds now() const { return now_; }
   void advance(std::chrono::milliseconds duration) { now_ += duration; }
   void setDecimalSeparator(char separator) { decimalSeparator_ = separator; }
   void setMessageListener(MessageListener listener) { messageListener_ = std::move(listener); }
+  // Hears every request to set the computer's clock, which the simulation never does.
+  void setClockListener(ClockListener listener) { clockListener_ = std::move(listener); }
+  void setAddressListener(AddressListener listener) { addressListener_ = std::move(listener); }
+  void setOperatingSystemVersion(std::string text) { osVersion_ = std::move(text); }
 
   void sleep(std::chrono::milliseconds duration) override { advance(duration); }
+  bool setSystemTime(const UtcTime& time) override;
+  void openAddress(const std::string& address) override;
+  [[nodiscard]] std::string operatingSystemVersion() override { return osVersion_; }
   void messageBox(const std::string& title, const std::string& text) override;
   void doEvents() override {}
   [[nodiscard]] char decimalSeparator() override { return decimalSeparator_; }
@@ -29,6 +38,9 @@ class SimSystem final : public System {
   std::chrono::milliseconds now_{0};
   char decimalSeparator_ = '.';
   MessageListener messageListener_;
+  ClockListener clockListener_;
+  AddressListener addressListener_;
+  std::string osVersion_ = "Windows 10 (v10.0.19045)";
 };
 
 }  // namespace qvr::platform::sim
