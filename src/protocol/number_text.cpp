@@ -80,20 +80,48 @@ bool appendFixed(std::string& out, double value, int decimals, char decimalSepar
   return true;
 }
 
-std::string generalText(double value, char decimalSeparator) {
-  std::array<char, 40> buffer{};
-  const auto [end, error] = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value,
-                                          std::chars_format::general, 15);
+std::string decimalText(double value, char decimalSeparator) {
+  if (!std::isfinite(value)) {
+    return {};
+  }
+  constexpr int kSignificantDigits = 15;
+  std::array<char, 40> scientific{};
+  const auto [end, error] =
+      std::to_chars(scientific.data(), scientific.data() + scientific.size(), std::fabs(value),
+                    std::chars_format::scientific, kSignificantDigits - 1);
   if (error != std::errc()) {
     return {};
   }
-  std::string text(buffer.data(), end);
-  for (char& c : text) {
-    if (c == '.') {
-      c = decimalSeparator;
-    } else if (c == 'e') {
-      c = 'E';
+  std::string digits;
+  const char* p = scientific.data();
+  for (; p != end && *p != 'e'; ++p) {
+    if (*p != '.') {
+      digits.push_back(*p);
     }
+  }
+  int exponent = 0;
+  std::from_chars(p + 1 + (p[1] == '+' ? 1 : 0), end, exponent);
+  while (digits.size() > 1 && digits.back() == '0') {
+    digits.pop_back();
+  }
+  if (digits == "0") {
+    return "0";
+  }
+
+  std::string text = value < 0 ? "-" : "";
+  const int integerDigits = exponent + 1;
+  if (integerDigits <= 0) {
+    text += '0';
+    text += decimalSeparator;
+    text.append(static_cast<std::size_t>(-integerDigits), '0');
+    text += digits;
+  } else if (static_cast<std::size_t>(integerDigits) >= digits.size()) {
+    text += digits;
+    text.append(static_cast<std::size_t>(integerDigits) - digits.size(), '0');
+  } else {
+    text.append(digits, 0, static_cast<std::size_t>(integerDigits));
+    text += decimalSeparator;
+    text.append(digits, static_cast<std::size_t>(integerDigits));
   }
   return text;
 }

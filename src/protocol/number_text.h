@@ -12,9 +12,10 @@ namespace qvr::protocol {
 // many times a second.
 bool appendFixed(std::string& out, double value, int decimals, char decimalSeparator);
 
-// The general text form of a double: up to 15 significant digits, no trailing zeros, an
-// exponent ("E-10") only for very small or very large magnitudes.
-[[nodiscard]] std::string generalText(double value, char decimalSeparator);
+// A double as plain decimal text: up to 15 significant digits (rounded to nearest), no trailing
+// zeros, no digit grouping, a leading "-" for negative values, and never an exponent, so that
+// 2^-32 reads 0.00000000023283064365387. Nothing for infinities and NaN.
+[[nodiscard]] std::string decimalText(double value, char decimalSeparator);
 
 // Appends two digits with a leading zero: 7 gives "07".
 void appendTwoDigits(std::string& out, int value);

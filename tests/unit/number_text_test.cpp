@@ -63,7 +63,7 @@ TEST(FixedText, UsesTheGivenSeparatorAndRefusesNonFiniteValues) {
   EXPECT_FALSE(fixedText(std::numeric_limits<double>::infinity(), 2, '.').has_value());
 }
 
-TEST(GeneralText, FifteenSignificantDigitsWithoutTrailingZeros) {
+TEST(DecimalText, FifteenSignificantDigitsNeverAnExponent) {
   struct Case {
     double value;
     char separator;
@@ -78,12 +78,21 @@ TEST(GeneralText, FifteenSignificantDigitsWithoutTrailingZeros) {
       {1600000000.999, '.', "1600000000.999"},
       {12.345678, '.', "12.345678"},
       {0.1 + 0.2, '.', "0.3"},  // 15 digits hide the binary noise
-      {std::ldexp(1.0, -32), '.', "2.3283064365387E-10"},
+      {std::ldexp(1.0, -32), '.', "0.00000000023283064365387"},
       {2147483647.9999999998, '.', "2147483648"},
+      {51.5012345, '.', "51.5012345"},
+      {-0.1234567, ',', "-0,1234567"},
+      {0.0000001, '.', "0.0000001"},
+      {-1e-7, '.', "-0.0000001"},
+      {1e20, '.', "100000000000000000000"},
+      {0.0, '.', "0"},
+      {-0.0, '.', "0"},
+      {123456789012345678.0, '.', "123456789012346000"},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(generalText(c.value, c.separator), c.expected);
+    EXPECT_EQ(decimalText(c.value, c.separator), c.expected) << c.expected;
   }
+  EXPECT_EQ(decimalText(std::numeric_limits<double>::infinity(), '.'), "");
 }
 
 TEST(TwoDigits, LeadingZero) {
