@@ -294,6 +294,7 @@ void MainWindow::showSerialNumberRow() {
     form_.setEnabled(ctl::SerNo, true);
     form_.setVisible(ctl::SerNo, true);
     form_.setVisible(ctl::lblSerialNumber, false);
+    form_.setText(ctl::lblSerialNumber, "");
     return;
   }
   form_.setVisible(ctl::SerNo, false);

@@ -73,7 +73,7 @@ TEST(SimHid, FeatureReportsMustHaveTheFeatureLength) {
 
 TEST(SimHid, ReadsTakeWholeQueuedReportsThatFit) {
   SimHid hid;
-  SimDevice& device = hid.attach({.serial = u"A1", .inputLength = 8});
+  SimDevice& device = hid.attach({.serial = u"A1", .inputLength = 8, .receiver = false});
   for (std::uint8_t i = 1; i <= 3; ++i) {
     device.queueInputReport(Bytes{0, i, 1, 0xB5});
   }

@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QPixmap>
 #include <QStyleFactory>
+#include <chrono>
 #include <cstdlib>
 #include <iostream>
 #include <utility>
@@ -12,6 +13,7 @@
 #include "platform/qt/qt_system.h"
 #include "platform/qt/qt_window.h"
 #include "platform/sim/sim_hid.h"
+#include "ui/controls.h"
 #include "ui/main_window.h"
 
 namespace {
@@ -32,9 +34,12 @@ bool displayAvailable() {
          environmentSet("QT_QPA_PLATFORM");
 }
 
+// Ticks on a virtual clock, each as long as the timer's interval, so a screenshot after a few
+// hundred ticks shows the receiver as it is after that much time, without waiting for it.
 int takeScreenshot(ui::MainWindow& mainWindow, platform::qt::QtWindow& window,
-                   const std::string& file, int ticks) {
+                   std::chrono::milliseconds& virtualNow, const std::string& file, int ticks) {
   for (int i = 0; i < ticks; ++i) {
+    virtualNow += std::chrono::milliseconds(mainWindow.form()[ui::ctl::Timer].interval);
     mainWindow.tick();
     QCoreApplication::processEvents();
   }
@@ -87,6 +92,16 @@ int main(int argc, char** argv) {
   }
 
   platform::sim::SimHid hid;
+  std::chrono::milliseconds virtualNow{0};
+  if (options.screenshot) {
+    hid.setClock([&virtualNow] { return virtualNow; });
+  } else {
+    const auto start = std::chrono::steady_clock::now();
+    hid.setClock([start] {
+      return std::chrono::duration_cast<std::chrono::milliseconds>(
+          std::chrono::steady_clock::now() - start);
+    });
+  }
   for (int n = 1; n <= *options.simulatedDevices; ++n) {
     platform::sim::DeviceSpec device;  // firmware 1.08 and the default configuration
     device.serial = platform::qt::simulatedSerial(n);
@@ -107,7 +122,7 @@ int main(int argc, char** argv) {
   mainWindow.load();
 
   if (options.screenshot) {
-    return takeScreenshot(mainWindow, window, *options.screenshot, options.ticks);
+    return takeScreenshot(mainWindow, window, virtualNow, *options.screenshot, options.ticks);
   }
   return QApplication::exec();
 }

@@ -7,6 +7,22 @@ namespace {
 
 constexpr const char* kPathPrefix = "sim-hid:";
 
+// Input report: report ID, status byte, data-present byte, then receiver bytes.
+constexpr std::size_t kReportStatus = 1;
+constexpr std::size_t kReportDataPresent = 2;
+constexpr std::size_t kReportHeader = 3;
+
+// Configuration report, format 1: the satellite systems in use.
+constexpr std::size_t kConfigFormat = 1;
+constexpr std::uint8_t kConfigFormatTwoOutputs = 1;
+constexpr std::size_t kConfigSystems = 22;
+
+// A long stretch that nobody reads is produced in steps of this, dropping what overflows in
+// between, so it costs no more memory than the input buffer holds.
+constexpr std::chrono::milliseconds kCatchUpStep{1000};
+// Sent bytes are only moved out of the way once this many have piled up in front.
+constexpr std::size_t kCompactAfter = 64 * 1024;
+
 std::size_t deviceIndexOf(const std::string& path) {
   return static_cast<std::size_t>(std::stoul(path.substr(std::string(kPathPrefix).size())));
 }
@@ -49,12 +65,106 @@ std::vector<std::uint8_t> defaultConfiguration() {
   return report;
 }
 
-SimDevice::SimDevice(DeviceSpec spec) : spec_(std::move(spec)) {
+SimDevice::SimDevice(DeviceSpec spec, std::shared_ptr<const SimClock> clock)
+    : spec_(std::move(spec)), clock_(clock ? std::move(clock) : std::make_shared<SimClock>()) {
   setConfiguration(spec_.configuration.empty() ? defaultConfiguration() : spec_.configuration);
+  powerUp();
 }
 
 void SimDevice::setConfiguration(std::span<const std::uint8_t> report) {
   fitTo(configuration_, report, spec_.featureLength);
+  selectConfiguredSystems();
+}
+
+void SimDevice::selectConfiguredSystems() {
+  if (receiver_ && configuration_.size() > kConfigSystems &&
+      configuration_[kConfigFormat] == kConfigFormatTwoOutputs) {
+    receiver_->selectSystems(configuration_[kConfigSystems]);
+  }
+}
+
+std::chrono::milliseconds SimDevice::now() const {
+  return *clock_ ? (*clock_)() : std::chrono::milliseconds{0};
+}
+
+std::uint64_t SimDevice::receiverSeed() const {
+  // FNV-1a over the serial number, then each power-up a sequence of its own.
+  std::uint64_t hash = 0xCBF2'9CE4'8422'2325ULL;
+  for (const char16_t unit : spec_.serial) {
+    hash = (hash ^ unit) * 0x0000'0100'0000'01B3ULL;
+  }
+  return spec_.seed ^ hash ^ (generation_ * 0x9E37'79B9'7F4A'7C15ULL);
+}
+
+void SimDevice::powerUp() {
+  caughtUp_ = now();
+  if (!spec_.receiver) {
+    return;
+  }
+  receiver_.emplace(receiverSeed(), caughtUp_);
+  selectConfiguredSystems();
+}
+
+void SimDevice::powerDown() {
+  receiver_.reset();
+  inputQueue_.clear();
+  stream_.clear();
+  streamSent_ = 0;
+}
+
+std::uint8_t SimDevice::statusByte() const {
+  if (statusOverride_) {
+    return *statusOverride_;
+  }
+  return receiver_ ? receiver_->statusByte(now()) : kPowerUpStatus;
+}
+
+void SimDevice::injectBytes(std::span<const std::uint8_t> bytes) {
+  catchUp();
+  stream_.insert(stream_.end(), bytes.begin(), bytes.end());
+  dropOverflow();
+}
+
+void SimDevice::catchUp() {
+  if (!receiver_) {
+    return;
+  }
+  const std::chrono::milliseconds target = now();
+  // At least once, so that answers to commands go out even while time stands still.
+  do {
+    caughtUp_ = std::min(target, caughtUp_ + kCatchUpStep);
+    receiver_->appendUntil(caughtUp_, stream_);
+    dropOverflow();
+  } while (caughtUp_ < target);
+}
+
+std::size_t SimDevice::bytesPerReport() const {
+  return spec_.inputLength > kReportHeader ? spec_.inputLength - kReportHeader : 0;
+}
+
+void SimDevice::dropOverflow() {
+  const std::size_t perReport = bytesPerReport();
+  if (perReport == 0) {
+    // Reports this short carry no receiver bytes at all.
+    streamSent_ = stream_.size();
+  } else if (const std::size_t room = kInputBufferReports * perReport;
+             pendingStreamBytes() > room) {
+    // Whole reports go, oldest first; the host's parser finds its way back into the stream.
+    const std::size_t excess = pendingStreamBytes() - room;
+    streamSent_ += (excess + perReport - 1) / perReport * perReport;
+    streamSent_ = std::min(streamSent_, stream_.size());
+  }
+  compactStream();
+}
+
+void SimDevice::compactStream() {
+  if (streamSent_ == stream_.size()) {
+    stream_.clear();
+    streamSent_ = 0;
+  } else if (streamSent_ >= kCompactAfter) {
+    stream_.erase(stream_.begin(), stream_.begin() + static_cast<std::ptrdiff_t>(streamSent_));
+    streamSent_ = 0;
+  }
 }
 
 void SimDevice::queueInputReport(std::span<const std::uint8_t> report) {
@@ -64,19 +174,23 @@ void SimDevice::queueInputReport(std::span<const std::uint8_t> report) {
 }
 
 SimDevice& SimHid::attach(DeviceSpec spec) {
-  devices_.push_back(std::make_unique<SimDevice>(std::move(spec)));
+  devices_.push_back(std::make_unique<SimDevice>(std::move(spec), clock_));
   return *devices_.back();
 }
 
 void SimHid::unplug(SimDevice& device) {
   device.present_ = false;
   ++device.generation_;
-  device.inputQueue_.clear();
+  device.powerDown();
   // The handles stay open on the host's side until it closes them; they just stop working.
 }
 
 void SimHid::plug(SimDevice& device) {
+  if (device.present_) {
+    return;
+  }
   device.present_ = true;
+  device.powerUp();
 }
 
 SimDevice* SimHid::find(const std::u16string& serial) {
@@ -194,6 +308,11 @@ bool SimHid::setFeature(HidHandle handle, std::span<const std::uint8_t> report) 
     return false;
   }
   device->received_.emplace_back(report.begin(), report.end());
+  if (device->receiver_) {
+    // What the receiver produced before the command was made under the old settings.
+    device->catchUp();
+    device->receiver_->command(report);
+  }
   if (listener_) {
     listener_(*device, report);
   }
@@ -204,19 +323,40 @@ bool SimHid::read(HidHandle handle, std::span<std::uint8_t> buffer, std::size_t&
                   std::chrono::milliseconds /*firstReportWait*/) {
   bytesRead = 0;
   SimDevice* device = live(handle);
-  if (device == nullptr || buffer.size() < device->spec().inputLength) {
+  const std::size_t length = device == nullptr ? 0 : device->spec().inputLength;
+  if (device == nullptr || buffer.size() < length) {
     return false;
   }
-  // Whole reports only, as many as fit, oldest first. Nothing queued: the wait runs out at
-  // once on the virtual clock.
-  while (!device->inputQueue_.empty() &&
-         bytesRead + device->inputQueue_.front().size() <= buffer.size()) {
+  device->catchUp();
+  // Whole reports only, as many as fit, oldest first: first the ones a test queued, which
+  // stand for reports already waiting, then the receiver's stream.
+  while (!device->inputQueue_.empty() && bytesRead + length <= buffer.size()) {
     const auto& report = device->inputQueue_.front();
     std::copy(report.begin(), report.end(),
               buffer.begin() + static_cast<std::ptrdiff_t>(bytesRead));
-    bytesRead += report.size();
+    bytesRead += length;
     device->inputQueue_.pop_front();
   }
+  const std::uint8_t status = device->statusByte();
+  const auto putReport = [&](std::size_t dataBytes) {
+    const auto report = buffer.subspan(bytesRead, length);
+    std::fill(report.begin(), report.end(), 0);
+    report[kReportStatus] = status;
+    report[kReportDataPresent] = dataBytes > 0 ? 1 : 0;
+    const auto from = device->stream_.begin() + static_cast<std::ptrdiff_t>(device->streamSent_);
+    std::copy_n(from, dataBytes, report.begin() + kReportHeader);
+    device->streamSent_ += dataBytes;
+    bytesRead += length;
+  };
+  while (device->pendingStreamBytes() > 0 && bytesRead + length <= buffer.size()) {
+    putReport(std::min(device->bytesPerReport(), device->pendingStreamBytes()));
+  }
+  // A device with a receiver reports all the time, so the host always sees the status; with
+  // nothing to send the wait runs out at once on the virtual clock.
+  if (bytesRead == 0 && device->receiver_ && length >= kReportHeader) {
+    putReport(0);
+  }
+  device->compactStream();
   return true;
 }
 

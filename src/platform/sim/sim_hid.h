@@ -1,15 +1,18 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
 
 #include "platform/hid.h"
+#include "platform/sim/sim_receiver.h"
 
 namespace qvr::platform::sim {
 
@@ -31,14 +34,27 @@ struct DeviceSpec {
   bool unreadableSerial = false;
   bool unopenable = false;
   std::vector<std::uint8_t> configuration;  // empty: a plausible default (format 1, 10 MHz)
+  // false: no receiver, so the device sends only what a test queues or injects.
+  bool receiver = true;
+  // Devices with different serial numbers differ even with the same seed.
+  std::uint64_t seed = 7130;
 };
 
 // Format 1 with outputs enabled, both outputs at 10 MHz, GPS+SBAS+Galileo+GLONASS, stationary.
 [[nodiscard]] std::vector<std::uint8_t> defaultConfiguration();
 
+// The virtual clock of a bus; an empty one stands still at 0.
+using SimClock = std::function<std::chrono::milliseconds()>;
+
 class SimDevice {
  public:
-  explicit SimDevice(DeviceSpec spec);
+  // Input reports the device keeps for the host before the oldest are lost, as in the HID
+  // driver's ring buffer (the most a Windows program can ask for).
+  static constexpr std::size_t kInputBufferReports = 512;
+  // Before the receiver has a say, and always without one.
+  static constexpr std::uint8_t kPowerUpStatus = SimReceiver::kStatusAntennaOk;
+
+  explicit SimDevice(DeviceSpec spec, std::shared_ptr<const SimClock> clock = nullptr);
 
   [[nodiscard]] const DeviceSpec& spec() const { return spec_; }
   [[nodiscard]] bool present() const { return present_; }
@@ -47,23 +63,55 @@ class SimDevice {
   [[nodiscard]] const std::vector<std::vector<std::uint8_t>>& received() const { return received_; }
 
   // The configuration report from byte 0, zero-filled or cut to the feature report length.
+  // A format-1 report also selects the receiver's satellite systems (byte 22), as the firmware
+  // does at power-up.
   void setConfiguration(std::span<const std::uint8_t> report);
   [[nodiscard]] std::span<const std::uint8_t> configuration() const { return configuration_; }
 
   // Input reports wait here until the host reads them; each is cut or zero-filled to the
-  // input report length.
+  // input report length. They go out verbatim and before any receiver bytes, as reports that
+  // were already waiting.
   void queueInputReport(std::span<const std::uint8_t> report);
   [[nodiscard]] std::size_t queuedInputReports() const { return inputQueue_.size(); }
 
+  // Raw bytes added to the receiver's stream now, as they are (a broken frame, say); they go
+  // out in input reports with the receiver's own bytes. Lost on unplug, like the stream.
+  void injectBytes(std::span<const std::uint8_t> bytes);
+  // Overrides the status byte from now on, also across unplugging (a shorted antenna stays
+  // shorted); nullopt hands it back to the receiver.
+  void setStatusByte(std::optional<std::uint8_t> status) { statusOverride_ = status; }
+  [[nodiscard]] std::uint8_t statusByte() const;
+
  private:
   friend class SimHid;
+  [[nodiscard]] std::chrono::milliseconds now() const;
+  [[nodiscard]] std::uint64_t receiverSeed() const;
+  void powerUp();
+  void powerDown();
+  // The firmware starts the receiver with the systems it keeps in its configuration.
+  void selectConfiguredSystems();
+  // Brings the stream up to the clock before anything reads it or changes the receiver.
+  void catchUp();
+  [[nodiscard]] std::size_t bytesPerReport() const;
+  [[nodiscard]] std::size_t pendingStreamBytes() const { return stream_.size() - streamSent_; }
+  void dropOverflow();
+  void compactStream();
+
   DeviceSpec spec_;
+  std::shared_ptr<const SimClock> clock_;
   bool present_ = true;
   int openHandles_ = 0;
   std::uint64_t generation_ = 0;  // bumped by every unplug: older handles go stale
   std::vector<std::uint8_t> configuration_;
   std::deque<std::vector<std::uint8_t>> inputQueue_;
   std::vector<std::vector<std::uint8_t>> received_;
+
+  std::optional<SimReceiver> receiver_;  // empty while unplugged or without a receiver
+  std::chrono::milliseconds caughtUp_{0};
+  // Receiver bytes not yet sent start at streamSent_; the buffer is reused, not reallocated.
+  std::vector<std::uint8_t> stream_;
+  std::size_t streamSent_ = 0;
+  std::optional<std::uint8_t> statusOverride_;
 };
 
 // A HID bus of simulated devices, listed in the order they were attached. Handles are counted
@@ -72,8 +120,15 @@ class SimDevice {
 class SimHid final : public Hid {
  public:
   using ReportListener = std::function<void(const SimDevice&, std::span<const std::uint8_t>)>;
+  using Clock = SimClock;
+
+  // The receivers run on this clock; without one, time stands still at 0. Devices already
+  // attached follow the new clock too.
+  void setClock(Clock clock) { *clock_ = std::move(clock); }
 
   SimDevice& attach(DeviceSpec spec);
+  // An unplugged device loses its receiver's state: plugged back, the receiver starts from
+  // power-up with every message rate off.
   void unplug(SimDevice& device);
   void plug(SimDevice& device);
   // The first device attached with this serial number, or nullptr.
@@ -104,6 +159,8 @@ class SimHid final : public Hid {
   // The device behind a handle that is still valid, or nullptr.
   SimDevice* live(HidHandle handle);
 
+  // Shared with the devices, so that they see a clock set after they were attached.
+  std::shared_ptr<Clock> clock_ = std::make_shared<Clock>();
   std::vector<std::unique_ptr<SimDevice>> devices_;
   std::map<HidHandle, OpenHandle> handles_;
   HidHandle nextHandle_ = 1;
