@@ -1,5 +1,7 @@
 #include "protocol/ubx_parser.h"
 
+#include <cstring>
+
 namespace qvr::protocol {
 namespace {
 
@@ -8,6 +10,24 @@ constexpr std::uint8_t kSync2 = 0x62;
 constexpr std::uint8_t kRejected = 0xFF;  // never a class, an ID or a length's high byte
 
 }  // namespace
+
+void UbxParser::absorbPayload(std::span<const std::uint8_t> run) {
+  // Locals, so that the stores into the payload (bytes, which may alias anything) do not force
+  // the running checksum back into memory on every byte.
+  std::uint8_t a = checksumA_;
+  std::uint8_t b = checksumB_;
+  for (const std::uint8_t x : run) {
+    a = static_cast<std::uint8_t>(a + x);
+    b = static_cast<std::uint8_t>(b + a);
+  }
+  checksumA_ = a;
+  checksumB_ = b;
+  std::memcpy(payload_.get() + payloadIndex_, run.data(), run.size());
+  payloadIndex_ += run.size();
+  if (payloadIndex_ == declaredLength_) {
+    state_ = State::ChecksumA;
+  }
+}
 
 UbxParser::UbxParser() : payload_(std::make_unique<std::uint8_t[]>(kPayloadCapacity)) {}
 
@@ -75,7 +95,8 @@ bool UbxParser::feedFraming(std::uint8_t b) {
       return false;
     }
     case State::Payload:
-      break;  // handled inline by feed()
+      absorbPayload(std::span(&b, 1));
+      return false;
     case State::ChecksumA:
       state_ = b == checksumA_ ? State::ChecksumB : State::Sync1;
       return false;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -25,16 +26,27 @@ class UbxParser {
   // True when `b` completes a frame with a correct checksum; the frame is then available
   // through messageClass(), messageId() and payload() until the next byte is fed.
   [[nodiscard]] bool feed(std::uint8_t b) {
-    // Payload bytes are nearly all of the stream: their path is kept short and inline.
-    if (state_ == State::Payload) {
-      addToChecksum(b);
-      payload_[payloadIndex_++] = b;
-      if (payloadIndex_ == declaredLength_) {
-        state_ = State::ChecksumA;
+    return feed(std::span(&b, 1), [] {}) > 0;
+  }
+
+  // Feeds the bytes in order, calling onFrame() for each checked frame as it completes, before
+  // the next byte is looked at. Returns the number of frames. Runs of payload bytes are taken
+  // in one go, which is what makes the parser fast.
+  template <typename OnFrame>
+  std::size_t feed(std::span<const std::uint8_t> bytes, OnFrame&& onFrame) {
+    std::size_t frames = 0;
+    std::size_t i = 0;
+    while (i < bytes.size()) {
+      if (state_ == State::Payload) {
+        const std::size_t run = std::min(declaredLength_ - payloadIndex_, bytes.size() - i);
+        absorbPayload(bytes.subspan(i, run));
+        i += run;
+      } else if (feedFraming(bytes[i++])) {
+        ++frames;
+        onFrame();
       }
-      return false;
     }
-    return feedFraming(b);
+    return frames;
   }
   void reset();
 
@@ -58,6 +70,7 @@ class UbxParser {
   };
 
   [[nodiscard]] bool feedFraming(std::uint8_t b);
+  void absorbPayload(std::span<const std::uint8_t> run);
   void addToChecksum(std::uint8_t b) {
     checksumA_ = static_cast<std::uint8_t>(checksumA_ + b);
     checksumB_ = static_cast<std::uint8_t>(checksumB_ + checksumA_);

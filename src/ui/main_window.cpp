@@ -154,11 +154,8 @@ void MainWindow::readInputReports() {
     if (readBuffer_[report + kDataPresentByte] == 0) {
       continue;
     }
-    for (std::size_t i = report + kReceiverBytes; i < report + length; ++i) {
-      if (parser_.feed(readBuffer_[i])) {
-        handleMessage();
-      }
-    }
+    parser_.feed(std::span(readBuffer_).subspan(report + kReceiverBytes, length - kReceiverBytes),
+                 [this] { handleMessage(); });
   }
 }
 
