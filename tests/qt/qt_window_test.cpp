@@ -384,7 +384,7 @@ TEST_F(QtWindowTest, ClosingTheWindowUnloadsOnce) {
 
 TEST(QtWindowOnSimulatedDevice, ComesUpFullSizeAndMirrorsTheModel) {
   sim::SimHid hid;
-  sim::DeviceSpec device;
+  sim::DeviceProfile device;
   device.serial = u"QVR000001";
   hid.attach(device);
   sim::SimSystem system;

@@ -55,7 +55,7 @@ struct Read {
 // report's layout and feeds the receiver bytes to its own parser.
 class Host {
  public:
-  explicit Host(DeviceSpec made = {.serial = u"RX1"}, milliseconds start = 0ms) : now(start) {
+  explicit Host(DeviceProfile made = {.serial = u"RX1"}, milliseconds start = 0ms) : now(start) {
     hid.setClock([this] { return now; });
     device = &hid.attach(std::move(made));
     open();
@@ -64,7 +64,8 @@ class Host {
   void open() { handle = hid.open(hid.presentInterfaces().at(0), OpenMode::Device); }
 
   void send(Command command, std::span<const std::uint8_t> data) {
-    const auto report = protocol::buildCommandReport(command, data, device->spec().featureLength);
+    const auto report =
+        protocol::buildCommandReport(command, data, device->profile().featureLength);
     ASSERT_TRUE(report.has_value());
     EXPECT_TRUE(hid.setFeature(handle, *report));
   }
@@ -81,7 +82,7 @@ class Host {
     Bytes buffer(bufferSize, 0xEE);
     std::size_t n = 0;
     ASSERT_TRUE(hid.read(handle, buffer, n, 0ms));
-    const std::size_t length = device->spec().inputLength;
+    const std::size_t length = device->profile().inputLength;
     ASSERT_EQ(n % length, 0u);
     reads.push_back({now, n, n > 0 ? buffer[1] : std::uint8_t{0}, n == 0 || buffer[2] == 0});
     for (std::size_t r = 0; r < n; r += length) {
@@ -137,7 +138,7 @@ TEST(SimReceiver, SilentUntilAskedWhileIdleReportsCarryTheStatus) {
   EXPECT_TRUE(host.stream.empty());
   for (const Read& read : host.reads) {
     SCOPED_TRACE(read.at.count());
-    EXPECT_EQ(read.bytes, host.device->spec().inputLength) << "one idle report per read";
+    EXPECT_EQ(read.bytes, host.device->profile().inputLength) << "one idle report per read";
     EXPECT_EQ(read.firstStatus,
               read.at < SimReceiver::kTimeToFix ? kStatusNoSignal : kStatusSignalOk);
   }
@@ -336,7 +337,7 @@ TEST(SimReceiver, ShortReadBuffersKeepTheRestAndAFullBufferDropsTheOldest) {
   piecemeal.now += 5s;
   // One report per read: same seed and serial, so the same stream, only cut differently.
   do {
-    piecemeal.readOnce(piecemeal.device->spec().inputLength);
+    piecemeal.readOnce(piecemeal.device->profile().inputLength);
     ASSERT_LT(piecemeal.reads.size(), 10'000u);
   } while (!piecemeal.reads.back().idle);
   ASSERT_EQ(piecemeal.frames.size(), whole.frames.size());
@@ -348,9 +349,9 @@ TEST(SimReceiver, ShortReadBuffersKeepTheRestAndAFullBufferDropsTheOldest) {
   // A minute unread is far more than the device keeps.
   whole.now += 60s;
   whole.frames.clear();
-  whole.readOnce(2 * SimDevice::kInputBufferReports * whole.device->spec().inputLength);
+  whole.readOnce(2 * SimDevice::kInputBufferReports * whole.device->profile().inputLength);
   EXPECT_EQ(whole.reads.back().bytes,
-            SimDevice::kInputBufferReports * whole.device->spec().inputLength);
+            SimDevice::kInputBufferReports * whole.device->profile().inputLength);
   EXPECT_FALSE(whole.framesOf(kUbxClassNav, kUbxIdNavSat).empty()) << "the parser finds its way";
 }
 
@@ -367,7 +368,7 @@ TEST(SimReceiver, QueuedReportsComeFirstThenInjectedBytesAsTheyAre) {
   host.device->injectBytes(broken);
   host.device->injectBytes(frame);
   host.readOnce();
-  const std::size_t length = host.device->spec().inputLength;
+  const std::size_t length = host.device->profile().inputLength;
   ASSERT_EQ(host.reads.back().bytes, 2 * length);
   EXPECT_EQ(host.reads.back().firstStatus, 0x81) << "the queued report, verbatim";
   ASSERT_EQ(host.frames.size(), 1u);

@@ -103,7 +103,7 @@ int main(int argc, char** argv) {
     });
   }
   for (int n = 1; n <= *options.simulatedDevices; ++n) {
-    platform::sim::DeviceSpec device;  // firmware 1.08 and the default configuration
+    platform::sim::DeviceProfile device;  // firmware 1.08 and the default configuration
     device.serial = platform::qt::simulatedSerial(n);
     hid.attach(device);
   }

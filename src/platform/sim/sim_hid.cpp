@@ -65,14 +65,16 @@ std::vector<std::uint8_t> defaultConfiguration() {
   return report;
 }
 
-SimDevice::SimDevice(DeviceSpec spec, std::shared_ptr<const SimClock> clock)
-    : spec_(std::move(spec)), clock_(clock ? std::move(clock) : std::make_shared<SimClock>()) {
-  setConfiguration(spec_.configuration.empty() ? defaultConfiguration() : spec_.configuration);
+SimDevice::SimDevice(DeviceProfile profile, std::shared_ptr<const SimClock> clock)
+    : profile_(std::move(profile)),
+      clock_(clock ? std::move(clock) : std::make_shared<SimClock>()) {
+  setConfiguration(profile_.configuration.empty() ? defaultConfiguration()
+                                                  : profile_.configuration);
   powerUp();
 }
 
 void SimDevice::setConfiguration(std::span<const std::uint8_t> report) {
-  fitTo(configuration_, report, spec_.featureLength);
+  fitTo(configuration_, report, profile_.featureLength);
   selectConfiguredSystems();
 }
 
@@ -90,15 +92,15 @@ std::chrono::milliseconds SimDevice::now() const {
 std::uint64_t SimDevice::receiverSeed() const {
   // FNV-1a over the serial number, then each power-up a sequence of its own.
   std::uint64_t hash = 0xCBF2'9CE4'8422'2325ULL;
-  for (const char16_t unit : spec_.serial) {
+  for (const char16_t unit : profile_.serial) {
     hash = (hash ^ unit) * 0x0000'0100'0000'01B3ULL;
   }
-  return spec_.seed ^ hash ^ (generation_ * 0x9E37'79B9'7F4A'7C15ULL);
+  return profile_.seed ^ hash ^ (generation_ * 0x9E37'79B9'7F4A'7C15ULL);
 }
 
 void SimDevice::powerUp() {
   caughtUp_ = now();
-  if (!spec_.receiver) {
+  if (!profile_.receiver) {
     return;
   }
   receiver_.emplace(receiverSeed(), caughtUp_);
@@ -139,7 +141,7 @@ void SimDevice::catchUp() {
 }
 
 std::size_t SimDevice::bytesPerReport() const {
-  return spec_.inputLength > kReportHeader ? spec_.inputLength - kReportHeader : 0;
+  return profile_.inputLength > kReportHeader ? profile_.inputLength - kReportHeader : 0;
 }
 
 void SimDevice::dropOverflow() {
@@ -169,12 +171,12 @@ void SimDevice::compactStream() {
 
 void SimDevice::queueInputReport(std::span<const std::uint8_t> report) {
   std::vector<std::uint8_t> fitted;
-  fitTo(fitted, report, spec_.inputLength);
+  fitTo(fitted, report, profile_.inputLength);
   inputQueue_.push_back(std::move(fitted));
 }
 
-SimDevice& SimHid::attach(DeviceSpec spec) {
-  devices_.push_back(std::make_unique<SimDevice>(std::move(spec), clock_));
+SimDevice& SimHid::attach(DeviceProfile profile) {
+  devices_.push_back(std::make_unique<SimDevice>(std::move(profile), clock_));
   return *devices_.back();
 }
 
@@ -195,7 +197,7 @@ void SimHid::plug(SimDevice& device) {
 
 SimDevice* SimHid::find(const std::u16string& serial) {
   for (const auto& device : devices_) {
-    if (device->spec().serial == serial) {
+    if (device->profile().serial == serial) {
       return device.get();
     }
   }
@@ -229,7 +231,7 @@ HidHandle SimHid::open(const std::string& path, OpenMode /*mode*/) {
     return kInvalidHandle;
   }
   SimDevice& device = *devices_[index];
-  if (!device.present() || device.spec().unopenable) {
+  if (!device.present() || device.profile().unopenable) {
     return kInvalidHandle;
   }
   const HidHandle handle = nextHandle_++;
@@ -262,8 +264,8 @@ bool SimHid::attributes(HidHandle handle, HidAttributes& out) {
   if (device == nullptr) {
     return false;
   }
-  out = HidAttributes{device->spec().vendorId, device->spec().productId,
-                      device->spec().versionNumber};
+  out = HidAttributes{device->profile().vendorId, device->profile().productId,
+                      device->profile().versionNumber};
   return true;
 }
 
@@ -272,30 +274,32 @@ bool SimHid::capabilities(HidHandle handle, HidCaps& out) {
   if (device == nullptr) {
     return false;
   }
-  out = HidCaps{device->spec().inputLength, device->spec().featureLength};
+  out = HidCaps{device->profile().inputLength, device->profile().featureLength};
   return true;
 }
 
 bool SimHid::serialNumber(HidHandle handle, DeviceStringBuffer& out) {
   const SimDevice* device = live(handle);
-  return device != nullptr && !device->spec().unreadableSerial &&
-         putString(device->spec().serial, out);
+  return device != nullptr && !device->profile().unreadableSerial &&
+         putString(device->profile().serial, out);
 }
 
 bool SimHid::manufacturer(HidHandle handle, DeviceStringBuffer& out) {
   const SimDevice* device = live(handle);
-  return device != nullptr && putString(device->spec().manufacturer, out);
+  return device != nullptr && !device->profile().unreadableStrings &&
+         putString(device->profile().manufacturer, out);
 }
 
 bool SimHid::product(HidHandle handle, DeviceStringBuffer& out) {
   const SimDevice* device = live(handle);
-  return device != nullptr && putString(device->spec().product, out);
+  return device != nullptr && !device->profile().unreadableStrings &&
+         putString(device->profile().product, out);
 }
 
 bool SimHid::getFeature(HidHandle handle, std::span<std::uint8_t> buffer) {
   const SimDevice* device = live(handle);
   // The class driver refuses a buffer of another length than the device's feature reports.
-  if (device == nullptr || buffer.size() != device->spec().featureLength || buffer[0] != 0) {
+  if (device == nullptr || buffer.size() != device->profile().featureLength || buffer[0] != 0) {
     return false;
   }
   std::copy(device->configuration_.begin(), device->configuration_.end(), buffer.begin());
@@ -304,7 +308,7 @@ bool SimHid::getFeature(HidHandle handle, std::span<std::uint8_t> buffer) {
 
 bool SimHid::setFeature(HidHandle handle, std::span<const std::uint8_t> report) {
   SimDevice* device = live(handle);
-  if (device == nullptr || report.size() != device->spec().featureLength) {
+  if (device == nullptr || report.size() != device->profile().featureLength) {
     return false;
   }
   device->received_.emplace_back(report.begin(), report.end());
@@ -323,7 +327,7 @@ bool SimHid::read(HidHandle handle, std::span<std::uint8_t> buffer, std::size_t&
                   std::chrono::milliseconds /*firstReportWait*/) {
   bytesRead = 0;
   SimDevice* device = live(handle);
-  const std::size_t length = device == nullptr ? 0 : device->spec().inputLength;
+  const std::size_t length = device == nullptr ? 0 : device->profile().inputLength;
   if (device == nullptr || buffer.size() < length) {
     return false;
   }

@@ -21,7 +21,7 @@ inline constexpr std::uint16_t kProductId = 0x5C17;
 
 // What a simulated device is made of. Strings are UTF-16, so characters above U+00FF can be
 // given to exercise the host's low-byte rule.
-struct DeviceSpec {
+struct DeviceProfile {
   std::u16string serial;
   std::u16string manufacturer = u"QVR Instruments";
   std::u16string product = u"QVR-7130 GPSDO";
@@ -32,6 +32,7 @@ struct DeviceSpec {
   std::uint16_t inputLength = 64;
   std::uint16_t featureLength = 40;
   bool unreadableSerial = false;
+  bool unreadableStrings = false;  // manufacturer and product
   bool unopenable = false;
   std::vector<std::uint8_t> configuration;  // empty: a plausible default (format 1, 10 MHz)
   // false: no receiver, so the device sends only what a test queues or injects.
@@ -54,9 +55,9 @@ class SimDevice {
   // Before the receiver has a say, and always without one.
   static constexpr std::uint8_t kPowerUpStatus = SimReceiver::kStatusAntennaOk;
 
-  explicit SimDevice(DeviceSpec spec, std::shared_ptr<const SimClock> clock = nullptr);
+  explicit SimDevice(DeviceProfile profile, std::shared_ptr<const SimClock> clock = nullptr);
 
-  [[nodiscard]] const DeviceSpec& spec() const { return spec_; }
+  [[nodiscard]] const DeviceProfile& profile() const { return profile_; }
   [[nodiscard]] bool present() const { return present_; }
   [[nodiscard]] int openHandles() const { return openHandles_; }
   // Every feature report the device accepted, in order, each as long as its feature length.
@@ -97,7 +98,7 @@ class SimDevice {
   void dropOverflow();
   void compactStream();
 
-  DeviceSpec spec_;
+  DeviceProfile profile_;
   std::shared_ptr<const SimClock> clock_;
   bool present_ = true;
   int openHandles_ = 0;
@@ -126,7 +127,7 @@ class SimHid final : public Hid {
   // attached follow the new clock too.
   void setClock(Clock clock) { *clock_ = std::move(clock); }
 
-  SimDevice& attach(DeviceSpec spec);
+  SimDevice& attach(DeviceProfile profile);
   // An unplugged device loses its receiver's state: plugged back, the receiver starts from
   // power-up with every message rate off.
   void unplug(SimDevice& device);
