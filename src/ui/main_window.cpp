@@ -73,6 +73,7 @@ MainWindow::MainWindow(platform::Hid& hid, platform::System& system)
       graph_(form_, kTwipsPerPixel),
       readBuffer_(kReadBytes + 1) {
   form_.setHandler(ctl::SerNo, [this] { serNoClick(); });
+  wireSettingsHandlers();
   wireLinkHandlers();
 }
 
