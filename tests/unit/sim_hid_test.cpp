@@ -2,9 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
+#include <map>
+#include <set>
 #include <vector>
 
 #include "protocol/device_strings.h"
+#include "protocol/ubx_parser.h"
 
 namespace qvr::platform::sim {
 namespace {
@@ -107,6 +112,169 @@ TEST(SimHid, FaultsOnDemand) {
   EXPECT_TRUE(hid.close(h));
   EXPECT_EQ(hid.open("elsewhere", OpenMode::Device), kInvalidHandle);
   EXPECT_EQ(hid.open("sim-hid:7", OpenMode::Device), kInvalidHandle);
+}
+
+// The device keeps what the host sets: each setting command lands in the configuration report,
+// so the next read-back shows it. `changes` are the bytes that differ from the configuration
+// the device started with.
+TEST(SimHid, SettingCommandsLandInTheConfigurationReport) {
+  const Bytes format0 = {0, 0, 0x10, 0x80, 0x96, 0x98, 0x00};
+  struct Case {
+    const char* name;
+    Bytes configuration;  // empty: the device's default, format 1
+    std::uint16_t featureLength;
+    std::vector<Bytes> commands;  // from byte 1, the command code
+    std::map<std::size_t, std::uint8_t> changes;
+    int blinks;
+  };
+  const Case cases[] = {
+      {"outputs off", {}, 40, {{0x01, 0}}, {{2, 0x00}}, 0},
+      {"outputs back on", {}, 40, {{0x01, 0}, {0x01, 3}}, {}, 0},
+      {"1 is not the outputs-on value", {}, 40, {{0x01, 0}, {0x01, 1}}, {{2, 0x00}}, 0},
+      {"1PPS beside the outputs bit", {}, 40, {{0x0C, 1}, {0x01, 0}}, {{2, 0x80}}, 0},
+      {"1PPS off again", {}, 40, {{0x0C, 1}, {0x0C, 0}}, {}, 0},
+      {"satellite systems", {}, 40, {{0x03, 0x48}}, {{22, 0x48}}, 0},
+      {"no satellite system at all", {}, 40, {{0x03, 0x00}}, {{22, 0x00}}, 0},
+      {"dynamic model", {}, 40, {{0x04, 8}}, {{23, 8}}, 0},
+      {"OUT1 fraction and integer words",
+       {},
+       40,
+       {{0x06, 0x79, 0x5A, 0x7E, 0x58, 0x0C, 0, 0, 0}},
+       {{3, 0x79}, {4, 0x5A}, {5, 0x7E}, {6, 0x58}, {7, 0x0C}, {8, 0}, {9, 0}, {10, 0}},
+       0},
+      {"OUT2 fraction and integer words",
+       {},
+       40,
+       {{0x0A, 0xC9, 0x76, 0xBE, 0xFF, 0x00, 0x10, 0x5E, 0x5F}},
+       {{11, 0xC9},
+        {12, 0x76},
+        {13, 0xBE},
+        {14, 0xFF},
+        {15, 0x00},
+        {16, 0x10},
+        {17, 0x5E},
+        {18, 0x5F}},
+       0},
+      {"FLL", {}, 40, {{0x0B, 1}}, {{19, 1}}, 0},
+      {"FLL on and off", {}, 40, {{0x0B, 1}, {0x0B, 0}}, {}, 0},
+      {"OUT1 low power", {}, 40, {{0x0D, 1}}, {{20, 1}}, 0},
+      {"OUT2 low power", {}, 40, {{0x0E, 1}}, {{21, 1}}, 0},
+      {"NMEA", {}, 40, {{0x0F, 1}}, {{25, 1}}, 0},
+      {"NMEA on and off", {}, 40, {{0x0F, 1}, {0x0F, 0}}, {}, 0},
+      {"blinking is counted, not kept", {}, 40, {{0x02}, {0x02}}, {}, 2},
+      {"receiver messages pass through", {}, 40, {{0x08, 0x06, 0x01, 8, 0, 1, 7, 10}}, {}, 0},
+      {"unused code", {}, 40, {{0x05, 1, 2, 3}}, {}, 0},
+      {"a field beyond the feature length has no place",
+       {},
+       20,
+       {{0x0D, 1}, {0x03, 0x48}, {0x0B, 1}},
+       {{19, 1}},
+       0},
+      {"format 0 outputs bit", format0, 40, {{0x01, 0}}, {{2, 0x00}}, 0},
+      {"format 0 keeps whole hertz",
+       format0,
+       40,
+       {{0x06, 0, 0, 0, 0x80, 0x0A, 0, 0, 0}},
+       {{3, 0x0A}, {4, 0}, {5, 0}, {6, 0}},
+       0},
+      {"format 0 has nothing else",
+       format0,
+       40,
+       {{0x0A, 0, 0, 0, 0x80, 0x0A, 0, 0, 0}, {0x03, 0x48}, {0x0B, 1}, {0x0C, 1}, {0x0F, 1}},
+       {},
+       0},
+      {"another format takes nothing", {0, 2, 0x20}, 40, {{0x01, 0}, {0x0B, 1}}, {}, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SimHid hid;
+    SimDevice& device = hid.attach({.serial = u"C1",
+                                    .featureLength = c.featureLength,
+                                    .configuration = c.configuration,
+                                    .receiver = false});
+    Bytes expected(device.configuration().begin(), device.configuration().end());
+    for (const auto& [offset, value] : c.changes) {
+      expected.at(offset) = value;
+    }
+    const HidHandle h = hid.open(hid.presentInterfaces()[0], OpenMode::Device);
+    for (const Bytes& command : c.commands) {
+      Bytes report(c.featureLength, 0);
+      std::copy(command.begin(), command.end(), report.begin() + 1);
+      ASSERT_TRUE(hid.setFeature(h, report));
+    }
+    Bytes readBack(c.featureLength, 0);
+    ASSERT_TRUE(hid.getFeature(h, readBack));
+    EXPECT_EQ(readBack, expected);
+    EXPECT_EQ(device.blinks(), c.blinks);
+    EXPECT_TRUE(hid.close(h));
+  }
+}
+
+TEST(SimHid, ARefusedReportChangesNothing) {
+  SimHid hid;
+  SimDevice& device = hid.attach({.serial = u"C1", .featureLength = 40, .receiver = false});
+  const HidHandle h = hid.open(hid.presentInterfaces()[0], OpenMode::Device);
+  Bytes tooLong(41, 0);
+  tooLong[1] = 0x0B;
+  tooLong[2] = 1;
+  EXPECT_FALSE(hid.setFeature(h, tooLong));
+  tooLong[1] = 0x02;
+  EXPECT_FALSE(hid.setFeature(h, tooLong));
+  EXPECT_EQ(Bytes(device.configuration().begin(), device.configuration().begin() + 26),
+            defaultConfiguration());
+  EXPECT_EQ(device.blinks(), 0);
+  EXPECT_TRUE(hid.close(h));
+}
+
+// The device holds its settings while unplugged, and its receiver comes back up with the
+// satellite systems the host chose last, not those the device shipped with.
+TEST(SimHid, SettingsSurviveUnpluggingAndTheReceiverFollowsThem) {
+  std::chrono::milliseconds now{0};
+  SimHid hid;
+  hid.setClock([&now] { return now; });
+  SimDevice& device = hid.attach({.serial = u"C1"});
+  HidHandle h = hid.open(hid.presentInterfaces()[0], OpenMode::Device);
+  const auto send = [&](Bytes command) {
+    Bytes report(40, 0);
+    std::copy(command.begin(), command.end(), report.begin() + 1);
+    ASSERT_TRUE(hid.setFeature(h, report));
+  };
+  send({0x03, 0x08});  // BeiDou only
+  send({0x0A, 0, 0, 0, 0x80, 0x0A, 0, 0, 0});
+  hid.unplug(device);
+  EXPECT_TRUE(hid.close(h));
+  hid.plug(device);
+  h = hid.open(hid.presentInterfaces()[0], OpenMode::Device);
+  Bytes readBack(40, 0);
+  ASSERT_TRUE(hid.getFeature(h, readBack));
+  EXPECT_EQ(readBack[22], 0x08);
+  EXPECT_EQ(Bytes(readBack.begin() + 11, readBack.begin() + 19),
+            (Bytes{0, 0, 0, 0x80, 0x0A, 0, 0, 0}));
+
+  send({0x08, 0x06, 0x01, 8, 0, 0x01, 0x35, 1});  // NAV-SAT once a second
+  protocol::UbxParser parser;
+  std::set<std::uint8_t> systems;
+  int navSats = 0;
+  Bytes buffer(13'000);
+  for (; now < std::chrono::seconds(2); now += std::chrono::milliseconds(10)) {
+    std::size_t n = 0;
+    ASSERT_TRUE(hid.read(h, buffer, n, std::chrono::milliseconds(0)));
+    for (std::size_t r = 0; r < n; r += 64) {
+      for (std::size_t i = r + 3; buffer[r + 2] != 0 && i < r + 64; ++i) {
+        if (parser.feed(buffer[i]) && parser.messageClass() == 0x01 && parser.messageId() == 0x35) {
+          ++navSats;
+          // NAV-SAT: an 8-byte header, then 12 bytes a satellite with its gnssId first.
+          const auto payload = parser.payload();
+          for (std::size_t k = 8; k < payload.size(); k += 12) {
+            systems.insert(payload[k]);
+          }
+        }
+      }
+    }
+  }
+  EXPECT_GT(navSats, 0);
+  EXPECT_EQ(systems, (std::set<std::uint8_t>{3}));
+  EXPECT_TRUE(hid.close(h));
 }
 
 }  // namespace

@@ -1,6 +1,10 @@
 #include "platform/sim/sim_hid.h"
 
 #include <algorithm>
+#include <array>
+#include <optional>
+
+#include "protocol/commands.h"
 
 namespace qvr::platform::sim {
 namespace {
@@ -12,10 +16,31 @@ constexpr std::size_t kReportStatus = 1;
 constexpr std::size_t kReportDataPresent = 2;
 constexpr std::size_t kReportHeader = 3;
 
-// Configuration report, format 1: the satellite systems in use.
+// Configuration report. Format 0 holds only the outputs switch and OUT1 in whole hertz.
 constexpr std::size_t kConfigFormat = 1;
+constexpr std::uint8_t kConfigFormatOneOutput = 0;
 constexpr std::uint8_t kConfigFormatTwoOutputs = 1;
+constexpr std::size_t kConfigFlags = 2;
+constexpr std::uint8_t kFormat0OutputsEnabled = 0x10;
+constexpr std::uint8_t kFormat1OutputsEnabled = 0x20;
+constexpr std::uint8_t kFormat1OnePps = 0x80;
+constexpr std::size_t kFormat0Out1Hz = 3;
+constexpr std::size_t kOut1Frequency = 3;  // fraction word, then the integer word
+constexpr std::size_t kOut2Frequency = 11;
+constexpr std::size_t kConfigFll = 19;
+constexpr std::size_t kConfigOut1LowPower = 20;
+constexpr std::size_t kConfigOut2LowPower = 21;
 constexpr std::size_t kConfigSystems = 22;
+constexpr std::size_t kConfigDynamicModel = 23;
+constexpr std::size_t kConfigNmea = 25;
+constexpr std::uint8_t kBit0 = 0x01;
+
+// Command data starts at byte 2 of a feature report. A switch is 0 or 1, except the outputs
+// switch, which is 0 or 3; the firmware leaves a setting alone for a value it does not know.
+constexpr std::uint8_t kSwitchOn = 1;
+constexpr std::uint8_t kOutputsOn = 3;
+constexpr std::size_t kWord = 4;
+constexpr std::size_t kFrequencyData = 2 * kWord;  // fraction word, integer word
 
 // A long stretch that nobody reads is produced in steps of this, dropping what overflows in
 // between, so it costs no more memory than the input buffer holds.
@@ -48,6 +73,32 @@ void putLittleEndian32(std::vector<std::uint8_t>& report, std::size_t offset, st
   for (std::size_t i = 0; i < 4; ++i) {
     report[offset + i] = static_cast<std::uint8_t>(v >> (8 * i));
   }
+}
+
+// Writes `bytes` at `offset` when the whole field fits; a report too short for a field
+// (a short feature length) has nowhere to keep that setting.
+void putField(std::vector<std::uint8_t>& report, std::size_t offset,
+              std::span<const std::uint8_t> bytes) {
+  if (offset + bytes.size() <= report.size()) {
+    std::copy(bytes.begin(), bytes.end(), report.begin() + static_cast<std::ptrdiff_t>(offset));
+  }
+}
+
+void putBit(std::vector<std::uint8_t>& report, std::size_t offset, std::uint8_t mask, bool on) {
+  if (offset < report.size()) {
+    report[offset] = static_cast<std::uint8_t>(on ? report[offset] | mask : report[offset] & ~mask);
+  }
+}
+
+// The state a switch command asks for, or nothing for a value the firmware does not know.
+std::optional<bool> switchState(std::uint8_t value, std::uint8_t on) {
+  if (value == on) {
+    return true;
+  }
+  if (value == 0) {
+    return false;
+  }
+  return std::nullopt;
 }
 
 }  // namespace
@@ -112,6 +163,77 @@ void SimDevice::powerDown() {
   inputQueue_.clear();
   stream_.clear();
   streamSent_ = 0;
+}
+
+void SimDevice::applyCommand(std::span<const std::uint8_t> report) {
+  using protocol::Command;
+  if (report.size() <= protocol::kCommandDataOffset) {
+    return;
+  }
+  const auto command = static_cast<Command>(report[1]);
+  const auto data = report.subspan(protocol::kCommandDataOffset);
+  if (command == Command::BlinkFrontLights) {
+    ++blinks_;
+    return;
+  }
+  const std::uint8_t format =
+      configuration_.size() > kConfigFormat ? configuration_[kConfigFormat] : std::uint8_t{0xFF};
+  const auto setBit = [&](std::size_t offset, std::uint8_t mask, std::uint8_t on) {
+    if (const auto state = switchState(data[0], on)) {
+      putBit(configuration_, offset, mask, *state);
+    }
+  };
+  if (format == kConfigFormatOneOutput) {
+    if (command == Command::OutputsEnable) {
+      setBit(kConfigFlags, kFormat0OutputsEnabled, kOutputsOn);
+    } else if (command == Command::Out1Frequency && data.size() >= kFrequencyData) {
+      // Whole hertz only: the integer word goes in, the fraction is lost.
+      putField(configuration_, kFormat0Out1Hz, data.subspan(kWord, kWord));
+    }
+    return;
+  }
+  if (format != kConfigFormatTwoOutputs) {
+    return;
+  }
+  switch (command) {
+    case Command::OutputsEnable:
+      setBit(kConfigFlags, kFormat1OutputsEnabled, kOutputsOn);
+      break;
+    case Command::SatelliteSystems:
+      putField(configuration_, kConfigSystems, data.first(1));
+      break;
+    case Command::DynamicModel:
+      putField(configuration_, kConfigDynamicModel, data.first(1));
+      break;
+    case Command::Out1Frequency:
+    case Command::Out2Frequency:
+      if (data.size() >= kFrequencyData) {
+        putField(configuration_,
+                 command == Command::Out1Frequency ? kOut1Frequency : kOut2Frequency,
+                 data.first(kFrequencyData));
+      }
+      break;
+    case Command::FllMode:
+      setBit(kConfigFll, kBit0, kSwitchOn);
+      break;
+    case Command::OnePps:
+      setBit(kConfigFlags, kFormat1OnePps, kSwitchOn);
+      break;
+    case Command::Out1LowPower:
+      setBit(kConfigOut1LowPower, kBit0, kSwitchOn);
+      break;
+    case Command::Out2LowPower:
+      setBit(kConfigOut2LowPower, kBit0, kSwitchOn);
+      break;
+    case Command::Nmea:
+      if (const auto state = switchState(data[0], kSwitchOn)) {
+        putField(configuration_, kConfigNmea, std::array{*state ? kSwitchOn : std::uint8_t{0}});
+      }
+      break;
+    case Command::BlinkFrontLights:
+    case Command::ReceiverMessage:
+      break;
+  }
 }
 
 std::uint8_t SimDevice::statusByte() const {
@@ -312,6 +434,7 @@ bool SimHid::setFeature(HidHandle handle, std::span<const std::uint8_t> report) 
     return false;
   }
   device->received_.emplace_back(report.begin(), report.end());
+  device->applyCommand(report);
   if (device->receiver_) {
     // What the receiver produced before the command was made under the old settings.
     device->catchUp();

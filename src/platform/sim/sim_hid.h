@@ -62,10 +62,18 @@ class SimDevice {
   [[nodiscard]] int openHandles() const { return openHandles_; }
   // Every feature report the device accepted, in order, each as long as its feature length.
   [[nodiscard]] const std::vector<std::vector<std::uint8_t>>& received() const { return received_; }
+  // How often the host asked for the front lights to blink (command 2).
+  [[nodiscard]] int blinks() const { return blinks_; }
 
   // The configuration report from byte 0, zero-filled or cut to the feature report length.
   // A format-1 report also selects the receiver's satellite systems (byte 22), as the firmware
   // does at power-up.
+  //
+  // Every setting command the device accepts is written into this report, so a read-back
+  // shows what the host last set, across unplugging too. A format-1 report takes them all
+  // (commands 1, 3, 4, 6, 10 to 15); a format-0 report stays format 0 and takes what it can
+  // hold: outputs enabled (bit 4 of byte 2) and OUT1 in whole hertz, the fraction dropped.
+  // Another format code takes nothing, and a field the report is too short for is skipped.
   void setConfiguration(std::span<const std::uint8_t> report);
   [[nodiscard]] std::span<const std::uint8_t> configuration() const { return configuration_; }
 
@@ -89,6 +97,8 @@ class SimDevice {
   [[nodiscard]] std::uint64_t receiverSeed() const;
   void powerUp();
   void powerDown();
+  // What the firmware does with a feature report besides passing it to the receiver.
+  void applyCommand(std::span<const std::uint8_t> report);
   // The firmware starts the receiver with the systems it keeps in its configuration.
   void selectConfiguredSystems();
   // Brings the stream up to the clock before anything reads it or changes the receiver.
@@ -106,6 +116,7 @@ class SimDevice {
   std::vector<std::uint8_t> configuration_;
   std::deque<std::vector<std::uint8_t>> inputQueue_;
   std::vector<std::vector<std::uint8_t>> received_;
+  int blinks_ = 0;
 
   std::optional<SimReceiver> receiver_;  // empty while unplugged or without a receiver
   std::chrono::milliseconds caughtUp_{0};
