@@ -241,6 +241,17 @@ Action parseBytes(Arguments& arguments, ParseContext& context) {
   return [serial, bytes](World& world) { world.device(serial).injectBytes(bytes); };
 }
 
+// report SERIAL HEX...: one whole input report, byte 0 first, zero-filled to the input length;
+// queued reports go out before anything the receiver sends.
+Action parseReport(Arguments& arguments, ParseContext& context) {
+  const std::string serial = serialArgument(arguments, context);
+  const std::vector<std::uint8_t> report = hexBytesArgument(arguments);
+  if (report.empty()) {
+    throw ScriptError("missing report bytes");
+  }
+  return [serial, report](World& world) { world.device(serial).queueInputReport(report); };
+}
+
 // status SERIAL HH: the status byte of the device's input reports from now on.
 Action parseStatus(Arguments& arguments, ParseContext& context) {
   const std::string serial = serialArgument(arguments, context);
@@ -348,7 +359,7 @@ const std::vector<CommandEntry>& commands() {
       {"click", parseClick},   {"choose", parseChoose}, {"type", parseType},
       {"key", parseKey},       {"locale", parseLocale}, {"config", parseConfig},
       {"close", parseClose},   {"show", parseShow},     {"ubx", parseUbx},
-      {"bytes", parseBytes},   {"status", parseStatus},
+      {"bytes", parseBytes},   {"status", parseStatus}, {"report", parseReport},
   };
   return table;
 }
