@@ -12,6 +12,7 @@ struct Case {
   std::optional<std::string> screenshot;
   int ticks = 0;
   bool help = false;
+  bool list = false;
 };
 
 TEST(CommandLine, ReadsOptionsAndRefusesWhatItDoesNotKnow) {
@@ -40,6 +41,11 @@ TEST(CommandLine, ReadsOptionsAndRefusesWhatItDoesNotKnow) {
       {{"--help=yes"}, "unknown option", std::nullopt, std::nullopt},
       {{"--simulate", "--frobnicate"}, "unknown option '--frobnicate'", 1, std::nullopt},
       {{"-platform", "xcb"}, "unknown option '-platform'", std::nullopt, std::nullopt},
+      {{"--list-devices"}, "", std::nullopt, std::nullopt, 0, false, true},
+      {{"--list-devices=all"}, "unknown option", std::nullopt, std::nullopt},
+      {{"--list-devices", "--simulate=2"}, "goes with neither", 2, std::nullopt},
+      {{"--screenshot", "f.png", "--list-devices"}, "goes with neither", std::nullopt, "f.png"},
+      {{"--help", "--list-devices"}, "", std::nullopt, std::nullopt, 0, true, true},
   };
   for (const Case& c : cases) {
     std::string joined;
@@ -54,6 +60,7 @@ TEST(CommandLine, ReadsOptionsAndRefusesWhatItDoesNotKnow) {
       EXPECT_EQ(parsed.options.screenshot, c.screenshot);
       EXPECT_EQ(parsed.options.ticks, c.ticks);
       EXPECT_EQ(parsed.options.help, c.help);
+      EXPECT_EQ(parsed.options.listDevices, c.list);
     } else {
       EXPECT_NE(parsed.error.find(c.errorPart), std::string::npos) << parsed.error;
     }

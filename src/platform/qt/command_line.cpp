@@ -50,6 +50,8 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& args) {
 
     if (name == "--help" && !hasInlineValue) {
       options.help = true;
+    } else if (name == "--list-devices" && !hasInlineValue) {
+      options.listDevices = true;
     } else if (name == "--simulate") {
       // The count is optional, so it is only ever written after '='.
       const auto count = hasInlineValue ? parseCount(inlineValue, kMaxSimulatedDevices) : 1;
@@ -91,6 +93,9 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& args) {
 
   if (ticksGiven && !options.screenshot && !options.help) {
     result.error = "option '--ticks' only works together with '--screenshot'";
+  } else if (options.listDevices && (options.simulatedDevices || options.screenshot)) {
+    // It lists the real devices and opens no window, so neither option could mean anything.
+    result.error = "option '--list-devices' goes with neither '--simulate' nor '--screenshot'";
   }
   return result;
 }
@@ -108,7 +113,11 @@ std::string usageText(const std::string& program) {
          "                      and exit\n"
          "  --ticks N           with --screenshot: run N poll ticks before the picture is\n"
          "                      taken (default 0)\n"
-         "  --help              show this help and exit\n";
+         "  --list-devices      list the attached QVR-7130 devices (path, serial number,\n"
+         "                      firmware, whether they can be opened and why not) and exit\n"
+         "  --help              show this help and exit\n"
+         "\n"
+         "Without --simulate the window drives the QVR-7130 devices attached to this computer.\n";
 }
 
 std::u16string simulatedSerial(int n) {

@@ -8,7 +8,8 @@ namespace qvr::platform::qt {
 
 struct Options {
   bool help = false;
-  std::optional<int> simulatedDevices;  // --simulate[=N]
+  bool listDevices = false;             // print what is attached and exit, no window
+  std::optional<int> simulatedDevices;  // --simulate[=N]; without it the real devices
   std::optional<std::string> screenshot;
   int ticks = 0;
 };

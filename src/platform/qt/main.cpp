@@ -7,8 +7,10 @@
 #include <chrono>
 #include <cstdlib>
 #include <iostream>
+#include <memory>
 #include <utility>
 
+#include "platform/linux/linux_hid.h"
 #include "platform/qt/command_line.h"
 #include "platform/qt/qt_system.h"
 #include "platform/qt/qt_window.h"
@@ -35,7 +37,8 @@ bool displayAvailable() {
 }
 
 // Ticks on a virtual clock, each as long as the timer's interval, so a screenshot after a few
-// hundred ticks shows the receiver as it is after that much time, without waiting for it.
+// hundred ticks shows a simulated receiver as it is after that much time, without waiting for
+// it. A real device is read as it is, each tick waiting for its reports.
 int takeScreenshot(ui::MainWindow& mainWindow, platform::qt::QtWindow& window,
                    std::chrono::milliseconds& virtualNow, const std::string& file, int ticks) {
   for (int i = 0; i < ticks; ++i) {
@@ -54,6 +57,27 @@ int takeScreenshot(ui::MainWindow& mainWindow, platform::qt::QtWindow& window,
   return 0;
 }
 
+// Simulated devices on the wall clock, or on the virtual one that a screenshot's ticks advance.
+std::unique_ptr<platform::sim::SimHid> simulatedBus(int devices, bool virtualClock,
+                                                    const std::chrono::milliseconds& virtualNow) {
+  auto hid = std::make_unique<platform::sim::SimHid>();
+  if (virtualClock) {
+    hid->setClock([&virtualNow] { return virtualNow; });
+  } else {
+    const auto start = std::chrono::steady_clock::now();
+    hid->setClock([start] {
+      return std::chrono::duration_cast<std::chrono::milliseconds>(
+          std::chrono::steady_clock::now() - start);
+    });
+  }
+  for (int n = 1; n <= devices; ++n) {
+    platform::sim::DeviceProfile device;  // firmware 1.08 and the default configuration
+    device.serial = platform::qt::simulatedSerial(n);
+    hid->attach(device);
+  }
+  return hid;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -69,9 +93,9 @@ int main(int argc, char** argv) {
     std::cout << platform::qt::usageText(kProgram);
     return 0;
   }
-  if (!options.simulatedDevices) {
-    std::cerr << kProgram << ": this build drives simulated devices only; run it with --simulate\n";
-    return 2;
+  if (options.listDevices) {
+    std::cout << platform::hidraw::formatDeviceList(platform::hidraw::listDevices());
+    return 0;
   }
   if (options.screenshot) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -91,26 +115,17 @@ int main(int argc, char** argv) {
     QApplication::setStyle(fusion);
   }
 
-  platform::sim::SimHid hid;
   std::chrono::milliseconds virtualNow{0};
-  if (options.screenshot) {
-    hid.setClock([&virtualNow] { return virtualNow; });
+  std::unique_ptr<platform::Hid> hid;
+  if (options.simulatedDevices) {
+    hid = simulatedBus(*options.simulatedDevices, options.screenshot.has_value(), virtualNow);
   } else {
-    const auto start = std::chrono::steady_clock::now();
-    hid.setClock([start] {
-      return std::chrono::duration_cast<std::chrono::milliseconds>(
-          std::chrono::steady_clock::now() - start);
-    });
-  }
-  for (int n = 1; n <= *options.simulatedDevices; ++n) {
-    platform::sim::DeviceProfile device;  // firmware 1.08 and the default configuration
-    device.serial = platform::qt::simulatedSerial(n);
-    hid.attach(device);
+    hid = std::make_unique<platform::hidraw::LinuxHid>();
   }
   platform::qt::QtSystem system;
   system.setHeadless(options.screenshot.has_value());
 
-  ui::MainWindow mainWindow(hid, system);
+  ui::MainWindow mainWindow(*hid, system);
   platform::qt::QtWindow::Hooks hooks;
   hooks.unload = [&mainWindow] { mainWindow.unload(); };
   // A screenshot shows exactly the ticks asked for, not whatever the clock adds meanwhile.

@@ -1,0 +1,44 @@
+#include "platform/linux/device_listing.h"
+
+#include <cerrno>
+#include <system_error>
+
+#include "protocol/firmware.h"
+
+namespace qvr::platform::hidraw {
+
+std::string formatDeviceList(const std::vector<ListedDevice>& devices) {
+  if (devices.empty()) {
+    return "No QVR-7130 found (USB vendor 3a81, product 5c17).\n";
+  }
+  std::string text;
+  bool refused = false;
+  for (const ListedDevice& device : devices) {
+    text += device.path + ": serial " + (device.serial ? "'" + *device.serial + "'" : "unreadable");
+    text +=
+        ", firmware " + protocol::FirmwareVersion::fromVersionNumber(device.versionNumber).text();
+    if (device.openError != 0) {
+      text += ", cannot be opened: " + std::generic_category().message(device.openError);
+      refused = refused || device.openError == EACCES || device.openError == EPERM;
+    } else if (!device.descriptorRead) {
+      text += ", opens, but its report descriptor cannot be read";
+    } else if (!device.descriptor.ok()) {
+      text += ", opens, but its report descriptor is malformed (" +
+              std::string(protocol::describe(device.descriptor.error)) + " at byte " +
+              std::to_string(device.descriptor.errorOffset) + ")";
+    } else {
+      text += ", opens (input reports " + std::to_string(device.descriptor.lengths.input) +
+              " bytes, feature reports " + std::to_string(device.descriptor.lengths.feature) +
+              " bytes)";
+    }
+    text += "\n";
+  }
+  if (refused) {
+    text +=
+        "The device node is not yours to open: install the udev rule 70-qvr7130.rules (see the "
+        "README) and plug the device in again.\n";
+  }
+  return text;
+}
+
+}  // namespace qvr::platform::hidraw

@@ -1,0 +1,250 @@
+#include "platform/linux/linux_hid.h"
+
+#include <fcntl.h>
+#include <hidapi.h>
+#include <linux/hidraw.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cwchar>
+#include <string_view>
+
+#include "platform/linux/input_reports.h"
+#include "platform/linux/wide_text.h"
+
+namespace qvr::platform::hidraw {
+namespace {
+
+constexpr unsigned short kVendorId = 0x3A81;
+constexpr unsigned short kProductId = 0x5C17;
+
+// A USB string descriptor holds at most 126 UTF-16 code units; room for that and a terminator.
+constexpr std::size_t kStringChars = 128;
+
+using StringQuery = int (*)(hid_device*, wchar_t*, std::size_t);
+
+bool deviceString(hid_device* device, StringQuery query, DeviceStringBuffer& out) {
+  std::array<wchar_t, kStringChars> text{};
+  if (query(device, text.data(), text.size()) != 0) {
+    return false;
+  }
+  text.back() = L'\0';
+  const std::wstring_view view(text.data());
+  // hidapi answers a string the device does not have with an empty one; Windows fails there.
+  if (view.empty()) {
+    return false;
+  }
+  fillDeviceString(view, out);
+  return true;
+}
+
+// The report descriptor straight from the hidraw node, which needs no sysfs and no udev: the
+// node that was just opened is the one described. Leaves errno set when it fails.
+bool readReportDescriptor(const std::string& path, std::vector<std::uint8_t>& out) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) {
+    return false;
+  }
+  int size = 0;
+  hidraw_report_descriptor descriptor{};
+  bool ok = ::ioctl(fd, HIDIOCGRDESCSIZE, &size) == 0 && size >= 0 &&
+            static_cast<std::size_t>(size) <= sizeof descriptor.value;
+  if (ok) {
+    descriptor.size = static_cast<std::uint32_t>(size);
+    ok = ::ioctl(fd, HIDIOCGRDESC, &descriptor) == 0;
+  }
+  const int error = errno;
+  ::close(fd);
+  errno = error;
+  if (ok) {
+    out.assign(descriptor.value, descriptor.value + descriptor.size);
+  }
+  return ok;
+}
+
+}  // namespace
+
+LinuxHid::LinuxHid() {
+  // A failure here shows up as an empty enumeration, which the window already copes with.
+  (void)hid_init();
+}
+
+LinuxHid::~LinuxHid() {
+  for (const auto& [handle, open] : handles_) {
+    hid_close(open.device);
+  }
+  hid_exit();
+}
+
+LinuxHid::OpenDevice* LinuxHid::find(HidHandle handle) {
+  const auto it = handles_.find(handle);
+  return it == handles_.end() ? nullptr : &it->second;
+}
+
+std::vector<std::string> LinuxHid::presentInterfaces() {
+  std::vector<std::string> paths;
+  hid_device_info* const list = hid_enumerate(kVendorId, kProductId);
+  for (const hid_device_info* info = list; info != nullptr; info = info->next) {
+    paths.emplace_back(info->path);
+  }
+  hid_free_enumeration(list);
+  return paths;
+}
+
+const std::optional<protocol::ReportLengths>& LinuxHid::reportLengths(OpenDevice& open) {
+  if (!open.descriptorTried) {
+    open.descriptorTried = true;
+    std::vector<std::uint8_t> descriptor;
+    if (readReportDescriptor(open.path, descriptor)) {
+      const protocol::DescriptorParse parse = protocol::parseReportDescriptor(descriptor);
+      if (parse.ok()) {
+        open.lengths = parse.lengths;
+      }
+    }
+  }
+  return open.lengths;
+}
+
+// Both modes open the node alike: hidraw has no overlapped handles, and a second open of the
+// same node serves the string queries as well as Windows' second handle does.
+HidHandle LinuxHid::open(const std::string& path, OpenMode /*mode*/) {
+  hid_device* const device = hid_open_path(path.c_str());
+  if (device == nullptr) {
+    return kInvalidHandle;
+  }
+  const HidHandle handle = nextHandle_++;
+  handles_.emplace(handle, OpenDevice{.device = device, .path = path});
+  return handle;
+}
+
+bool LinuxHid::close(HidHandle handle) {
+  const auto it = handles_.find(handle);
+  if (it == handles_.end()) {
+    return false;
+  }
+  hid_close(it->second.device);
+  handles_.erase(it);
+  return true;
+}
+
+bool LinuxHid::attributes(HidHandle handle, HidAttributes& out) {
+  const OpenDevice* open = find(handle);
+  if (open == nullptr) {
+    return false;
+  }
+  const hid_device_info* info = hid_get_device_info(open->device);
+  if (info == nullptr) {
+    return false;
+  }
+  out.vendorId = info->vendor_id;
+  out.productId = info->product_id;
+  out.versionNumber = info->release_number;
+  return true;
+}
+
+bool LinuxHid::capabilities(HidHandle handle, HidCaps& out) {
+  OpenDevice* open = find(handle);
+  if (open == nullptr || !reportLengths(*open)) {
+    return false;
+  }
+  out.inputReportByteLength = open->lengths->input;
+  out.featureReportByteLength = open->lengths->feature;
+  return true;
+}
+
+bool LinuxHid::serialNumber(HidHandle handle, DeviceStringBuffer& out) {
+  const OpenDevice* open = find(handle);
+  return open != nullptr && deviceString(open->device, hid_get_serial_number_string, out);
+}
+
+bool LinuxHid::manufacturer(HidHandle handle, DeviceStringBuffer& out) {
+  const OpenDevice* open = find(handle);
+  return open != nullptr && deviceString(open->device, hid_get_manufacturer_string, out);
+}
+
+bool LinuxHid::product(HidHandle handle, DeviceStringBuffer& out) {
+  const OpenDevice* open = find(handle);
+  return open != nullptr && deviceString(open->device, hid_get_product_string, out);
+}
+
+bool LinuxHid::getFeature(HidHandle handle, std::span<std::uint8_t> buffer) {
+  OpenDevice* open = find(handle);
+  // As on Windows, the buffer must be exactly as long as the device's feature reports.
+  if (open == nullptr || buffer.empty() ||
+      (reportLengths(*open) && buffer.size() != open->lengths->feature)) {
+    return false;
+  }
+  // Byte 0 already holds the report ID asked for; hidraw answers with it in front of the data.
+  const int received = hid_get_feature_report(open->device, buffer.data(), buffer.size());
+  if (received <= 0) {
+    return false;
+  }
+  std::fill(
+      buffer.begin() + std::min<std::size_t>(static_cast<std::size_t>(received), buffer.size()),
+      buffer.end(), std::uint8_t{0});
+  return true;
+}
+
+bool LinuxHid::setFeature(HidHandle handle, std::span<const std::uint8_t> report) {
+  OpenDevice* open = find(handle);
+  if (open == nullptr || report.empty() ||
+      (reportLengths(*open) && report.size() != open->lengths->feature)) {
+    return false;
+  }
+  // hidraw takes the report ID 0 of an unnumbered report in byte 0, as Windows does.
+  return hid_send_feature_report(open->device, report.data(), report.size()) >= 0;
+}
+
+bool LinuxHid::read(HidHandle handle, std::span<std::uint8_t> buffer, std::size_t& bytesRead,
+                    std::chrono::milliseconds firstReportWait) {
+  bytesRead = 0;
+  OpenDevice* open = find(handle);
+  // Without the report length a read cannot be split into reports, so it is refused like a
+  // read from a device that is gone.
+  if (open == nullptr || !reportLengths(*open)) {
+    return false;
+  }
+  hid_device* const device = open->device;
+  const ReportReader readOne = [device](std::span<std::uint8_t> out,
+                                        std::chrono::milliseconds wait) {
+    // A disconnected node makes poll() report a hang-up, which hidapi turns into -1.
+    return hid_read_timeout(device, out.data(), out.size(), static_cast<int>(wait.count()));
+  };
+  return gatherInputReports(readOne, {open->lengths->input, open->lengths->numbered}, buffer,
+                            bytesRead, firstReportWait);
+}
+
+std::vector<ListedDevice> listDevices() {
+  std::vector<ListedDevice> devices;
+  (void)hid_init();
+  hid_device_info* const list = hid_enumerate(kVendorId, kProductId);
+  for (const hid_device_info* info = list; info != nullptr; info = info->next) {
+    ListedDevice device;
+    device.path = info->path;
+    if (info->serial_number != nullptr && *info->serial_number != L'\0') {
+      device.serial = utf8(info->serial_number);
+    }
+    device.versionNumber = info->release_number;
+    // The same open as hid_open_path's, done here so that errno is still the open's own.
+    const int fd = ::open(info->path, O_RDWR | O_CLOEXEC);
+    if (fd < 0) {
+      device.openError = errno;
+    } else {
+      ::close(fd);
+      std::vector<std::uint8_t> descriptor;
+      device.descriptorRead = readReportDescriptor(device.path, descriptor);
+      if (device.descriptorRead) {
+        device.descriptor = protocol::parseReportDescriptor(descriptor);
+      }
+    }
+    devices.push_back(std::move(device));
+  }
+  hid_free_enumeration(list);
+  hid_exit();
+  return devices;
+}
+
+}  // namespace qvr::platform::hidraw

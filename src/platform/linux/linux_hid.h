@@ -1,0 +1,66 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "platform/hid.h"
+#include "platform/linux/device_listing.h"
+#include "protocol/report_descriptor.h"
+
+// hidapi's handle type, declared here so that users of this header need no hidapi include path.
+struct hid_device_;
+
+// The folder is linux/, the namespace hidraw: GNU language modes predefine `linux` as a macro.
+namespace qvr::platform::hidraw {
+
+// The HID seam over hidapi's hidraw backend. Only interfaces with the QVR-7130's vendor and
+// product ID are listed: the core would skip the others anyway, and opening every keyboard and
+// mouse on each reconnect tick would be slow and, where the user may not open them, noisy.
+class LinuxHid final : public Hid {
+ public:
+  LinuxHid();
+  ~LinuxHid() override;
+  LinuxHid(const LinuxHid&) = delete;
+  LinuxHid& operator=(const LinuxHid&) = delete;
+
+  [[nodiscard]] std::vector<std::string> presentInterfaces() override;
+  [[nodiscard]] HidHandle open(const std::string& path, OpenMode mode) override;
+  bool close(HidHandle handle) override;
+  [[nodiscard]] bool attributes(HidHandle handle, HidAttributes& out) override;
+  [[nodiscard]] bool capabilities(HidHandle handle, HidCaps& out) override;
+  [[nodiscard]] bool serialNumber(HidHandle handle, DeviceStringBuffer& out) override;
+  [[nodiscard]] bool manufacturer(HidHandle handle, DeviceStringBuffer& out) override;
+  [[nodiscard]] bool product(HidHandle handle, DeviceStringBuffer& out) override;
+  [[nodiscard]] bool getFeature(HidHandle handle, std::span<std::uint8_t> buffer) override;
+  [[nodiscard]] bool setFeature(HidHandle handle, std::span<const std::uint8_t> report) override;
+  [[nodiscard]] bool read(HidHandle handle, std::span<std::uint8_t> buffer, std::size_t& bytesRead,
+                          std::chrono::milliseconds firstReportWait) override;
+
+ private:
+  struct OpenDevice {
+    hid_device_* device = nullptr;
+    std::string path;
+    // Read from the report descriptor when first needed: a scan opens every device only for
+    // its identity. Empty when the descriptor could not be read or made no sense; then the
+    // report lengths are unknown, and so is how to split a read.
+    std::optional<protocol::ReportLengths> lengths;
+    bool descriptorTried = false;
+  };
+  [[nodiscard]] OpenDevice* find(HidHandle handle);
+  [[nodiscard]] static const std::optional<protocol::ReportLengths>& reportLengths(
+      OpenDevice& open);
+
+  std::map<HidHandle, OpenDevice> handles_;
+  HidHandle nextHandle_ = 1;
+};
+
+// Every present device of the right identity, whether or not this user may open it; each one
+// is tried and closed again.
+[[nodiscard]] std::vector<ListedDevice> listDevices();
+
+}  // namespace qvr::platform::hidraw

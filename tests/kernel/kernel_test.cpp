@@ -1,0 +1,410 @@
+// Runs inside a virtual machine on a real Linux kernel, as root, against a QVR-7130 played by
+// the UHID responder: the hidraw backend and then the whole window controller go through the
+// kernel's HID core, hidraw and hidapi exactly as with the real device.
+//
+//   qvr-kernel-test RESPONDER [gtest options]
+//
+// Each test starts its own responder, so that each begins with a freshly plugged device.
+// Timing is real: the responder sends a report every 10 ms, and the checks wait for what they
+// expect with generous deadlines, since an emulated machine runs slowly.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/types.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/linux/linux_hid.h"
+#include "platform/system.h"
+#include "protocol/device_strings.h"
+#include "uhid_device.h"
+#include "ui/controls.h"
+#include "ui/main_window.h"
+
+extern char** environ;
+
+namespace qvr::kernel_test {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+using platform::hidraw::LinuxHid;
+using std::chrono::milliseconds;
+using Clock = std::chrono::steady_clock;
+
+std::string responderPath;  // from the command line
+
+constexpr milliseconds kDeviceDeadline{5000};
+constexpr milliseconds kStreamDeadline{10000};
+constexpr std::size_t kHostInputLength = kInputBytes + 1;
+constexpr std::size_t kHostFeatureLength = kFeatureBytes + 1;
+constexpr std::size_t kReadBufferBytes = 13000;
+
+// Waits until `done` holds, trying again every few milliseconds; false after the deadline.
+bool eventually(const std::function<bool()>& done, milliseconds deadline) {
+  const auto end = Clock::now() + deadline;
+  while (!done()) {
+    if (Clock::now() > end) {
+      return false;
+    }
+    std::this_thread::sleep_for(milliseconds(5));
+  }
+  return true;
+}
+
+// The responder as a child process: started with the device plugged in, stopped (the device
+// unplugged) by stop() or at the end of the test.
+class Responder {
+ public:
+  explicit Responder(const std::string& name) : log_("/tmp/" + name + ".log") {
+    std::vector<char*> argv = {responderPath.data(), log_.data(), nullptr};
+    if (posix_spawn(&pid_, responderPath.c_str(), nullptr, nullptr, argv.data(), environ) != 0) {
+      pid_ = -1;
+    }
+  }
+  ~Responder() { stop(); }
+  Responder(const Responder&) = delete;
+  Responder& operator=(const Responder&) = delete;
+
+  [[nodiscard]] bool running() const { return pid_ > 0; }
+
+  // Destroys the UHID device, which the kernel sees as the device being unplugged.
+  void stop() {
+    if (pid_ > 0) {
+      kill(pid_, SIGTERM);
+      int status = 0;
+      waitpid(pid_, &status, 0);
+      pid_ = -1;
+    }
+  }
+
+  // Every feature report the device took, in order, as the bytes hidraw passed on.
+  [[nodiscard]] std::vector<Bytes> received() const {
+    std::vector<Bytes> reports;
+    std::ifstream in(log_);
+    std::string line;
+    while (std::getline(in, line)) {
+      std::istringstream hex(line);
+      Bytes report;
+      unsigned value = 0;
+      while (hex >> std::hex >> value) {
+        report.push_back(static_cast<std::uint8_t>(value));
+      }
+      reports.push_back(report);
+    }
+    return reports;
+  }
+
+ private:
+  std::string log_;
+  pid_t pid_ = -1;
+};
+
+std::vector<std::string> waitForInterfaces(LinuxHid& hid, std::size_t count) {
+  std::vector<std::string> paths;
+  eventually(
+      [&] {
+        paths = hid.presentInterfaces();
+        return paths.size() == count;
+      },
+      kDeviceDeadline);
+  return paths;
+}
+
+// A feature report as the host sends it: report ID 0, the bytes given, zeros to the length.
+Bytes featureReport(std::initializer_list<std::uint8_t> bytes) {
+  Bytes report(kHostFeatureLength, 0);
+  std::copy(bytes.begin(), bytes.end(), report.begin());
+  return report;
+}
+
+// The three message-rate commands of the connection start-up (rate 10) and of the window's
+// unload (rate 0): CFG-MSG for NAV-SAT, NAV-CLOCK and NAV-PVT, in this order.
+std::vector<Bytes> messageRates(std::uint8_t rate) {
+  std::vector<Bytes> reports;
+  for (const std::uint8_t id : {0x35, 0x22, 0x07}) {
+    reports.push_back(featureReport({0x00, 0x08, 0x06, 0x01, 0x08, 0x00, 0x01, id, rate}));
+  }
+  return reports;
+}
+
+std::string text(const ui::MainWindow& window, ui::ControlId id) {
+  return window.form()[id].text;
+}
+
+// System services for a window without a screen: real pauses, everything else recorded.
+class TestSystem final : public platform::System {
+ public:
+  void sleep(milliseconds duration) override { std::this_thread::sleep_for(duration); }
+  bool setSystemTime(const platform::UtcTime&) override { return false; }
+  void openAddress(const std::string&) override {}
+  [[nodiscard]] std::string operatingSystemVersion() override { return "Linux"; }
+  void messageBox(const std::string& title, const std::string&) override {
+    messages.push_back(title);
+  }
+  void doEvents() override {}
+  [[nodiscard]] char decimalSeparator() override { return '.'; }
+
+  std::vector<std::string> messages;
+};
+
+TEST(HidrawBackend, ListsOpensAndTalksToTheDeviceUntilItIsUnplugged) {
+  Responder responder("backend");
+  ASSERT_TRUE(responder.running());
+  LinuxHid hid;
+  const std::vector<std::string> paths = waitForInterfaces(hid, 1);
+  ASSERT_EQ(paths.size(), 1u) << "no hidraw node of the right identity appeared";
+  EXPECT_EQ(paths[0].rfind("/dev/hidraw", 0), 0u) << paths[0];
+
+  const platform::HidHandle handle = hid.open(paths[0], platform::OpenMode::Device);
+  ASSERT_NE(handle, platform::kInvalidHandle);
+  platform::HidAttributes attributes;
+  ASSERT_TRUE(hid.attributes(handle, attributes));
+  EXPECT_EQ(attributes.vendorId, kVendorId);
+  EXPECT_EQ(attributes.productId, kProductId);
+  // UHID gives hidapi no USB device to read a release number or a manufacturer from.
+  EXPECT_EQ(attributes.versionNumber, 0);
+
+  platform::DeviceStringBuffer buffer{};
+  ASSERT_TRUE(hid.serialNumber(handle, buffer));
+  EXPECT_EQ(protocol::deviceStringText(buffer), kSerial);
+  EXPECT_EQ(buffer[1], 0) << "UTF-16 little-endian";
+  EXPECT_EQ(buffer[2 * std::string(kSerial).size()], 0) << "zero-terminated";
+  EXPECT_FALSE(hid.manufacturer(handle, buffer));
+
+  // The lengths come from the report descriptor, with the report ID byte counted.
+  platform::HidCaps caps;
+  ASSERT_TRUE(hid.capabilities(handle, caps));
+  EXPECT_EQ(caps.inputReportByteLength, kHostInputLength);
+  EXPECT_EQ(caps.featureReportByteLength, kHostFeatureLength);
+
+  Bytes configuration(kHostFeatureLength, 0xEE);
+  configuration[0] = 0;
+  ASSERT_TRUE(hid.getFeature(handle, configuration));
+  Bytes expected(kHostFeatureLength, 0);
+  std::copy(kConfiguration.begin(), kConfiguration.end(), expected.begin() + 1);
+  EXPECT_EQ(configuration, expected);
+  Bytes wrongLength(kHostInputLength, 0);
+  EXPECT_FALSE(hid.getFeature(handle, wrongLength));
+
+  const Bytes fllOn = featureReport({0x00, 0x0B, 0x01});
+  ASSERT_TRUE(hid.setFeature(handle, fllOn));
+  EXPECT_EQ(responder.received(), std::vector<Bytes>{fllOn});
+
+  // The string handle is a second open of the same node.
+  const platform::HidHandle strings = hid.open(paths[0], platform::OpenMode::Strings);
+  ASSERT_NE(strings, platform::kInvalidHandle);
+  ASSERT_TRUE(hid.product(strings, buffer));
+  EXPECT_EQ(protocol::deviceStringText(buffer), kProductName);
+  EXPECT_TRUE(hid.close(strings));
+  EXPECT_FALSE(hid.close(strings));
+  EXPECT_FALSE(hid.product(strings, buffer)) << "a closed handle fails every call";
+
+  // Empty the node's queue, which holds 64 reports and takes no more once full, let a few
+  // reports queue up, then take them all in one read: whole reports, each with the report ID
+  // byte 0 in front and the status byte behind it, counting up without a gap.
+  Bytes reports(kReadBufferBytes, 0xEE);
+  std::size_t bytesRead = 0;
+  for (int drained = 0; drained < 100; ++drained) {
+    ASSERT_TRUE(hid.read(handle, reports, bytesRead, milliseconds(0)));
+    if (bytesRead == 0) {
+      break;
+    }
+  }
+  std::fill(reports.begin(), reports.end(), 0xEE);
+  std::this_thread::sleep_for(milliseconds(100));
+  ASSERT_TRUE(hid.read(handle, reports, bytesRead, milliseconds(500)));
+  ASSERT_GE(bytesRead, 2 * kHostInputLength) << "expected several queued reports";
+  EXPECT_EQ(bytesRead % kHostInputLength, 0u);
+  for (std::size_t at = 0; at < bytesRead; at += kHostInputLength) {
+    SCOPED_TRACE("report at " + std::to_string(at));
+    EXPECT_EQ(reports[at], 0);
+    EXPECT_EQ(reports[at + 1], kStatusSignalOk);
+    EXPECT_EQ(reports[at + 2], 0) << "no receiver bytes before any message is switched on";
+    if (at > 0) {
+      EXPECT_EQ(reports[at + 3], static_cast<std::uint8_t>(reports[at + 3 - kHostInputLength] + 1));
+    }
+  }
+  EXPECT_EQ(reports[bytesRead], 0xEE);
+
+  // Unplugged: the next reads fail (a report or two still queued may come first), and the
+  // device is no longer listed.
+  responder.stop();
+  bool failed = false;
+  for (int attempt = 0; attempt < 100 && !failed; ++attempt) {
+    failed = !hid.read(handle, reports, bytesRead, milliseconds(50));
+  }
+  EXPECT_TRUE(failed) << "reads went on succeeding after the device was destroyed";
+  EXPECT_TRUE(waitForInterfaces(hid, 0).empty());
+  EXPECT_FALSE(hid.setFeature(handle, fllOn));
+  EXPECT_TRUE(hid.close(handle));
+  EXPECT_EQ(hid.open(paths[0], platform::OpenMode::Device), platform::kInvalidHandle);
+}
+
+// What --list-devices prints, as a user without root sees it: run in a child process that gave
+// up root, since root may open any node.
+std::string listingAsNobody() {
+  constexpr uid_t kNobody = 65534;
+  int fds[2];
+  if (pipe(fds) != 0) {
+    return "pipe failed";
+  }
+  const pid_t child = fork();
+  if (child == 0) {
+    close(fds[0]);
+    const std::string text =
+        setgid(kNobody) == 0 && setuid(kNobody) == 0
+            ? platform::hidraw::formatDeviceList(platform::hidraw::listDevices())
+            : "could not give up root\n";
+    const bool written =
+        write(fds[1], text.data(), text.size()) == static_cast<ssize_t>(text.size());
+    _exit(written ? 0 : 1);
+  }
+  close(fds[1]);
+  std::string text;
+  char chunk[256];
+  for (ssize_t n; (n = read(fds[0], chunk, sizeof chunk)) > 0;) {
+    text.append(chunk, static_cast<std::size_t>(n));
+  }
+  close(fds[0]);
+  int status = 0;
+  waitpid(child, &status, 0);
+  return text;
+}
+
+TEST(HidrawBackend, ListsTheDeviceAndSaysWhyItCannotBeOpened) {
+  Responder responder("listing");
+  ASSERT_TRUE(responder.running());
+  LinuxHid hid;
+  const std::vector<std::string> paths = waitForInterfaces(hid, 1);
+  ASSERT_EQ(paths.size(), 1u);
+
+  // The node belongs to root, as it does until a udev rule says otherwise.
+  EXPECT_EQ(platform::hidraw::formatDeviceList(platform::hidraw::listDevices()),
+            paths[0] + ": serial '" + kSerial +
+                "', firmware 0.00, opens (input reports 64 bytes, feature reports 40 bytes)\n");
+  EXPECT_EQ(listingAsNobody(),
+            paths[0] + ": serial '" + kSerial +
+                "', firmware 0.00, cannot be opened: Permission denied\n"
+                "The device node is not yours to open: install the udev rule 70-qvr7130.rules "
+                "(see the README) and plug the device in again.\n");
+}
+
+// Ticks the window the way its timer would, until `done` holds.
+bool tickUntil(ui::MainWindow& window, const std::function<bool()>& done, milliseconds deadline) {
+  const auto end = Clock::now() + deadline;
+  while (!done()) {
+    if (Clock::now() > end) {
+      return false;
+    }
+    window.tick();
+    std::this_thread::sleep_for(milliseconds(window.form()[ui::ctl::Timer].interval));
+  }
+  return true;
+}
+
+TEST(Window, ConnectsConfiguresMonitorsAndSetsAFrequency) {
+  Responder responder("window");
+  ASSERT_TRUE(responder.running());
+  LinuxHid hid;
+  ASSERT_EQ(waitForInterfaces(hid, 1).size(), 1u);
+  TestSystem system;
+  ui::MainWindow window(hid, system);
+  window.load();
+
+  const device::ConnectionState& connection = window.connection();
+  ASSERT_TRUE(connection.deviceFound);
+  EXPECT_TRUE(connection.deviceConfigured);
+  EXPECT_TRUE(system.messages.empty()) << system.messages[0];
+  EXPECT_EQ(connection.caps.inputReportByteLength, kHostInputLength);
+  EXPECT_EQ(connection.caps.featureReportByteLength, kHostFeatureLength);
+  EXPECT_EQ(text(window, ui::ctl::lblSerialNumber), std::string(" ") + kSerial);
+  EXPECT_EQ(text(window, ui::ctl::lblProduct), std::string(" ") + kProductName);
+  // Under UHID the release number reads 0, and firmware 0.00 is accepted like any 1.x.
+  EXPECT_EQ(text(window, ui::ctl::lblVersion), " 0.00");
+  // The configuration report came back through GET_REPORT.
+  EXPECT_EQ(text(window, ui::ctl::Out1Freq), "10.5");
+  EXPECT_EQ(text(window, ui::ctl::Out2Freq), "-0.5");
+  EXPECT_EQ(responder.received(), messageRates(10));
+
+  // The receiver now sends NAV-PVT and NAV-CLOCK, split across input reports.
+  const ui::DecodedValues& decoded = window.decoded();
+  ASSERT_TRUE(tickUntil(
+      window, [&] { return decoded.positionKnown && decoded.clockDrift != 0; }, kStreamDeadline))
+      << "no NAV-PVT and NAV-CLOCK decoded";
+  ASSERT_TRUE(decoded.latitude && decoded.longitude);
+  EXPECT_NEAR(*decoded.latitude, 47.3769, 1e-9);
+  EXPECT_NEAR(*decoded.longitude, 8.5417, 1e-9);
+  EXPECT_NEAR(decoded.altitude, 408.0, 1e-9);
+  EXPECT_EQ(decoded.clockDrift, kClockDrift);
+  EXPECT_EQ(decoded.statusByte, kStatusSignalOk);
+  EXPECT_EQ(text(window, ui::ctl::Status), " GPS signal OK");
+  EXPECT_EQ(text(window, ui::ctl::GPSposition), " 47.376900, 8.541700, 408");
+  EXPECT_EQ(text(window, ui::ctl::UTC), " 2025.03.07 14:05:09");
+  EXPECT_EQ(window.form()[ui::ctl::Timer].interval, 10);
+
+  // A frequency typed and set goes out at once as command 6 in 32.32 fixed point.
+  window.form().userType(ui::ctl::Out1Freq, "12.345678");
+  window.form().userClick(ui::ctl::FindFreq);
+  std::vector<Bytes> expected = messageRates(10);
+  expected.push_back(featureReport({0x00, 0x06, 0x79, 0x5A, 0x7E, 0x58, 0x0C}));
+  EXPECT_EQ(responder.received(), expected);
+
+  // Closing the window switches the periodic messages off before letting go of the device.
+  window.unload();
+  for (const Bytes& report : messageRates(0)) {
+    expected.push_back(report);
+  }
+  EXPECT_EQ(responder.received(), expected);
+}
+
+TEST(Window, NoticesAnUnpluggedDeviceAndTakesTheNextOne) {
+  LinuxHid hid;
+  TestSystem system;
+  ui::MainWindow window(hid, system);
+  Responder first("unplug-first");
+  ASSERT_EQ(waitForInterfaces(hid, 1).size(), 1u);
+  window.load();
+  ASSERT_TRUE(window.connection().deviceConfigured);
+  ASSERT_TRUE(tickUntil(
+      window, [&] { return window.decoded().statusByte != 0; }, kStreamDeadline));
+
+  first.stop();
+  ASSERT_TRUE(tickUntil(
+      window, [&] { return !window.connection().deviceFound; }, kDeviceDeadline))
+      << "the window went on reading a device that is gone";
+  EXPECT_FALSE(window.connection().deviceConfigured);
+  EXPECT_EQ(window.form()[ui::ctl::Timer].interval, 100);
+  // The next tick searches, finds nothing and disables the device's controls.
+  window.tick();
+  EXPECT_FALSE(window.form()[ui::ctl::Out1Freq].enabled);
+
+  Responder second("unplug-second");
+  ASSERT_TRUE(tickUntil(
+      window, [&] { return window.connection().deviceConfigured; }, kDeviceDeadline))
+      << "the plugged-in device was not taken up";
+  EXPECT_TRUE(window.form()[ui::ctl::Out1Freq].enabled);
+  EXPECT_EQ(second.received(), messageRates(10));
+  window.unload();
+}
+
+}  // namespace
+}  // namespace qvr::kernel_test
+
+int main(int argc, char** argv) {
+  testing::InitGoogleTest(&argc, argv);
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: %s RESPONDER [gtest options]\n", argv[0]);
+    return 2;
+  }
+  qvr::kernel_test::responderPath = argv[1];
+  return RUN_ALL_TESTS();
+}

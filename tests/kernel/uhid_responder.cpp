@@ -1,0 +1,307 @@
+// A QVR-7130 played through the kernel's UHID interface, for the kernel test: the kernel makes
+// a hidraw node of it, and the host side talks to that node exactly as to the real device.
+//
+//   qvr-uhid-responder LOG
+//
+// Answers GET_REPORT with the configuration report, appends every SET_REPORT to LOG as one
+// line of hex bytes (before answering, so that a host whose send returned finds it there),
+// and while the node is open sends an input report every 10 ms: the status byte, then either
+// receiver bytes or, when the receiver has nothing to say, a running count that lets the test
+// check order and framing. The receiver emits NAV-PVT and NAV-CLOCK at every solution once
+// the host switched them on with CFG-MSG, and a frame of another class that the host must
+// skip. SIGTERM destroys the device and ends the program.
+
+#include <fcntl.h>
+#include <linux/uhid.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <deque>
+#include <map>
+#include <span>
+#include <utility>
+#include <vector>
+
+#include "uhid_device.h"
+
+namespace {
+
+using namespace qvr::kernel_test;
+using Clock = std::chrono::steady_clock;
+using Bytes = std::vector<std::uint8_t>;
+using std::chrono::milliseconds;
+
+constexpr milliseconds kReportPeriod{10};
+constexpr milliseconds kSolutionPeriod{250};
+
+// Feature report bytes after the report ID: command code, then its data.
+constexpr std::size_t kCommandByte = 1;
+constexpr std::uint8_t kCommandReceiverMessage = 0x08;
+// A tunnelled CFG-MSG: class 06, ID 01, length 8, then message class, ID and six port rates.
+constexpr std::uint8_t kCfgMsg[] = {0x06, 0x01, 0x08, 0x00};
+constexpr std::size_t kCfgMsgClass = kCommandByte + 1 + sizeof kCfgMsg;
+constexpr std::size_t kCfgMsgRate = kCfgMsgClass + 2;  // port 0, the one the device listens on
+
+constexpr std::uint8_t kClassNav = 0x01;
+constexpr std::uint8_t kIdNavPvt = 0x07;
+constexpr std::uint8_t kIdNavClock = 0x22;
+constexpr std::uint8_t kClassMon = 0x0A;
+constexpr std::uint8_t kIdMonHw = 0x09;
+constexpr std::size_t kNavPvtBytes = 92;
+constexpr std::size_t kNavClockBytes = 20;
+constexpr std::uint8_t kValidDateTimeResolved = 0x07;
+constexpr std::uint8_t kFix3d = 3;
+
+volatile std::sig_atomic_t stopRequested = 0;
+void requestStop(int) {
+  stopRequested = 1;
+}
+
+void putLe(Bytes& b, std::size_t offset, std::uint32_t value, std::size_t width) {
+  for (std::size_t i = 0; i < width; ++i) {
+    b[offset + i] = static_cast<std::uint8_t>(value >> (8 * i));
+  }
+}
+
+Bytes ubxFrame(std::uint8_t messageClass, std::uint8_t id, const Bytes& payload) {
+  constexpr std::uint8_t kSync1 = 0xB5;
+  constexpr std::uint8_t kSync2 = 0x62;
+  constexpr std::size_t kFraming = 8;  // sync bytes, class, ID, length; checksum
+  Bytes frame(payload.size() + kFraming, 0);
+  frame[0] = kSync1;
+  frame[1] = kSync2;
+  frame[2] = messageClass;
+  frame[3] = id;
+  putLe(frame, 4, static_cast<std::uint32_t>(payload.size()), 2);
+  std::copy(payload.begin(), payload.end(), frame.begin() + 6);
+  // Fletcher checksum over class, ID, length and payload.
+  std::uint8_t a = 0;
+  std::uint8_t b = 0;
+  for (std::size_t i = 2; i < frame.size() - 2; ++i) {
+    a = static_cast<std::uint8_t>(a + frame[i]);
+    b = static_cast<std::uint8_t>(b + a);
+  }
+  frame[frame.size() - 2] = a;
+  frame[frame.size() - 1] = b;
+  return frame;
+}
+
+class Receiver {
+ public:
+  void setRate(std::uint8_t messageClass, std::uint8_t id, std::uint8_t rate) {
+    rates_[{messageClass, id}] = rate;
+  }
+  [[nodiscard]] bool on(std::uint8_t messageClass, std::uint8_t id) const {
+    const auto it = rates_.find({messageClass, id});
+    return it != rates_.end() && it->second != 0;
+  }
+
+  // One navigation solution's worth of output.
+  void solve(std::uint32_t iTow) {
+    if (on(kClassNav, kIdNavPvt)) {
+      Bytes pvt(kNavPvtBytes, 0);
+      putLe(pvt, 0, iTow, 4);
+      putLe(pvt, 4, kYear, 2);
+      pvt[6] = kMonth;
+      pvt[7] = kDay;
+      pvt[8] = kHour;
+      pvt[9] = kMinute;
+      pvt[10] = kSecond;
+      pvt[11] = kValidDateTimeResolved;
+      pvt[20] = kFix3d;
+      putLe(pvt, 24, static_cast<std::uint32_t>(kLongitude), 4);
+      putLe(pvt, 28, static_cast<std::uint32_t>(kLatitude), 4);
+      putLe(pvt, 36, static_cast<std::uint32_t>(kHeightMsl), 4);
+      append(ubxFrame(kClassNav, kIdNavPvt, pvt));
+    }
+    if (on(kClassNav, kIdNavClock)) {
+      Bytes clock(kNavClockBytes, 0);
+      putLe(clock, 0, iTow, 4);
+      putLe(clock, 8, static_cast<std::uint32_t>(kClockDrift), 4);
+      append(ubxFrame(kClassNav, kIdNavClock, clock));
+    }
+    if (on(kClassNav, kIdNavPvt)) {
+      append(ubxFrame(kClassMon, kIdMonHw, Bytes(60, 0x5A)));  // not for the host to decode
+    }
+  }
+
+  [[nodiscard]] bool empty() const { return stream_.empty(); }
+  std::size_t take(std::span<std::uint8_t> out) {
+    const std::size_t n = std::min(out.size(), stream_.size());
+    std::copy_n(stream_.begin(), n, out.begin());
+    stream_.erase(stream_.begin(), stream_.begin() + static_cast<std::ptrdiff_t>(n));
+    return n;
+  }
+
+ private:
+  void append(const Bytes& frame) { stream_.insert(stream_.end(), frame.begin(), frame.end()); }
+
+  std::map<std::pair<std::uint8_t, std::uint8_t>, std::uint8_t> rates_;
+  std::deque<std::uint8_t> stream_;
+};
+
+bool send(int fd, const uhid_event& event) {
+  return write(fd, &event, sizeof event) == static_cast<ssize_t>(sizeof event);
+}
+
+bool create(int fd) {
+  uhid_event event{};
+  event.type = UHID_CREATE2;
+  uhid_create2_req& req = event.u.create2;
+  std::snprintf(reinterpret_cast<char*>(req.name), sizeof req.name, "%s", kProductName);
+  std::snprintf(reinterpret_cast<char*>(req.uniq), sizeof req.uniq, "%s", kSerial);
+  std::snprintf(reinterpret_cast<char*>(req.phys), sizeof req.phys, "qvr-uhid-responder");
+  std::copy(kReportDescriptor.begin(), kReportDescriptor.end(), req.rd_data);
+  req.rd_size = kReportDescriptor.size();
+  // hidapi leaves devices on the virtual bus out of its enumeration.
+  req.bus = BUS_USB;
+  req.vendor = kVendorId;
+  req.product = kProductId;
+  req.version = 0x0108;
+  return send(fd, event);
+}
+
+void logReport(std::FILE* log, std::span<const std::uint8_t> data) {
+  for (std::size_t i = 0; i < data.size(); ++i) {
+    std::fprintf(log, i == 0 ? "%02x" : " %02x", data[i]);
+  }
+  std::fputc('\n', log);
+  std::fflush(log);
+}
+
+void answerGetReport(int fd, const uhid_get_report_req& req) {
+  uhid_event reply{};
+  reply.type = UHID_GET_REPORT_REPLY;
+  reply.u.get_report_reply.id = req.id;
+  if (req.rtype != UHID_FEATURE_REPORT || req.rnum != 0) {
+    reply.u.get_report_reply.err = EIO;
+  } else {
+    // The report ID 0 goes in front, as a USB device's driver puts it there.
+    reply.u.get_report_reply.data[0] = 0;
+    std::copy(kConfiguration.begin(), kConfiguration.end(), reply.u.get_report_reply.data + 1);
+    reply.u.get_report_reply.size = kFeatureBytes + 1;
+  }
+  send(fd, reply);
+}
+
+void answerSetReport(int fd, const uhid_set_report_req& req, std::FILE* log, Receiver& receiver) {
+  const std::span<const std::uint8_t> data(req.data,
+                                           std::min<std::size_t>(req.size, UHID_DATA_MAX));
+  logReport(log, data);
+  if (req.rtype == UHID_FEATURE_REPORT && data.size() > kCfgMsgRate &&
+      data[kCommandByte] == kCommandReceiverMessage &&
+      std::equal(std::begin(kCfgMsg), std::end(kCfgMsg), data.begin() + kCommandByte + 1)) {
+    receiver.setRate(data[kCfgMsgClass], data[kCfgMsgClass + 1], data[kCfgMsgRate]);
+  }
+  uhid_event reply{};
+  reply.type = UHID_SET_REPORT_REPLY;
+  reply.u.set_report_reply.id = req.id;
+  reply.u.set_report_reply.err = 0;
+  send(fd, reply);
+}
+
+void sendInputReport(int fd, Receiver& receiver, std::uint8_t& count) {
+  uhid_event event{};
+  event.type = UHID_INPUT2;
+  // Always the full length: the kernel drops reports shorter than the descriptor says.
+  event.u.input2.size = kInputBytes;
+  std::uint8_t* report = event.u.input2.data;
+  report[0] = kStatusSignalOk;
+  if (receiver.empty()) {
+    report[1] = 0;
+    report[2] = count++;
+  } else {
+    report[1] = 1;
+    receiver.take(std::span(report + 2, kReceiverBytesPerReport));
+  }
+  send(fd, event);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: %s LOG\n", argv[0]);
+    return 2;
+  }
+  std::FILE* log = std::fopen(argv[1], "w");
+  if (log == nullptr) {
+    std::perror(argv[1]);
+    return 1;
+  }
+  struct sigaction action {};
+  action.sa_handler = requestStop;
+  sigaction(SIGTERM, &action, nullptr);
+  sigaction(SIGINT, &action, nullptr);
+
+  const int fd = open("/dev/uhid", O_RDWR | O_CLOEXEC);
+  if (fd < 0 || !create(fd)) {
+    std::perror("/dev/uhid");
+    return 1;
+  }
+
+  Receiver receiver;
+  int opened = 0;
+  std::uint8_t count = 0;
+  std::uint32_t iTow = 0;
+  auto nextReport = Clock::now();
+  auto nextSolution = Clock::now();
+  while (stopRequested == 0) {
+    const auto now = Clock::now();
+    if (now >= nextSolution) {
+      receiver.solve(iTow);
+      iTow += static_cast<std::uint32_t>(kSolutionPeriod.count());
+      nextSolution += kSolutionPeriod;
+    }
+    if (now >= nextReport) {
+      // Like a USB device, which the host polls only while somebody has the node open.
+      if (opened > 0) {
+        sendInputReport(fd, receiver, count);
+      }
+      nextReport += kReportPeriod;
+      if (nextReport < now) {
+        nextReport = now + kReportPeriod;  // an emulated machine falls behind now and then
+      }
+    }
+    const auto wait =
+        std::chrono::duration_cast<milliseconds>(std::min(nextReport, nextSolution) - Clock::now());
+    pollfd p{fd, POLLIN, 0};
+    const int ready = poll(&p, 1, static_cast<int>(std::max<milliseconds::rep>(wait.count(), 0)));
+    if (ready <= 0) {
+      continue;  // a timeout, or a signal asking to stop
+    }
+    uhid_event event{};
+    if (read(fd, &event, sizeof event) <= 0) {
+      break;
+    }
+    switch (event.type) {
+      case UHID_OPEN:
+        ++opened;
+        break;
+      case UHID_CLOSE:
+        opened = std::max(0, opened - 1);
+        break;
+      case UHID_GET_REPORT:
+        answerGetReport(fd, event.u.get_report);
+        break;
+      case UHID_SET_REPORT:
+        answerSetReport(fd, event.u.set_report, log, receiver);
+        break;
+      default:
+        break;  // start, stop, output reports: nothing to do
+    }
+  }
+
+  uhid_event destroy{};
+  destroy.type = UHID_DESTROY;
+  send(fd, destroy);
+  close(fd);
+  std::fclose(log);
+  return 0;
+}
