@@ -82,10 +82,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         system.setDecimalSeparator(p.ConsumeBool() ? ',' : '.');
         break;
       case 8:
-        system.advance(std::chrono::milliseconds(p.ConsumeIntegralInRange(0, 5000)));
+        system.advance(std::chrono::milliseconds(p.ConsumeIntegralInRange(0, 1000)));
         break;
       default:
-        for (int n = p.ConsumeIntegralInRange(1, 20); n > 0; --n) {
+        for (int n = p.ConsumeIntegralInRange(1, 8); n > 0; --n) {
           system.advance(std::chrono::milliseconds(form[qvr::ui::ctl::Timer].interval));
           window.tick();
         }
