@@ -1,0 +1,147 @@
+// The composition root of qvr7130.exe: picks the backends, hands them to the window's controller
+// and runs the Win32 message loop.
+
+#include <windows.h>
+
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/qt/command_line.h"
+#include "platform/sim/sim_hid.h"
+#include "platform/win32/device_list.h"
+#include "platform/win32/png_image.h"
+#include "platform/win32/win32_hid.h"
+#include "platform/win32/win32_system.h"
+#include "platform/win32/win32_window.h"
+#include "ui/controls.h"
+#include "ui/main_window.h"
+
+namespace {
+
+namespace platform = qvr::platform;
+namespace cli = qvr::platform::qt;  // the option parser is toolkit-free; it lives with the Qt root
+namespace ui = qvr::ui;
+namespace win32 = qvr::platform::win32;
+
+constexpr const char* kProgram = "qvr7130";
+
+// A window program started from a console gets none of its own; its output (--help, errors)
+// goes to the console it was started from, unless it was redirected somewhere already.
+void reachParentConsole() {
+  const HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+  if (GetFileType(output) != FILE_TYPE_UNKNOWN || !AttachConsole(ATTACH_PARENT_PROCESS)) {
+    return;
+  }
+  if (std::freopen("CONOUT$", "w", stdout) == nullptr ||
+      std::freopen("CONOUT$", "w", stderr) == nullptr) {
+    return;
+  }
+  std::cout.clear();
+  std::cerr.clear();
+}
+
+bool writeFile(const std::string& file, const std::vector<std::uint8_t>& bytes) {
+  std::ofstream out(file, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
+  return static_cast<bool>(out);
+}
+
+// Ticks on a virtual clock, each as long as the timer's interval, so a screenshot after a few
+// hundred ticks shows a simulated receiver as it is after that much time, without waiting for
+// it. The window is never shown: it paints itself into a bitmap, saved as a PNG image.
+int takeScreenshot(ui::MainWindow& mainWindow, win32::Win32Window& window, platform::System& system,
+                   std::chrono::milliseconds& virtualNow, const std::string& file, int ticks) {
+  for (int i = 0; i < ticks; ++i) {
+    virtualNow += std::chrono::milliseconds(mainWindow.form()[ui::ctl::Timer].interval);
+    mainWindow.tick();
+  }
+  system.doEvents();
+  const win32::Picture picture = window.capture();
+  const std::vector<std::uint8_t> png =
+      win32::encodePng(picture.width, picture.height, picture.pixels);
+  SendMessageW(static_cast<HWND>(window.handle()), WM_CLOSE, 0, 0);
+  if (png.empty() || !writeFile(file, png)) {
+    std::cerr << kProgram << ": could not write the screenshot to '" << file << "'\n";
+    return 1;
+  }
+  return 0;
+}
+
+// Simulated devices on the wall clock, or on the virtual one that a screenshot's ticks advance.
+std::unique_ptr<platform::sim::SimHid> simulatedBus(int devices, bool virtualClock,
+                                                    const std::chrono::milliseconds& virtualNow) {
+  auto hid = std::make_unique<platform::sim::SimHid>();
+  if (virtualClock) {
+    hid->setClock([&virtualNow] { return virtualNow; });
+  } else {
+    const auto start = std::chrono::steady_clock::now();
+    hid->setClock([start] {
+      return std::chrono::duration_cast<std::chrono::milliseconds>(
+          std::chrono::steady_clock::now() - start);
+    });
+  }
+  for (int n = 1; n <= devices; ++n) {
+    platform::sim::DeviceProfile device;  // firmware 1.08 and the default configuration
+    device.serial = cli::simulatedSerial(n);
+    hid->attach(device);
+  }
+  return hid;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  reachParentConsole();
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  const cli::ParsedCommandLine parsed = cli::parseCommandLine(args);
+  if (!parsed.error.empty()) {
+    std::cerr << kProgram << ": " << parsed.error << "\nTry '" << kProgram
+              << " --help' for more information.\n";
+    return 2;
+  }
+  const cli::Options& options = parsed.options;
+  if (options.help) {
+    std::cout << cli::usageText(kProgram);
+    return 0;
+  }
+  if (options.listDevices) {
+    win32::Win32Hid hid;
+    std::cout << win32::listDevices(hid);
+    return 0;
+  }
+
+  std::chrono::milliseconds virtualNow{0};
+  std::unique_ptr<platform::Hid> hid;
+  if (options.simulatedDevices) {
+    hid = simulatedBus(*options.simulatedDevices, options.screenshot.has_value(), virtualNow);
+  } else {
+    hid = std::make_unique<win32::Win32Hid>();
+  }
+  win32::Win32System system;
+  system.setHeadless(options.screenshot.has_value());
+
+  ui::MainWindow mainWindow(*hid, system);
+  win32::Win32Window::Hooks hooks;
+  hooks.unload = [&mainWindow] { mainWindow.unload(); };
+  hooks.closed = [] { PostQuitMessage(0); };
+  // A screenshot shows exactly the ticks asked for, not whatever the clock adds meanwhile.
+  if (!options.screenshot) {
+    hooks.tick = [&mainWindow] { mainWindow.tick(); };
+  }
+  win32::Win32Window window(mainWindow.form(), std::move(hooks),
+                            {.headless = options.screenshot.has_value()});
+  system.setOwner(window.handle());
+  mainWindow.load();
+
+  if (options.screenshot) {
+    return takeScreenshot(mainWindow, window, system, virtualNow, *options.screenshot,
+                          options.ticks);
+  }
+  return system.runMessageLoop();
+}
