@@ -10,8 +10,8 @@
 #include <memory>
 #include <utility>
 
+#include "platform/command_line.h"
 #include "platform/linux/linux_hid.h"
-#include "platform/qt/command_line.h"
 #include "platform/qt/qt_system.h"
 #include "platform/qt/qt_window.h"
 #include "platform/sim/sim_hid.h"
@@ -72,7 +72,7 @@ std::unique_ptr<platform::sim::SimHid> simulatedBus(int devices, bool virtualClo
   }
   for (int n = 1; n <= devices; ++n) {
     platform::sim::DeviceProfile device;  // firmware 1.08 and the default configuration
-    device.serial = platform::qt::simulatedSerial(n);
+    device.serial = platform::simulatedSerial(n);
     hid->attach(device);
   }
   return hid;
@@ -82,15 +82,15 @@ std::unique_ptr<platform::sim::SimHid> simulatedBus(int devices, bool virtualClo
 
 int main(int argc, char** argv) {
   const std::vector<std::string> args(argv + 1, argv + argc);
-  const platform::qt::ParsedCommandLine parsed = platform::qt::parseCommandLine(args);
+  const platform::ParsedCommandLine parsed = platform::parseCommandLine(args);
   if (!parsed.error.empty()) {
     std::cerr << kProgram << ": " << parsed.error << "\nTry '" << kProgram
               << " --help' for more information.\n";
     return 2;
   }
-  const platform::qt::Options& options = parsed.options;
+  const platform::Options& options = parsed.options;
   if (options.help) {
-    std::cout << platform::qt::usageText(kProgram);
+    std::cout << platform::usageText(kProgram);
     return 0;
   }
   if (options.listDevices) {

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/qt/command_line.h"
+#include "platform/command_line.h"
 #include "platform/sim/sim_hid.h"
 #include "platform/win32/device_list.h"
 #include "platform/win32/png_image.h"
@@ -24,7 +24,7 @@
 namespace {
 
 namespace platform = qvr::platform;
-namespace cli = qvr::platform::qt;  // the option parser is toolkit-free; it lives with the Qt root
+namespace cli = qvr::platform;
 namespace ui = qvr::ui;
 namespace win32 = qvr::platform::win32;
 

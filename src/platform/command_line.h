@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-namespace qvr::platform::qt {
+namespace qvr::platform {
 
 struct Options {
   bool help = false;
@@ -27,4 +27,4 @@ struct ParsedCommandLine {
 // Serial number of the n-th simulated device, counting from 1: "QVR000001".
 [[nodiscard]] std::u16string simulatedSerial(int n);
 
-}  // namespace qvr::platform::qt
+}  // namespace qvr::platform

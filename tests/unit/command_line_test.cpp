@@ -1,8 +1,8 @@
-#include "platform/qt/command_line.h"
+#include "platform/command_line.h"
 
 #include <gtest/gtest.h>
 
-namespace qvr::platform::qt {
+namespace qvr::platform {
 namespace {
 
 struct Case {
@@ -74,4 +74,4 @@ TEST(CommandLine, SimulatedSerialNumbersCountFromOneInSixDigits) {
 }
 
 }  // namespace
-}  // namespace qvr::platform::qt
+}  // namespace qvr::platform

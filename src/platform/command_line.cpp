@@ -1,9 +1,9 @@
-#include "platform/qt/command_line.h"
+#include "platform/command_line.h"
 
 #include <charconv>
 #include <cstdio>
 
-namespace qvr::platform::qt {
+namespace qvr::platform {
 namespace {
 
 // More devices than this only slows the scan down; it shows nothing new.
@@ -126,4 +126,4 @@ std::u16string simulatedSerial(int n) {
   return std::u16string(digits, digits + std::char_traits<char>::length(digits));
 }
 
-}  // namespace qvr::platform::qt
+}  // namespace qvr::platform
