@@ -120,10 +120,4 @@ std::string usageText(const std::string& program) {
          "Without --simulate the window drives the QVR-7130 devices attached to this computer.\n";
 }
 
-std::u16string simulatedSerial(int n) {
-  char digits[16];
-  std::snprintf(digits, sizeof digits, "QVR%06d", n);
-  return std::u16string(digits, digits + std::char_traits<char>::length(digits));
-}
-
 }  // namespace qvr::platform

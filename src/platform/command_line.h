@@ -24,7 +24,4 @@ struct ParsedCommandLine {
 
 [[nodiscard]] std::string usageText(const std::string& program);
 
-// Serial number of the n-th simulated device, counting from 1: "QVR000001".
-[[nodiscard]] std::u16string simulatedSerial(int n);
-
 }  // namespace qvr::platform

@@ -67,11 +67,5 @@ TEST(CommandLine, ReadsOptionsAndRefusesWhatItDoesNotKnow) {
   }
 }
 
-TEST(CommandLine, SimulatedSerialNumbersCountFromOneInSixDigits) {
-  EXPECT_EQ(simulatedSerial(1), u"QVR000001");
-  EXPECT_EQ(simulatedSerial(2), u"QVR000002");
-  EXPECT_EQ(simulatedSerial(42), u"QVR000042");
-}
-
 }  // namespace
 }  // namespace qvr::platform

@@ -277,5 +277,13 @@ TEST(SimHid, SettingsSurviveUnpluggingAndTheReceiverFollowsThem) {
   EXPECT_TRUE(hid.close(h));
 }
 
+TEST(SimHid, TheBusOfSimulateCountsSerialNumbersFromOne) {
+  const auto bus = simulatedBus(3);
+  ASSERT_EQ(bus->devices().size(), 3u);
+  EXPECT_EQ(bus->devices()[0]->profile().serial, u"QVR000001");
+  EXPECT_EQ(bus->devices()[2]->profile().serial, u"QVR000003");
+  EXPECT_EQ(simulatedSerial(42), u"QVR000042");
+}
+
 }  // namespace
 }  // namespace qvr::platform::sim

@@ -57,27 +57,6 @@ int takeScreenshot(ui::MainWindow& mainWindow, platform::qt::QtWindow& window,
   return 0;
 }
 
-// Simulated devices on the wall clock, or on the virtual one that a screenshot's ticks advance.
-std::unique_ptr<platform::sim::SimHid> simulatedBus(int devices, bool virtualClock,
-                                                    const std::chrono::milliseconds& virtualNow) {
-  auto hid = std::make_unique<platform::sim::SimHid>();
-  if (virtualClock) {
-    hid->setClock([&virtualNow] { return virtualNow; });
-  } else {
-    const auto start = std::chrono::steady_clock::now();
-    hid->setClock([start] {
-      return std::chrono::duration_cast<std::chrono::milliseconds>(
-          std::chrono::steady_clock::now() - start);
-    });
-  }
-  for (int n = 1; n <= devices; ++n) {
-    platform::sim::DeviceProfile device;  // firmware 1.08 and the default configuration
-    device.serial = platform::simulatedSerial(n);
-    hid->attach(device);
-  }
-  return hid;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -118,7 +97,8 @@ int main(int argc, char** argv) {
   std::chrono::milliseconds virtualNow{0};
   std::unique_ptr<platform::Hid> hid;
   if (options.simulatedDevices) {
-    hid = simulatedBus(*options.simulatedDevices, options.screenshot.has_value(), virtualNow);
+    hid = platform::sim::simulatedBus(*options.simulatedDevices,
+                                      options.screenshot ? &virtualNow : nullptr);
   } else {
     hid = std::make_unique<platform::hidraw::LinuxHid>();
   }

@@ -1,5 +1,7 @@
 #include "platform/sim/sim_hid.h"
 
+#include <cstdio>
+
 #include <algorithm>
 #include <array>
 #include <optional>
@@ -485,6 +487,29 @@ bool SimHid::read(HidHandle handle, std::span<std::uint8_t> buffer, std::size_t&
   }
   device->compactStream();
   return true;
+}
+
+std::u16string simulatedSerial(int n) {
+  char digits[16];
+  std::snprintf(digits, sizeof digits, "QVR%06d", n);
+  return std::u16string(digits, digits + std::char_traits<char>::length(digits));
+}
+
+std::unique_ptr<SimHid> simulatedBus(int devices, const std::chrono::milliseconds* virtualNow) {
+  auto hid = std::make_unique<SimHid>();
+  if (virtualNow != nullptr) {
+    hid->setClock([virtualNow] { return *virtualNow; });
+  } else {
+    const auto start = std::chrono::steady_clock::now();
+    hid->setClock([start] {
+      return std::chrono::duration_cast<std::chrono::milliseconds>(
+          std::chrono::steady_clock::now() - start);
+    });
+  }
+  for (int n = 1; n <= devices; ++n) {
+    hid->attach({.serial = simulatedSerial(n)});
+  }
+  return hid;
 }
 
 }  // namespace qvr::platform::sim

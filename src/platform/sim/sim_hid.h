@@ -181,4 +181,13 @@ class SimHid final : public Hid {
   ReportListener listener_;
 };
 
+// The serial number of the n-th device `--simulate=N` stands for: QVR000001, QVR000002, ...
+[[nodiscard]] std::u16string simulatedSerial(int n);
+
+// The bus `--simulate=N` stands for: N devices with the default profile (firmware 1.08, the
+// default configuration, a live receiver). Their receivers run on the wall clock, or on
+// `virtualNow` when one is given, which a screenshot's ticks then advance.
+[[nodiscard]] std::unique_ptr<SimHid> simulatedBus(
+    int devices, const std::chrono::milliseconds* virtualNow = nullptr);
+
 }  // namespace qvr::platform::sim

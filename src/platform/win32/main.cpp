@@ -24,7 +24,6 @@
 namespace {
 
 namespace platform = qvr::platform;
-namespace cli = qvr::platform;
 namespace ui = qvr::ui;
 namespace win32 = qvr::platform::win32;
 
@@ -73,41 +72,20 @@ int takeScreenshot(ui::MainWindow& mainWindow, win32::Win32Window& window, platf
   return 0;
 }
 
-// Simulated devices on the wall clock, or on the virtual one that a screenshot's ticks advance.
-std::unique_ptr<platform::sim::SimHid> simulatedBus(int devices, bool virtualClock,
-                                                    const std::chrono::milliseconds& virtualNow) {
-  auto hid = std::make_unique<platform::sim::SimHid>();
-  if (virtualClock) {
-    hid->setClock([&virtualNow] { return virtualNow; });
-  } else {
-    const auto start = std::chrono::steady_clock::now();
-    hid->setClock([start] {
-      return std::chrono::duration_cast<std::chrono::milliseconds>(
-          std::chrono::steady_clock::now() - start);
-    });
-  }
-  for (int n = 1; n <= devices; ++n) {
-    platform::sim::DeviceProfile device;  // firmware 1.08 and the default configuration
-    device.serial = cli::simulatedSerial(n);
-    hid->attach(device);
-  }
-  return hid;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
   reachParentConsole();
   const std::vector<std::string> args(argv + 1, argv + argc);
-  const cli::ParsedCommandLine parsed = cli::parseCommandLine(args);
+  const platform::ParsedCommandLine parsed = platform::parseCommandLine(args);
   if (!parsed.error.empty()) {
     std::cerr << kProgram << ": " << parsed.error << "\nTry '" << kProgram
               << " --help' for more information.\n";
     return 2;
   }
-  const cli::Options& options = parsed.options;
+  const platform::Options& options = parsed.options;
   if (options.help) {
-    std::cout << cli::usageText(kProgram);
+    std::cout << platform::usageText(kProgram);
     return 0;
   }
   if (options.listDevices) {
@@ -119,7 +97,8 @@ int main(int argc, char** argv) {
   std::chrono::milliseconds virtualNow{0};
   std::unique_ptr<platform::Hid> hid;
   if (options.simulatedDevices) {
-    hid = simulatedBus(*options.simulatedDevices, options.screenshot.has_value(), virtualNow);
+    hid = platform::sim::simulatedBus(*options.simulatedDevices,
+                                      options.screenshot ? &virtualNow : nullptr);
   } else {
     hid = std::make_unique<win32::Win32Hid>();
   }
