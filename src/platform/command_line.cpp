@@ -120,4 +120,18 @@ std::string usageText(const std::string& program) {
          "Without --simulate the window drives the QVR-7130 devices attached to this computer.\n";
 }
 
+std::optional<int> answerWithoutWindow(const ParsedCommandLine& parsed, const std::string& program,
+                                       std::ostream& out, std::ostream& err) {
+  if (!parsed.error.empty()) {
+    err << program << ": " << parsed.error << "\nTry '" << program
+        << " --help' for more information.\n";
+    return 2;
+  }
+  if (parsed.options.help) {
+    out << usageText(program);
+    return 0;
+  }
+  return std::nullopt;
+}
+
 }  // namespace qvr::platform

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -23,5 +24,11 @@ struct ParsedCommandLine {
 [[nodiscard]] ParsedCommandLine parseCommandLine(const std::vector<std::string>& args);
 
 [[nodiscard]] std::string usageText(const std::string& program);
+
+// What both programs do before any window exists: a refused argument is told on `err` with a
+// hint (exit status 2), --help prints the usage on `out` (0). Nothing when the program goes on.
+[[nodiscard]] std::optional<int> answerWithoutWindow(const ParsedCommandLine& parsed,
+                                                     const std::string& program, std::ostream& out,
+                                                     std::ostream& err);
 
 }  // namespace qvr::platform

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 namespace qvr::platform {
 namespace {
 
@@ -65,6 +67,17 @@ TEST(CommandLine, ReadsOptionsAndRefusesWhatItDoesNotKnow) {
       EXPECT_NE(parsed.error.find(c.errorPart), std::string::npos) << parsed.error;
     }
   }
+}
+
+TEST(CommandLine, RefusalsAndHelpAreAnsweredWithoutAWindow) {
+  std::ostringstream out;
+  std::ostringstream err;
+  EXPECT_EQ(answerWithoutWindow(parseCommandLine({"--frobnicate"}), "qvr7130", out, err), 2);
+  EXPECT_NE(err.str().find("Try 'qvr7130 --help'"), std::string::npos) << err.str();
+  EXPECT_EQ(answerWithoutWindow(parseCommandLine({"--help"}), "qvr7130", out, err), 0);
+  EXPECT_EQ(out.str(), usageText("qvr7130"));
+  EXPECT_EQ(answerWithoutWindow(parseCommandLine({"--simulate"}), "qvr7130", out, err),
+            std::nullopt);
 }
 
 }  // namespace

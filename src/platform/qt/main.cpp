@@ -62,16 +62,10 @@ int takeScreenshot(ui::MainWindow& mainWindow, platform::qt::QtWindow& window,
 int main(int argc, char** argv) {
   const std::vector<std::string> args(argv + 1, argv + argc);
   const platform::ParsedCommandLine parsed = platform::parseCommandLine(args);
-  if (!parsed.error.empty()) {
-    std::cerr << kProgram << ": " << parsed.error << "\nTry '" << kProgram
-              << " --help' for more information.\n";
-    return 2;
+  if (const auto status = platform::answerWithoutWindow(parsed, kProgram, std::cout, std::cerr)) {
+    return *status;
   }
   const platform::Options& options = parsed.options;
-  if (options.help) {
-    std::cout << platform::usageText(kProgram);
-    return 0;
-  }
   if (options.listDevices) {
     std::cout << platform::hidraw::formatDeviceList(platform::hidraw::listDevices());
     return 0;
