@@ -2,10 +2,10 @@
 
 namespace qvr::protocol {
 
-std::string deviceStringText(const platform::DeviceStringBuffer& buffer) {
+std::string deviceStringText(std::span<const std::uint8_t> buffer) {
   std::string text;
   // Code units are little-endian, so the low byte is the first of each pair.
-  for (std::size_t i = 0; i < buffer.size(); i += 2) {
+  for (std::size_t i = 0; i + 1 < buffer.size(); i += 2) {
     const char low = static_cast<char>(buffer[i]);
     if (low == '\0') {
       break;

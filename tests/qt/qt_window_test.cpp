@@ -1,4 +1,4 @@
-#include "platform/qt/qt_window.h"
+#include "programs/qt-window/qt_window.h"
 
 #include <gtest/gtest.h>
 

@@ -9,8 +9,8 @@
 
 #include "platform/win32/interface_detail.h"
 #include "platform/win32/text.h"
-#include "platform/win32/twips.h"
 #include "platform/win32/win32_system.h"
+#include "programs/win32-window/twips.h"
 
 namespace qvr::platform::win32 {
 namespace {

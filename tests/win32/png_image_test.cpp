@@ -2,7 +2,7 @@
 // chunk's CRC (computed bit by bit, not from a table), the zlib framing, the stored blocks and
 // their length checks, the Adler-32 sum, and the pixels themselves.
 
-#include "platform/win32/png_image.h"
+#include "programs/win32-window/png_image.h"
 
 #include <gtest/gtest.h>
 

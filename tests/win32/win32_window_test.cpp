@@ -1,7 +1,7 @@
 // The Win32 window against the real controls: the model's state shows on them, and input sent
 // to them the way the system sends it reaches the model, and only that.
 
-#include "platform/win32/win32_window.h"
+#include "programs/win32-window/win32_window.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>

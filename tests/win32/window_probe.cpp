@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/win32/png_image.h"
 #include "platform/win32/text.h"
+#include "programs/win32-window/png_image.h"
 
 namespace {
 

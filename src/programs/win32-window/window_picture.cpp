@@ -1,4 +1,4 @@
-#include "platform/win32/window_picture.h"
+#include "programs/win32-window/window_picture.h"
 
 #include <windows.h>
 

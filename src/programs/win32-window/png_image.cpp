@@ -1,4 +1,4 @@
-#include "platform/win32/png_image.h"
+#include "programs/win32-window/png_image.h"
 
 #include <array>
 #include <cstddef>

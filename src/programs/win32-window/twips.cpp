@@ -1,4 +1,4 @@
-#include "platform/win32/twips.h"
+#include "programs/win32-window/twips.h"
 
 #include <algorithm>
 #include <cmath>

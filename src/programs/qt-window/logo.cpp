@@ -1,4 +1,4 @@
-#include "platform/qt/logo.h"
+#include "programs/qt-window/logo.h"
 
 #include <QFont>
 #include <QImage>

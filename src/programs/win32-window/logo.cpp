@@ -1,4 +1,4 @@
-#include "platform/win32/logo.h"
+#include "programs/win32-window/logo.h"
 
 #include <windows.h>
 

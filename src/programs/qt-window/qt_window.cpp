@@ -1,4 +1,4 @@
-#include "platform/qt/qt_window.h"
+#include "programs/qt-window/qt_window.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -17,8 +17,8 @@
 #include <algorithm>
 #include <utility>
 
-#include "platform/qt/logo.h"
 #include "platform/qt/text.h"
+#include "programs/qt-window/logo.h"
 #include "ui/controls.h"
 
 namespace qvr::platform::qt {

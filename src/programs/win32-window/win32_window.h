@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/win32/window_picture.h"
+#include "programs/win32-window/window_picture.h"
 #include "ui/form.h"
 
 namespace qvr::platform::win32 {

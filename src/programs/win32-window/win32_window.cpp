@@ -1,4 +1,4 @@
-#include "platform/win32/win32_window.h"
+#include "programs/win32-window/win32_window.h"
 
 #include <windows.h>
 // After windows.h, which it builds on.
@@ -6,9 +6,9 @@
 
 #include <algorithm>
 
-#include "platform/win32/logo.h"
 #include "platform/win32/text.h"
-#include "platform/win32/twips.h"
+#include "programs/win32-window/logo.h"
+#include "programs/win32-window/twips.h"
 #include "ui/controls.h"
 
 namespace qvr::platform::win32 {

@@ -11,13 +11,13 @@
 #include <string>
 #include <vector>
 
-#include "platform/command_line.h"
 #include "platform/sim/sim_hid.h"
 #include "platform/win32/device_list.h"
-#include "platform/win32/png_image.h"
 #include "platform/win32/win32_hid.h"
 #include "platform/win32/win32_system.h"
-#include "platform/win32/win32_window.h"
+#include "programs/common/command_line.h"
+#include "programs/win32-window/png_image.h"
+#include "programs/win32-window/win32_window.h"
 #include "ui/controls.h"
 #include "ui/main_window.h"
 

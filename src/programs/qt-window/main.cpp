@@ -10,11 +10,11 @@
 #include <memory>
 #include <utility>
 
-#include "platform/command_line.h"
 #include "platform/linux/linux_hid.h"
 #include "platform/qt/qt_system.h"
-#include "platform/qt/qt_window.h"
 #include "platform/sim/sim_hid.h"
+#include "programs/common/command_line.h"
+#include "programs/qt-window/qt_window.h"
 #include "ui/controls.h"
 #include "ui/main_window.h"
 
