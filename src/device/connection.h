@@ -22,6 +22,7 @@ struct ConnectionState {
   bool selectionPending = false;  // the user picked a serial number not yet opened
 
   protocol::FirmwareVersion firmware;
+  protocol::FirmwareCapabilities capabilities;  // of `firmware`, computed when it was read
   std::string firmwareText;
   std::uint8_t gnssSelection = 0;
   std::uint8_t dynamicModel = 0;

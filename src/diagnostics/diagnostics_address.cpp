@@ -43,11 +43,12 @@ std::string diagnosticsAddress(const std::string& page, const DiagnosticsState& 
   a += "&fll=" + std::to_string(s.fll);
   a += "&tcxo=" + std::to_string(s.clockDrift);
   a += "&os=" + s.osVersion;
-  if (s.firmware.from1_0(7)) {
+  const protocol::FirmwareCapabilities can = protocol::capabilitiesOf(s.firmware);
+  if (can.receiverSettings) {
     a += "&gnss=" + std::to_string(s.gnssSelection);
     a += "&dynmodel=" + std::to_string(s.dynamicModel);
   }
-  if (s.firmware.from1_0(8)) {
+  if (can.nmeaSetting) {
     a += "&Iant=" + std::to_string(s.antennaCurrent);
     a += "&nmea=" + std::to_string(s.nmea);
   }

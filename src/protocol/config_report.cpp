@@ -90,16 +90,19 @@ std::optional<Configuration> decodeConfiguration(std::span<const std::uint8_t> r
   c.out1Hz = r.frequency(kOut1Fraction, kOut1Integer);
   c.out2Hz = r.frequency(kOut2Fraction, kOut2Integer);
   c.fll = r.bit(kFllByte, kBit0);
-  if (firmware.from1_0(3)) {
+  const FirmwareCapabilities can = capabilitiesOf(firmware);
+  if (can.lowPowerCommands) {
     c.out1LowPower = r.bit(kOut1LowPowerByte, kBit0);
     c.out2LowPower = r.bit(kOut2LowPowerByte, kBit0);
   }
-  if (firmware.from1_0(7)) {
+  if (can.receiverSettings) {
     c.gnssSelection = r.byte(kGnssByte);
     c.dynamicModel = r.byte(kDynamicModelByte);
   }
-  if (firmware.from1_0(8)) {
+  if (can.antennaCurrent) {
     c.antennaCurrent = r.byte(kAntennaCurrentByte);
+  }
+  if (can.nmeaSetting) {
     const auto nmea = r.byte(kNmeaByte);
     c.nmea = nmea ? std::optional<bool>(*nmea != 0) : std::nullopt;
   }

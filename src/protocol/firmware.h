@@ -13,14 +13,41 @@ struct FirmwareVersion {
 
   [[nodiscard]] static FirmwareVersion fromVersionNumber(std::uint16_t versionNumber);
 
-  // "From firmware 1.0N on": major exactly 1 and minor at least n. Any other major fails.
-  [[nodiscard]] bool from1_0(int n) const { return major == 1 && minor >= n; }
-
   // Major in decimal, ".", minor in upper-case hexadecimal with at least two digits: 1.08,
   // 1.10, 1.1A.
   [[nodiscard]] std::string text() const;
 
-  friend bool operator==(const FirmwareVersion&, const FirmwareVersion&) = default;
+  friend auto operator<=>(const FirmwareVersion&, const FirmwareVersion&) = default;
 };
+
+// What a firmware version can do, computed once when a device is opened and read at every
+// gate. The fields are not all "from 1.0N on": the window has always told some of them apart
+// by other tests (low power is usable on every firmware but 1.00 to 1.02, yet only sent from
+// 1.03 on, so a 0.x firmware shows the boxes and never hears of them), and those differences
+// are kept on purpose, each in its own field.
+struct FirmwareCapabilities {
+  bool refused = false;       // a major version this program does not know: told, never configured
+  bool slowMessages = false;  // 1.00 to 1.02 cannot keep up with the normal rate
+  bool lowPowerCommands = false;        // 1.03 on: the low-power settings exist and are read back
+  bool lowPowerControls = true;         // usable everywhere but on 1.00 to 1.02
+  bool receiverSettings = false;        // 1.07 on: satellite systems and dynamic model
+  bool receiverSettingsLocked = false;  // 1.00 to 1.06: those settings are locked and cleared
+  bool nmeaSetting = false;             // 1.08 on: NMEA on OUT1, read back and settable
+  bool antennaCurrent = false;          // 1.08 on: reported in the configuration
+
+  // The receiver's periodic messages are asked for at this rate (one per this many fixes).
+  [[nodiscard]] std::uint8_t messageRate() const {
+    return slowMessages ? kSlowMessageRate : kNormalMessageRate;
+  }
+
+  static constexpr std::uint8_t kSlowMessageRate = 1;
+  static constexpr std::uint8_t kNormalMessageRate = 10;
+
+  friend bool operator==(const FirmwareCapabilities&, const FirmwareCapabilities&) = default;
+};
+
+// The capabilities of one version: the last row of the firmware table whose first version it
+// reaches.
+[[nodiscard]] FirmwareCapabilities capabilitiesOf(FirmwareVersion version);
 
 }  // namespace qvr::protocol

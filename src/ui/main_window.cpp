@@ -32,8 +32,6 @@ constexpr std::size_t kReceiverBytes = 3;
 constexpr double kDegreesPerUnit = 1e-7;
 constexpr double kMetresPerMillimetre = 0.001;
 
-constexpr std::uint8_t kRateSlow = 1;  // firmware 1.00 to 1.02 cannot keep up with more
-constexpr std::uint8_t kRateNormal = 10;
 constexpr std::uint8_t kRateOff = 0;
 
 // The receiver's periodic messages, in the order they are switched on and off.
@@ -355,8 +353,8 @@ void MainWindow::controlEnabling(bool state) {
 }
 
 void MainWindow::applyReceiverSettingsGates(bool state) {
-  const protocol::FirmwareVersion fw = link_.state().firmware;
-  if (receiverSettingsLocked()) {
+  const protocol::FirmwareCapabilities& can = link_.state().capabilities;
+  if (can.receiverSettingsLocked) {
     // This firmware has no satellite-system or dynamic-model settings, connected or not.
     form_.setEnabled(ctl::dynmodel, false);
     form_.clearItems(ctl::dynmodel);
@@ -378,12 +376,11 @@ void MainWindow::applyReceiverSettingsGates(bool state) {
       form_.setEnabled(box, state);
     }
   }
-  if (fw.from1_0(8)) {
+  if (can.nmeaSetting) {
     form_.setEnabled(ctl::NMEA, state);
   }
-  const bool lowPowerReadable = !(fw.major == 1 && fw.minor <= 2);
-  form_.setEnabled(ctl::Out1power, lowPowerReadable && state);
-  form_.setEnabled(ctl::Out2power, lowPowerReadable && state);
+  form_.setEnabled(ctl::Out1power, can.lowPowerControls && state);
+  form_.setEnabled(ctl::Out2power, can.lowPowerControls && state);
 }
 
 void MainWindow::applyOut1Function() {
@@ -439,6 +436,7 @@ void MainWindow::connectionStartup() {
   // Always this device's own version: judging it by the previous device's firmware would
   // refuse or misread it whenever its manufacturer string cannot be read.
   s.firmware = protocol::FirmwareVersion::fromVersionNumber(s.attributes.versionNumber);
+  s.capabilities = protocol::capabilitiesOf(s.firmware);
   s.firmwareText = s.firmware.text();
   form_.setText(ctl::lblVersion, " " + s.firmwareText);
   system_.sleep(kRequestPause);
@@ -450,7 +448,7 @@ void MainWindow::connectionStartup() {
   }
   system_.sleep(kRequestPause);
 
-  if (s.firmware.major > 1) {
+  if (s.capabilities.refused) {
     system_.messageBox("Unsupported Hardware",
                        std::string("Download new software from\r\n") + kSoftwareDownloadAddress +
                            "\r\nto use with QVR-7130 firmware " + s.firmwareText);
@@ -469,13 +467,12 @@ void MainWindow::connectionStartup() {
   }
   s.deviceConfigured = true;
 
-  const bool slowFirmware = s.firmware.major == 1 && s.firmware.minor <= 2;
   for (const std::uint8_t id : kPeriodicMessages) {
-    link_.setMessageRate(protocol::kUbxClassNav, id, slowFirmware ? kRateSlow : kRateNormal);
+    link_.setMessageRate(protocol::kUbxClassNav, id, s.capabilities.messageRate());
   }
   restAllBars();
   controlEnabling(true);
-  if (s.firmware.from1_0(7)) {
+  if (s.capabilities.receiverSettings) {
     makeSatelliteSystemsConsistent();
   }
 }
@@ -569,8 +566,7 @@ void MainWindow::clearAndLockGBoxes() {
 }
 
 bool MainWindow::receiverSettingsLocked() const {
-  const protocol::FirmwareVersion fw = link_.state().firmware;
-  return fw.major == 1 && fw.minor < 7;
+  return link_.state().capabilities.receiverSettingsLocked;
 }
 
 void MainWindow::focusOut1Freq() {

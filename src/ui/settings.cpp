@@ -57,11 +57,11 @@ void MainWindow::wireSettingsHandlers() {
 }
 
 bool MainWindow::lowPowerGate() const {
-  return link_.state().firmware.from1_0(3);
+  return link_.state().capabilities.lowPowerCommands;
 }
 
 bool MainWindow::satelliteSystemGate() const {
-  return link_.state().firmware.from1_0(7);
+  return link_.state().capabilities.receiverSettings;
 }
 
 void MainWindow::focus(ControlId id) {

@@ -37,10 +37,41 @@ TEST(FirmwareVersion, TextAndGates) {
   EXPECT_EQ(fw(0x011A).text(), "1.1A");
   EXPECT_EQ(fw(0x0200).text(), "2.00");
   EXPECT_EQ(fw(0x0005).text(), "0.05");
-  EXPECT_TRUE(fw(0x0107).from1_0(7));
-  EXPECT_FALSE(fw(0x0106).from1_0(7));
-  EXPECT_FALSE(fw(0x0208).from1_0(3));
-  EXPECT_FALSE(fw(0x0008).from1_0(3));
+}
+
+// Each row: version number, then refused, slow messages, low-power commands, low-power
+// controls, receiver settings, receiver settings locked, NMEA, antenna current. The edges of
+// every generation, and the majors around 1 whose quirks the window keeps.
+TEST(FirmwareCapabilities, TableEdges) {
+  struct Row {
+    std::uint16_t version;
+    FirmwareCapabilities expected;
+  };
+  const Row rows[] = {
+      {0x0008, {.lowPowerControls = true}},
+      {0x0100, {.slowMessages = true, .lowPowerControls = false, .receiverSettingsLocked = true}},
+      {0x0102, {.slowMessages = true, .lowPowerControls = false, .receiverSettingsLocked = true}},
+      {0x0103, {.lowPowerCommands = true, .receiverSettingsLocked = true}},
+      {0x0106, {.lowPowerCommands = true, .receiverSettingsLocked = true}},
+      {0x0107, {.lowPowerCommands = true, .receiverSettings = true}},
+      {0x0108,
+       {.lowPowerCommands = true,
+        .receiverSettings = true,
+        .nmeaSetting = true,
+        .antennaCurrent = true}},
+      {0x01FF,
+       {.lowPowerCommands = true,
+        .receiverSettings = true,
+        .nmeaSetting = true,
+        .antennaCurrent = true}},
+      {0x0200, {.refused = true}},
+      {0x0208, {.refused = true}},
+  };
+  for (const Row& row : rows) {
+    EXPECT_EQ(capabilitiesOf(fw(row.version)), row.expected) << fw(row.version).text();
+  }
+  EXPECT_EQ(capabilitiesOf(fw(0x0102)).messageRate(), 1);
+  EXPECT_EQ(capabilitiesOf(fw(0x0103)).messageRate(), 10);
 }
 
 TEST(Configuration, Format0ReadsOutputsAndWholeHertz) {
