@@ -192,4 +192,30 @@ std::optional<FixedPointHz> encodeFrequency(const ExactDecimal& value) {
                       static_cast<std::uint32_t>(fractionWord)};
 }
 
+std::string exactFrequencyText(FixedPointHz value) {
+  std::string text = std::to_string(value.integerHz);
+  if (value.fractionWord == 0) {
+    return text;
+  }
+  // fraction / 2^32 = fraction x 5^32 / 10^32, and fraction x 5^32 < 2^32 x 5^32 = 10^32 < 2^107:
+  // the 32 digits after the point are those of that product, zero-padded on the left.
+  constexpr int kPlaces = 32;
+  Coefficient digits = value.fractionWord;
+  for (int i = 0; i < kPlaces; ++i) {
+    digits *= 5;
+  }
+  std::array<char, kPlaces> places{};
+  for (int i = kPlaces; i-- > 0;) {
+    places[static_cast<std::size_t>(i)] = static_cast<char>('0' + static_cast<int>(digits % 10));
+    digits /= 10;
+  }
+  std::size_t length = places.size();
+  while (places[length - 1] == '0') {
+    --length;
+  }
+  text.push_back('.');
+  text.append(places.data(), length);
+  return text;
+}
+
 }  // namespace qvr::protocol

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 
 namespace qvr::protocol {
@@ -44,5 +45,11 @@ struct FixedPointHz {
 // to a whole hertz carries into the integer part rather than wrapping to 0 and sending a
 // frequency almost 1 Hz too low. Nothing for negative values or values of 2^32 Hz and more.
 [[nodiscard]] std::optional<FixedPointHz> encodeFrequency(const ExactDecimal& value);
+
+// The frequency a 32.32 word stands for, to the last digit: every fraction word is a whole
+// number of 2^-32 Hz, which has at most 32 decimal places, so the text is exact. A '.' and the
+// fraction digits without trailing zeros follow the whole hertz; a whole number has no '.'.
+// Always '.', since the text is for scripts and JSON rather than for the user's locale.
+[[nodiscard]] std::string exactFrequencyText(FixedPointHz value);
 
 }  // namespace qvr::protocol

@@ -137,5 +137,37 @@ TEST(Frequency, EncodingRefusesWhatDoesNotFit) {
   EXPECT_EQ(encodeFrequency({.negative = true, .coefficient = 0, .exponent = 0}), FixedPointHz{});
 }
 
+TEST(Frequency, ExactTextOfTheWord) {
+  struct Case {
+    FixedPointHz value;
+    const char* text;
+  };
+  const Case cases[] = {
+      {{0, 0}, "0"},
+      {{10000000, 0}, "10000000"},
+      {{0, 1}, "0.00000000023283064365386962890625"},
+      {{0, 0x80000000}, "0.5"},
+      {{10, 0x40000000}, "10.25"},
+      // What "10000000.1" is sent as: 0.1 x 2^32 rounds up to 429496730.
+      {{10000000, 429496730}, "10000000.1000000000931322574615478515625"},
+      {{10000000, 429496729}, "10000000.09999999986030161380767822265625"},
+      {{12, 0x587E5A79}, "12.34567800001241266727447509765625"},
+      {{4294967295, 0xFFFFFFFF}, "4294967295.99999999976716935634613037109375"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    EXPECT_EQ(exactFrequencyText(c.value), c.text);
+  }
+}
+
+TEST(Frequency, ExactTextReadsBackAsTheSameWord) {
+  for (const char* typedText :
+       {"10000000.1", "0.9", "12.345678", "1600000000.999", "1.000000001", "123456789.123456789"}) {
+    SCOPED_TRACE(typedText);
+    const FixedPointHz word = typed(typedText).value;
+    EXPECT_EQ(typed(exactFrequencyText(word)).value, word);
+  }
+}
+
 }  // namespace
 }  // namespace qvr::protocol
