@@ -380,6 +380,8 @@ void MainWindow::applyReceiverSettingsGates(bool state) {
   }
   if (fw.from1_0(8)) {
     form_.setEnabled(ctl::NMEA, state);
+  } else if (nmeaLocked()) {
+    clearLeftoverNmea();
   }
   const bool lowPowerReadable = !(fw.major == 1 && fw.minor <= 2);
   form_.setEnabled(ctl::Out1power, lowPowerReadable && state);
@@ -571,6 +573,24 @@ void MainWindow::clearAndLockGBoxes() {
 bool MainWindow::receiverSettingsLocked() const {
   const protocol::FirmwareVersion fw = link_.state().firmware;
   return fw.major == 1 && fw.minor < 7;
+}
+
+bool MainWindow::nmeaLocked() const {
+  // Only firmware before 1.08; a refused device (2.00 on) is never configured, so it is left out.
+  const protocol::FirmwareVersion fw = link_.state().firmware;
+  return fw.major <= 1 && !fw.from1_0(8);
+}
+
+void MainWindow::clearLeftoverNmea() {
+  if (!ticked(ctl::NMEA)) {
+    return;
+  }
+  // The tick was read from an earlier device; this firmware has no NMEA, so left alone it would
+  // keep OUT1 locked with no way to free it. Clearing it tells this device nothing and does not
+  // read its configuration again, as the box's handler would.
+  clearingLeftoverNmea_ = true;
+  form_.setValue(ctl::NMEA, 0);
+  clearingLeftoverNmea_ = false;
 }
 
 void MainWindow::focusOut1Freq() {
