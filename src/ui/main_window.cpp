@@ -378,6 +378,9 @@ void MainWindow::applyReceiverSettingsGates(bool state) {
   }
   if (can.nmeaSetting) {
     form_.setEnabled(ctl::NMEA, state);
+  } else if (!can.refused) {
+    // A refused device (a major version this program does not know) is never configured.
+    clearLeftoverNmea();
   }
   form_.setEnabled(ctl::Out1power, can.lowPowerControls && state);
   form_.setEnabled(ctl::Out2power, can.lowPowerControls && state);
@@ -567,6 +570,18 @@ void MainWindow::clearAndLockGBoxes() {
 
 bool MainWindow::receiverSettingsLocked() const {
   return link_.state().capabilities.receiverSettingsLocked;
+}
+
+void MainWindow::clearLeftoverNmea() {
+  if (!ticked(ctl::NMEA)) {
+    return;
+  }
+  // The tick was read from an earlier device; this firmware has no NMEA, so left alone it would
+  // keep OUT1 locked with no way to free it. Clearing it tells this device nothing and does not
+  // read its configuration again, as the box's handler would.
+  clearingLeftoverNmea_ = true;
+  form_.setValue(ctl::NMEA, 0);
+  clearingLeftoverNmea_ = false;
 }
 
 void MainWindow::focusOut1Freq() {

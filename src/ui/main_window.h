@@ -79,6 +79,7 @@ class MainWindow {
   [[nodiscard]] bool lowPowerGate() const;
   [[nodiscard]] bool satelliteSystemGate() const;
   [[nodiscard]] bool receiverSettingsLocked() const;
+  void clearLeftoverNmea();
   void sendLowPower(ControlId box, protocol::Command command);
   void out1FunctionClick(ControlId box, ControlId other, protocol::Command command,
                          const char* caption);
@@ -103,6 +104,7 @@ class MainWindow {
   protocol::UbxParser parser_;
   bool cachedEnabledState_ = true;
   bool ticking_ = false;
+  bool clearingLeftoverNmea_ = false;
   std::vector<std::string> scannedSerials_;
   std::vector<std::uint8_t> readBuffer_;
 };

@@ -32,8 +32,11 @@ void MainWindow::wireSettingsHandlers() {
   form_.setHandler(ctl::Out2power, [this] { sendLowPower(ctl::Out2power, Command::Out2LowPower); });
   form_.setHandler(ctl::PPS,
                    [this] { out1FunctionClick(ctl::PPS, ctl::NMEA, Command::OnePps, "1PPS"); });
-  form_.setHandler(ctl::NMEA,
-                   [this] { out1FunctionClick(ctl::NMEA, ctl::PPS, Command::Nmea, "NMEA"); });
+  form_.setHandler(ctl::NMEA, [this] {
+    if (!clearingLeftoverNmea_) {
+      out1FunctionClick(ctl::NMEA, ctl::PPS, Command::Nmea, "NMEA");
+    }
+  });
   for (const ControlId box : ctl::kGBoxes) {
     form_.setHandler(box, [this] {
       applyGBoxRule();
