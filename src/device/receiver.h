@@ -45,6 +45,7 @@ struct ReceiverState {
   bool satellitesHeard = false;            // a NAV-SAT came
   std::vector<SatelliteState> satellites;  // every satellite of the latest NAV-SAT, in its order
   int satellitesUsed = 0;  // graphed satellites: used, above the horizon, with a signal
+  int cnoSum = 0;          // dB-Hz, over the graphed satellites
   int averageCno = 0;      // dB-Hz over the graphed satellites, halves to even; 0 without any
 };
 
@@ -63,37 +64,37 @@ class Receiver {
   [[nodiscard]] const ReceiverState& state() const { return state_; }
   [[nodiscard]] ReceiverCounts counts() const;
 
-  // Forgets the stream and what was decoded (a new device, or the same one again).
-  void reset();
+  // Goes back to hunting for a frame's start: what a new start of the window does. What was
+  // decoded stays until something newer replaces it.
+  void resetStream() { parser_.reset(); }
 
   // Takes one read's bytes: whole input reports of `reportLength` bytes back to back. The first
-  // report's status byte counts; reports without receiver data are skipped. `onMessage(id)`
-  // runs after each NAV message (NAV-PVT, NAV-CLOCK, NAV-SAT) updated the state; during it,
-  // navSat() is the message's satellites.
-  template <typename OnMessage>
+  // report's status byte counts and is handed to `onStatus(byte)` before any message; reports
+  // without receiver data are skipped. `onMessage(id)` runs after each NAV message (NAV-PVT,
+  // NAV-CLOCK, NAV-SAT) updated the state, before the next byte is looked at.
+  template <typename OnStatus, typename OnMessage>
   void takeReports(std::span<const std::uint8_t> bytes, std::size_t reportLength,
-                   OnMessage&& onMessage);
-
-  // The latest NAV-SAT's satellites, valid only inside onMessage for a NAV-SAT.
-  [[nodiscard]] std::optional<protocol::NavSat> navSat() const;
+                   OnStatus&& onStatus, OnMessage&& onMessage);
 
  private:
   // True when the frame that just completed was a NAV message that was decoded.
   [[nodiscard]] bool decodeFrame();
+  void takeSatellites(const protocol::NavSat& sat);
 
   protocol::UbxParser parser_;
   ReceiverState state_;
   std::uint64_t tooShort_ = 0;
 };
 
-template <typename OnMessage>
+template <typename OnStatus, typename OnMessage>
 void Receiver::takeReports(std::span<const std::uint8_t> bytes, std::size_t reportLength,
-                           OnMessage&& onMessage) {
+                           OnStatus&& onStatus, OnMessage&& onMessage) {
   if (bytes.size() <= kStatusByteOffset) {
     return;
   }
   // Only the first report's status counts; the later ones in the same read are older news.
   state_.statusByte = bytes[kStatusByteOffset];
+  onStatus(bytes[kStatusByteOffset]);
   // A length too short for the report header carries no receiver bytes (and a length of 0
   // would leave nothing to split by).
   if (reportLength <= kReceiverBytesOffset) {

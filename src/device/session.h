@@ -14,19 +14,9 @@
 #include "protocol/commands.h"
 #include "protocol/config_report.h"
 #include "protocol/firmware.h"
+#include "protocol/frequency.h"
 
 namespace qvr::device {
-
-// What a send came to: sent, or the reason it was not (a guard, a firmware gate, a value the
-// device cannot take, or the HID call's own failure).
-struct SendResult {
-  bool sent = false;
-  std::string reason;  // empty when sent
-
-  [[nodiscard]] static SendResult done() { return {true, {}}; }
-  [[nodiscard]] static SendResult refused(std::string why) { return {false, std::move(why)}; }
-  explicit operator bool() const { return sent; }
-};
 
 // Who the open device is.
 struct Identity {
@@ -40,6 +30,10 @@ struct Identity {
 };
 
 enum class Output { Out1, Out2 };
+
+// The receiver's periodic messages, in the order they are switched on and off.
+inline constexpr std::uint8_t kPeriodicMessages[] = {
+    protocol::kUbxIdNavSat, protocol::kUbxIdNavClock, protocol::kUbxIdNavPvt};
 
 // One open device, for every front end: the window, the command line and the exporter send the
 // same bytes for the same change because they all send through here. Calls run in the order the
@@ -62,19 +56,23 @@ class Session {
 
   // ---- Connection, step by step (the window's start-up runs them with its own steps between).
 
+  // Serial numbers of the present devices of the right identity, in enumeration order.
+  [[nodiscard]] std::vector<std::string> scanSerialNumbers() { return link_.scanSerialNumbers(); }
   // Opens the first present device with this serial number; the phase becomes Found.
-  [[nodiscard]] bool open(const std::string& serial);
-  // Reads the manufacturer and the product strings with the device's pause after each, and
-  // takes the firmware version and its capabilities from the device's release number. Nothing
-  // for a string that could not be read.
+  bool open(const std::string& serial);
+  // The device strings; nothing for a string that could not be read.
   [[nodiscard]] std::optional<std::string> readManufacturer();
-  void takeFirmware();
   [[nodiscard]] std::optional<std::string> readProduct();
+  // Takes the firmware version and its capabilities from the device's release number.
+  void takeFirmware();
+  // The pause the device needs between two requests during the start-up.
+  void pauseBetweenRequests();
   // The configuration report, decoded for this firmware; nothing when the read failed or the
-  // report is not one this program knows. Pauses first, as the device needs.
+  // report is not one this program knows. Pauses first, as the device needs, and keeps the
+  // receiver settings and the antenna current it reports.
   [[nodiscard]] std::optional<protocol::Configuration> readConfiguration();
   // The phase becomes Configured: from now on the guards let commands through.
-  void markConfigured();
+  void markConfigured() { link_.setPhase(Phase::Configured); }
   // Asks the receiver for its periodic NAV messages at this firmware's rate / switches them off.
   void requestMessages();
   void stopMessages();
@@ -92,6 +90,8 @@ class Session {
   void close();
 
   [[nodiscard]] Identity identity() const;
+  [[nodiscard]] const std::string& manufacturer() const { return manufacturer_; }
+  [[nodiscard]] const std::string& product() const { return product_; }
 
   // ---- Settings: each builds its one command report, checks the guard and this firmware's
   // gate, and sends it.
@@ -102,35 +102,36 @@ class Session {
   SendResult sendLowPower(Output output, bool on);
   SendResult sendSatelliteSystems(const protocol::SatelliteSystems& systems);
   SendResult sendDynamicModel(std::uint8_t model);
-  // The frequency exactly as typed: blanks, sign, digits, the separator, exponent.
+  SendResult sendFrequency(Output output, const protocol::FixedPointHz& word);
+  // The frequency exactly as typed (blanks, sign, digits, the separator, exponent), read as
+  // the window's boxes read it.
   SendResult sendFrequency(Output output, std::string_view text, char decimalSeparator);
   SendResult blinkFrontLights();
 
-  // ---- Monitoring: one read of the queued input reports, fed to the receiver decoder; false
-  // when the device is gone. `onMessage` runs after each decoded NAV message has updated the
-  // receiver state, with the message's ID, before the next byte is looked at.
-  template <typename OnMessage>
-  [[nodiscard]] bool poll(OnMessage&& onMessage);
+  // ---- Monitoring.
+
+  // One read of the queued input reports: the whole reports read, or nothing when the device
+  // is gone. The bytes stay valid until the next read.
+  [[nodiscard]] std::optional<std::span<const std::uint8_t>> readReports();
+  // One read, fed to the receiver decoder (see Receiver::takeReports); false when the device
+  // is gone.
+  template <typename OnStatus, typename OnMessage>
+  [[nodiscard]] bool poll(OnStatus&& onStatus, OnMessage&& onMessage) {
+    const auto reports = readReports();
+    if (!reports) {
+      return false;
+    }
+    receiver_.takeReports(*reports, link_.state().caps.inputReportByteLength, onStatus, onMessage);
+    return true;
+  }
 
  private:
-  SendResult send(protocol::Command command, std::span<const std::uint8_t> data);
-  [[nodiscard]] bool readInput(std::size_t& bytesRead);
-
   platform::System& system_;
   DeviceLink link_;
   Receiver receiver_;
+  std::string manufacturer_;
+  std::string product_;
   std::vector<std::uint8_t> readBuffer_;
 };
-
-template <typename OnMessage>
-bool Session::poll(OnMessage&& onMessage) {
-  std::size_t bytesRead = 0;
-  if (!readInput(bytesRead)) {
-    return false;
-  }
-  receiver_.takeReports(std::span(readBuffer_).first(bytesRead),
-                        link_.state().caps.inputReportByteLength, onMessage);
-  return true;
-}
 
 }  // namespace qvr::device

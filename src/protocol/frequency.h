@@ -45,4 +45,12 @@ struct FixedPointHz {
 // frequency almost 1 Hz too low. Nothing for negative values or values of 2^32 Hz and more.
 [[nodiscard]] std::optional<FixedPointHz> encodeFrequency(const ExactDecimal& value);
 
+// What an output frequency box (and the command line) sends for a typed text: the word of a
+// number in range, or the reason there is none.
+struct FrequencyEntry {
+  std::optional<FixedPointHz> word;
+  const char* refusal = nullptr;  // set when there is no word
+};
+[[nodiscard]] FrequencyEntry frequencyEntry(std::string_view text, char decimalSeparator);
+
 }  // namespace qvr::protocol
