@@ -1,6 +1,8 @@
 #include "device/session.h"
 
+#include <algorithm>
 #include <array>
+#include <cmath>
 
 namespace qvr::device {
 namespace {
@@ -15,6 +17,21 @@ constexpr auto kRequestPause = 5ms;  // the device needs a breath between start-
 constexpr std::uint8_t kRateOff = 0;
 
 }  // namespace
+
+platform::UtcTime clockTimeOf(const protocol::NavPvt& pvt) {
+  constexpr double kNanosecondsPerMillisecond = 1e6;
+  constexpr int kLastMillisecond = 999;
+  // A negative nano (the receiver rounds its time to the nearest second) counts as 0, and a
+  // nano that rounds up to a whole second stays at 999 rather than naming an impossible
+  // millisecond.
+  const int milliseconds =
+      pvt.nano < 0
+          ? 0
+          : std::min(kLastMillisecond,
+                     static_cast<int>(std::nearbyint(pvt.nano / kNanosecondsPerMillisecond)));
+  return platform::UtcTime{pvt.year, pvt.month,  0,          pvt.day,
+                           pvt.hour, pvt.minute, pvt.second, milliseconds};
+}
 
 Session::Session(platform::Hid& hid, platform::System& system)
     : system_(system), link_(hid), readBuffer_(kReadBytes + 1) {}

@@ -31,6 +31,10 @@ struct Identity {
 
 enum class Output { Out1, Out2 };
 
+// The moment a NAV-PVT names, as the computer's clock is set to it: the millisecond nearest to
+// the receiver's time, halves to even.
+[[nodiscard]] platform::UtcTime clockTimeOf(const protocol::NavPvt& pvt);
+
 // The receiver's periodic messages, in the order they are switched on and off.
 inline constexpr std::uint8_t kPeriodicMessages[] = {
     protocol::kUbxIdNavSat, protocol::kUbxIdNavClock, protocol::kUbxIdNavPvt};

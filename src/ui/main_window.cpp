@@ -29,21 +29,6 @@ constexpr ControlId kDeviceControls[] = {
     ctl::Label13, ctl::lblProduct, ctl::lblManuf, ctl::UTC,      ctl::OUT1EN,
     ctl::PPS,     ctl::FLL,        ctl::Out2Freq, ctl::Out1Freq, ctl::GPSposition};
 
-// The clock is set to the millisecond nearest to the receiver's time, halves to even; a
-// negative nano (the receiver rounds its time to the nearest second) counts as 0, and a nano
-// that rounds up to a whole second stays at 999 rather than naming an impossible millisecond.
-platform::UtcTime clockTime(const protocol::NavPvt& pvt) {
-  constexpr double kNanosecondsPerMillisecond = 1e6;
-  constexpr int kLastMillisecond = 999;
-  const int milliseconds =
-      pvt.nano < 0
-          ? 0
-          : std::min(kLastMillisecond,
-                     static_cast<int>(std::nearbyint(pvt.nano / kNanosecondsPerMillisecond)));
-  return platform::UtcTime{pvt.year, pvt.month,  0,          pvt.day,
-                           pvt.hour, pvt.minute, pvt.second, milliseconds};
-}
-
 }  // namespace
 
 MainWindow::MainWindow(platform::Hid& hid, platform::System& system)
@@ -157,7 +142,7 @@ void MainWindow::handleNavPvt(const protocol::NavPvt& pvt) {
     // whether or not the clock can be set.
     form_.setBorder(ctl::Label13, BorderStyle::None);
     form_.setBorder(ctl::UTC, BorderStyle::None);
-    system_.setSystemTime(clockTime(pvt));
+    system_.setSystemTime(device::clockTimeOf(pvt));
   }
   const device::ReceiverState& r = session_.receiver().state();
   decoded_.longitude = r.longitude;
