@@ -8,18 +8,27 @@
 
 namespace qvr::device {
 
-// Everything the window knows about the device it talks to; one set for the whole run.
+// Where the connection to the chosen device stands. Commands go out only once it is
+// Configured: its firmware was accepted and its configuration read.
+enum class Phase { NoDevice, Found, Configured };
+
+// A HID call that failed: which call, and the system's reason as the backend captured it.
+struct HidFailure {
+  std::string operation;  // "open", "get feature", "read" ...
+  std::string reason;     // the system's text; empty when the backend had none
+};
+
+// Everything known about the device being talked to; one set for the whole run.
 struct ConnectionState {
   platform::HidCaps caps;
   platform::HidAttributes attributes;
   std::string devicePath;
+  std::string serial;  // the serial number the device was opened by
   platform::HidHandle deviceHandle = platform::kInvalidHandle;
   platform::HidHandle stringHandle = platform::kInvalidHandle;
 
-  bool deviceFound = false;       // a device with the selected serial number is open
-  bool deviceConfigured = false;  // its firmware was accepted and its configuration read
-  bool deviceListReady = false;   // the device scan has finished
-  bool selectionPending = false;  // the user picked a serial number not yet opened
+  Phase phase = Phase::NoDevice;
+  bool deviceListReady = false;  // the device scan has finished
 
   protocol::FirmwareVersion firmware;
   protocol::FirmwareCapabilities capabilities;  // of `firmware`, computed when it was read
@@ -28,6 +37,12 @@ struct ConnectionState {
   std::uint8_t dynamicModel = 0;
   int antennaCurrent = 0;  // -1 once a connection start-up has begun and not read it
   std::int32_t lastResult = 0;
+
+  HidFailure lastFailure;         // the latest failed HID call
+  std::uint64_t hidFailures = 0;  // failed HID calls since the start
+
+  [[nodiscard]] bool found() const { return phase != Phase::NoDevice; }
+  [[nodiscard]] bool configured() const { return phase == Phase::Configured; }
 };
 
 }  // namespace qvr::device

@@ -14,17 +14,25 @@ constexpr std::chrono::milliseconds kFirstReportWait{20};
 
 }  // namespace
 
+void DeviceLink::record(bool ok, const char* operation) {
+  state_.lastResult = ok ? 1 : 0;
+  if (!ok) {
+    state_.lastFailure = HidFailure{operation, {}};
+    ++state_.hidFailures;
+  }
+}
+
 bool DeviceLink::identifiedSerial(platform::HidHandle handle, std::string& serial,
                                   platform::HidAttributes& attributes) {
   attributes = {};
   const bool ok = hid_.attributes(handle, attributes);
-  storeResult(ok);
+  record(ok, "attributes");
   if (!ok || attributes.vendorId != kVendorId || attributes.productId != kProductId) {
     return false;
   }
   platform::DeviceStringBuffer buffer{};
   const bool readable = hid_.serialNumber(handle, buffer);
-  storeResult(readable);
+  record(readable, "serial number");
   if (!readable) {
     return false;
   }
@@ -34,13 +42,13 @@ bool DeviceLink::identifiedSerial(platform::HidHandle handle, std::string& seria
 
 platform::HidHandle DeviceLink::openPath(const std::string& path, platform::OpenMode mode) {
   const platform::HidHandle handle = hid_.open(path, mode);
-  storeResult(handle != platform::kInvalidHandle);
+  record(handle != platform::kInvalidHandle, "open");
   return handle;
 }
 
 void DeviceLink::closeHandle(platform::HidHandle& handle) {
   if (handle != platform::kInvalidHandle) {
-    storeResult(hid_.close(handle));
+    record(hid_.close(handle), "close");
     handle = platform::kInvalidHandle;
   }
 }
@@ -60,7 +68,8 @@ std::vector<std::string> DeviceLink::scanSerialNumbers() {
 }
 
 bool DeviceLink::findTheHid(const std::string& serial) {
-  state_.deviceFound = false;
+  state_.phase = Phase::NoDevice;
+  bool found = false;
   for (const std::string& path : hid_.presentInterfaces()) {
     platform::HidHandle handle = openPath(path, platform::OpenMode::Device);
     std::string candidate;
@@ -71,23 +80,25 @@ bool DeviceLink::findTheHid(const std::string& serial) {
       state_.attributes = attributes;
       state_.deviceHandle = handle;
       state_.devicePath = path;
-      state_.deviceFound = true;
+      state_.serial = candidate;
+      found = true;
       break;
     }
     closeHandle(handle);
   }
-  if (state_.deviceFound) {
+  if (found) {
+    state_.phase = Phase::Found;
     readCapabilities();
     state_.stringHandle = openPath(state_.devicePath, platform::OpenMode::Strings);
   }
-  return state_.deviceFound;
+  return found;
 }
 
 void DeviceLink::readCapabilities() {
   // A failed read keeps the previous device's lengths, as the window always has.
   platform::HidCaps caps;
   const bool ok = hid_.capabilities(state_.deviceHandle, caps);
-  storeResult(ok);
+  record(ok, "capabilities");
   if (ok) {
     state_.caps = caps;
   }
@@ -101,7 +112,7 @@ void DeviceLink::closeHandles() {
 bool DeviceLink::readManufacturer(std::string& text) {
   platform::DeviceStringBuffer buffer{};
   const bool ok = hid_.manufacturer(state_.stringHandle, buffer);
-  storeResult(ok);
+  record(ok, "manufacturer string");
   if (ok) {
     text = protocol::deviceStringText(buffer);
   }
@@ -111,7 +122,7 @@ bool DeviceLink::readManufacturer(std::string& text) {
 bool DeviceLink::readProduct(std::string& text) {
   platform::DeviceStringBuffer buffer{};
   const bool ok = hid_.product(state_.stringHandle, buffer);
-  storeResult(ok);
+  record(ok, "product string");
   if (ok) {
     text = protocol::deviceStringText(buffer);
   }
@@ -122,39 +133,57 @@ bool DeviceLink::readConfiguration(std::vector<std::uint8_t>& report) {
   // Zero-filled, so byte 0 asks for report ID 0: the device answers with its configuration.
   report.assign(state_.caps.featureReportByteLength, 0);
   const bool ok = !report.empty() && hid_.getFeature(state_.deviceHandle, report);
-  storeResult(ok);
+  record(ok, "get feature");
   return ok;
 }
 
 bool DeviceLink::mayTalk(protocol::Guard guard) const {
-  const bool ready = state_.deviceFound && state_.deviceConfigured;
+  const bool ready = state_.configured();
   return guard == protocol::Guard::TwoFlags ? ready : ready && state_.deviceListReady;
 }
 
-bool DeviceLink::send(protocol::Command command, std::span<const std::uint8_t> data) {
-  if (!mayTalk(protocol::guardOf(command))) {
-    return false;
+std::optional<SendResult> DeviceLink::guardRefusal(protocol::Command command) const {
+  if (mayTalk(protocol::guardOf(command))) {
+    return std::nullopt;
+  }
+  if (!state_.found()) {
+    return SendResult::refused("no device is open");
+  }
+  return SendResult::refused(state_.configured() ? "the device list is being read"
+                                                 : "the device is not configured");
+}
+
+SendResult DeviceLink::send(protocol::Command command, std::span<const std::uint8_t> data) {
+  if (auto refusal = guardRefusal(command)) {
+    return *refusal;
   }
   const auto report =
       protocol::buildCommandReport(command, data, state_.caps.featureReportByteLength);
   if (!report) {
-    return false;
+    return SendResult::refused("the command does not fit the device's feature report of " +
+                               std::to_string(state_.caps.featureReportByteLength) + " bytes");
   }
   const bool ok = hid_.setFeature(state_.deviceHandle, *report);
-  storeResult(ok);
-  return ok;
+  record(ok, "set feature");
+  if (!ok) {
+    const HidFailure& f = state_.lastFailure;
+    return SendResult::refused(f.reason.empty()
+                                   ? "the device did not take the report"
+                                   : "the device did not take the report: " + f.reason);
+  }
+  return SendResult::done();
 }
 
-void DeviceLink::setMessageRate(std::uint8_t messageClass, std::uint8_t messageId,
-                                std::uint8_t rate) {
-  send(protocol::Command::ReceiverMessage,
-       protocol::messageRateData(messageClass, messageId, rate));
+SendResult DeviceLink::setMessageRate(std::uint8_t messageClass, std::uint8_t messageId,
+                                      std::uint8_t rate) {
+  return send(protocol::Command::ReceiverMessage,
+              protocol::messageRateData(messageClass, messageId, rate));
 }
 
 bool DeviceLink::readInputReports(std::span<std::uint8_t> buffer, std::size_t& bytesRead) {
   bytesRead = 0;
   const bool ok = hid_.read(state_.deviceHandle, buffer, bytesRead, kFirstReportWait);
-  storeResult(ok);
+  record(ok, "read");
   return ok;
 }
 

@@ -1,8 +1,10 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "device/connection.h"
@@ -10,6 +12,17 @@
 #include "protocol/commands.h"
 
 namespace qvr::device {
+
+// What a send came to: sent, or the reason it was not (a guard, a firmware gate, a report the
+// device cannot take, or the HID call's own failure).
+struct SendResult {
+  bool sent = false;
+  std::string reason;  // empty when sent
+
+  [[nodiscard]] static SendResult done() { return {true, {}}; }
+  [[nodiscard]] static SendResult refused(std::string why) { return {false, std::move(why)}; }
+  explicit operator bool() const { return sent; }
+};
 
 // The device side of the window: finding, opening and closing the device, and every exchange
 // with it. It keeps the connection state; what the window shows is decided above it.
@@ -25,9 +38,14 @@ class DeviceLink {
   [[nodiscard]] std::vector<std::string> scanSerialNumbers();
 
   // Opens the first device of the right identity whose serial number equals `serial`
-  // (case-sensitive), reads its capabilities and opens its string handle. Clears the
-  // device-found flag first; the caller stores the result in it.
-  [[nodiscard]] bool findTheHid(const std::string& serial);
+  // (case-sensitive), reads its capabilities and opens its string handle. The phase becomes
+  // Found, or NoDevice when there is no such device.
+  bool findTheHid(const std::string& serial);
+
+  // The phase as the caller's sequence has it: back to Found (a start-up begins), Configured
+  // (it read the configuration) or NoDevice (the device went away).
+  void setPhase(Phase phase) { state_.phase = phase; }
+  void setListReady(bool ready) { state_.deviceListReady = ready; }
 
   // Closes the device handle and then the string handle, those that are open.
   void closeHandles();
@@ -41,20 +59,23 @@ class DeviceLink {
   [[nodiscard]] bool readConfiguration(std::vector<std::uint8_t>& report);
 
   // Sends one command report if the command's guard passes and the report fits the device's
-  // feature report length. True when the device took it.
-  bool send(protocol::Command command, std::span<const std::uint8_t> data = {});
+  // feature report length.
+  SendResult send(protocol::Command command, std::span<const std::uint8_t> data = {});
 
   // Whether a command under this guard may go out now.
   [[nodiscard]] bool mayTalk(protocol::Guard guard) const;
+  // Why a command may not go out now; nothing when it may.
+  [[nodiscard]] std::optional<SendResult> guardRefusal(protocol::Command command) const;
 
   // UBX CFG-MSG through the receiver-message command, under the two-flag guard.
-  void setMessageRate(std::uint8_t messageClass, std::uint8_t messageId, std::uint8_t rate);
+  SendResult setMessageRate(std::uint8_t messageClass, std::uint8_t messageId, std::uint8_t rate);
 
   // Whole input reports that are queued, into `buffer`; false when the device is gone.
   [[nodiscard]] bool readInputReports(std::span<std::uint8_t> buffer, std::size_t& bytesRead);
 
  private:
-  void storeResult(bool ok) { state_.lastResult = ok ? 1 : 0; }
+  // Stores the call's success as the last result and, when it failed, what failed and why.
+  void record(bool ok, const char* operation);
   [[nodiscard]] platform::HidHandle openPath(const std::string& path, platform::OpenMode mode);
   void closeHandle(platform::HidHandle& handle);
   // The serial number of the device behind `handle` when it has the right identity and the

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "protocol/firmware.h"
 
@@ -30,11 +31,17 @@ struct DiagnosticsState {
   int nmea = 0;            // check box value
 };
 
-// The diagnostics address: `page` followed by the query. Values go in as they are, without
-// any percent-encoding; numbers use the user's decimal separator. The receiver settings appear
-// from firmware 1.07 on, the antenna current and NMEA from 1.08 on.
+// The diagnostics address: `page` followed by the query. Every value is percent-encoded as
+// by queryValue, the field names and separators are not; numbers use the user's decimal
+// separator. The receiver settings appear from firmware 1.07 on, the antenna current and NMEA
+// from 1.08 on.
 [[nodiscard]] std::string diagnosticsAddress(const std::string& page, const DiagnosticsState& state,
                                              char decimalSeparator);
+
+// `value` percent-encoded for a query, byte by byte with upper-case hex: letters, digits and
+// -._~!$'()*,;:@/ stay as they are, anything else (a blank too, as %20) is encoded, so a device
+// string holding '&', '=', '+' or '#' reaches the page whole.
+[[nodiscard]] std::string queryValue(std::string_view value);
 
 // The version of this utility that the page is told.
 inline constexpr const char* kUtilityVersion = "1.09";

@@ -218,4 +218,17 @@ std::string exactFrequencyText(FixedPointHz value) {
   return text;
 }
 
+FrequencyEntry frequencyEntry(std::string_view text, char decimalSeparator) {
+  const auto reading = readFrequency(text, decimalSeparator);
+  if (!reading) {
+    return {std::nullopt, "not a number"};
+  }
+  if (!frequencyInRange(reading->value)) {
+    return {std::nullopt, "out of range (0.9 Hz up to 1600000001 Hz, not included)"};
+  }
+  // In range, the value is positive and below 2^32 Hz, so it always has a word.
+  const auto word = encodeFrequency(reading->exact);
+  return word ? FrequencyEntry{word} : FrequencyEntry{std::nullopt, "out of range"};
+}
+
 }  // namespace qvr::protocol

@@ -52,4 +52,12 @@ struct FixedPointHz {
 // Always '.', since the text is for scripts and JSON rather than for the user's locale.
 [[nodiscard]] std::string exactFrequencyText(FixedPointHz value);
 
+// What an output frequency box (and the command line) sends for a typed text: the word of a
+// number in range, or the reason there is none.
+struct FrequencyEntry {
+  std::optional<FixedPointHz> word;
+  const char* refusal = nullptr;  // set when there is no word
+};
+[[nodiscard]] FrequencyEntry frequencyEntry(std::string_view text, char decimalSeparator);
+
 }  // namespace qvr::protocol

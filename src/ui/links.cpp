@@ -55,7 +55,7 @@ void MainWindow::showDiagnostics() {
   system_.openAddress(
       diagnostics::diagnosticsAddress(kDiagnosticsPageAddress, d, system_.decimalSeparator()));
   // The page opens whatever the state; the lights blink only on a device that is ready.
-  link_.send(protocol::Command::BlinkFrontLights);
+  session_.blinkFrontLights();
   focusOut1Freq();
 }
 

@@ -16,27 +16,9 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// One read takes up to this many bytes of queued input reports, so a 10 ms tick keeps up with
-// the device even after the window was busy for a while.
-constexpr std::size_t kReadBytes = 13000;
 constexpr int kConnectedInterval = 10;  // ms between reads while the device is open
 constexpr int kSearchInterval = 100;    // ms between searches while no device is open
-constexpr auto kRequestPause = 5ms;     // the device needs a breath between string requests
 constexpr int kCaretAfterText = 99;
-
-// Input report layout: report ID, status byte, data-present byte, then receiver bytes.
-constexpr std::size_t kStatusByte = 1;
-constexpr std::size_t kDataPresentByte = 2;
-constexpr std::size_t kReceiverBytes = 3;
-
-constexpr double kDegreesPerUnit = 1e-7;
-constexpr double kMetresPerMillimetre = 0.001;
-
-constexpr std::uint8_t kRateOff = 0;
-
-// The receiver's periodic messages, in the order they are switched on and off.
-constexpr std::uint8_t kPeriodicMessages[] = {protocol::kUbxIdNavSat, protocol::kUbxIdNavClock,
-                                              protocol::kUbxIdNavPvt};
 
 constexpr const char* kDynamicModelRows[] = {"Stationary", "Portable", "Airborne"};
 
@@ -47,29 +29,14 @@ constexpr ControlId kDeviceControls[] = {
     ctl::Label13, ctl::lblProduct, ctl::lblManuf, ctl::UTC,      ctl::OUT1EN,
     ctl::PPS,     ctl::FLL,        ctl::Out2Freq, ctl::Out1Freq, ctl::GPSposition};
 
-// The clock is set to the millisecond nearest to the receiver's time, halves to even; a
-// negative nano (the receiver rounds its time to the nearest second) counts as 0, and a nano
-// that rounds up to a whole second stays at 999 rather than naming an impossible millisecond.
-platform::UtcTime clockTime(const protocol::NavPvt& pvt) {
-  constexpr double kNanosecondsPerMillisecond = 1e6;
-  constexpr int kLastMillisecond = 999;
-  const int milliseconds =
-      pvt.nano < 0
-          ? 0
-          : std::min(kLastMillisecond,
-                     static_cast<int>(std::nearbyint(pvt.nano / kNanosecondsPerMillisecond)));
-  return platform::UtcTime{pvt.year, pvt.month,  0,          pvt.day,
-                           pvt.hour, pvt.minute, pvt.second, milliseconds};
-}
-
 }  // namespace
 
 MainWindow::MainWindow(platform::Hid& hid, platform::System& system)
     : system_(system),
       form_(controlTable()),
-      link_(hid),
-      graph_(form_, kTwipsPerPixel),
-      readBuffer_(kReadBytes + 1) {
+      session_(hid, system),
+      link_(session_.link()),
+      graph_(form_, kTwipsPerPixel) {
   form_.setHandler(ctl::SerNo, [this] { serNoClick(); });
   wireSettingsHandlers();
   wireLinkHandlers();
@@ -80,11 +47,12 @@ bool MainWindow::ticked(ControlId box) const {
 }
 
 void MainWindow::load() {
-  device::ConnectionState& s = link_.state();
-  s.deviceConfigured = false;
-  s.selectionPending = false;
-  s.deviceListReady = false;
-  parser_.reset();
+  if (link_.state().configured()) {
+    link_.setPhase(device::Phase::Found);
+  }
+  selectionPending_ = false;
+  link_.setListReady(false);
+  session_.receiver().resetStream();
   cachedEnabledState_ = true;
 
   controlEnabling(false);
@@ -94,7 +62,7 @@ void MainWindow::load() {
   decoded_.averageCno = 0;
 
   scanUsbDevices();
-  s.deviceFound = link_.findTheHid(form_[ctl::SerNo].text);
+  session_.open(form_[ctl::SerNo].text);
   form_.showWindow();
   connectionStartup();
   form_.setInterval(ctl::Timer, kSearchInterval);
@@ -102,12 +70,10 @@ void MainWindow::load() {
 }
 
 void MainWindow::unload() {
-  device::ConnectionState& s = link_.state();
   form_.setEnabled(ctl::Timer, false);
-  s.deviceListReady = false;
-  for (const std::uint8_t id : kPeriodicMessages) {
-    link_.setMessageRate(protocol::kUbxClassNav, id, kRateOff);
-  }
+  link_.setListReady(false);
+  session_.stopMessages();
+  // The connection keeps its phase: the window shows what it had until it goes.
   link_.closeHandles();
 }
 
@@ -118,7 +84,7 @@ void MainWindow::tick() {
     return;
   }
   ticking_ = true;
-  if (link_.state().deviceFound) {
+  if (link_.state().found()) {
     readInputReports();
   } else {
     reconnect();
@@ -128,69 +94,42 @@ void MainWindow::tick() {
 }
 
 void MainWindow::readInputReports() {
-  readBuffer_[0] = 0;
-  std::size_t bytesRead = 0;
-  const bool ok = link_.readInputReports(std::span(readBuffer_).first(kReadBytes), bytesRead);
-  if (!ok || link_.state().selectionPending) {
+  const auto reports = session_.readReports();
+  if (!reports || selectionPending_) {
     deviceLost();
     return;
   }
   form_.setInterval(ctl::Timer, kConnectedInterval);
-  if (bytesRead <= kStatusByte) {
-    return;
-  }
-  // Only the first report's status counts; the later ones in the same read are older news.
-  decoded_.statusByte = readBuffer_[kStatusByte];
-  graph_.showStatus(readBuffer_[kStatusByte]);
-
-  // A length too short for the report header carries no receiver bytes (and a length of 0
-  // would leave nothing to split by).
-  const std::size_t length = link_.state().caps.inputReportByteLength;
-  if (length <= kReceiverBytes) {
-    return;
-  }
-  for (std::size_t report = 0; report + length <= bytesRead; report += length) {
-    if (readBuffer_[report + kDataPresentByte] == 0) {
-      continue;
-    }
-    parser_.feed(std::span(readBuffer_).subspan(report + kReceiverBytes, length - kReceiverBytes),
-                 [this] { handleMessage(); });
-  }
+  session_.receiver().takeReports(
+      *reports, link_.state().caps.inputReportByteLength,
+      [this](std::uint8_t statusByte) {
+        decoded_.statusByte = statusByte;
+        graph_.showStatus(statusByte);
+      },
+      [this](std::uint8_t id) { handleMessage(id); });
 }
 
 void MainWindow::reconnect() {
-  device::ConnectionState& s = link_.state();
-  s.deviceConfigured = false;
   scanUsbDevices();
-  s.deviceFound = link_.findTheHid(form_[ctl::SerNo].text);
-  if (s.deviceFound) {
-    s.selectionPending = false;
+  if (session_.open(form_[ctl::SerNo].text)) {
+    selectionPending_ = false;
     connectionStartup();
   } else {
     controlEnabling(false);
   }
 }
 
-void MainWindow::handleMessage() {
-  if (parser_.messageClass() != protocol::kUbxClassNav) {
-    return;
-  }
-  const std::span<const std::uint8_t> payload = parser_.payload();
-  switch (parser_.messageId()) {
+void MainWindow::handleMessage(std::uint8_t id) {
+  const device::ReceiverState& r = session_.receiver().state();
+  switch (id) {
     case protocol::kUbxIdNavPvt:
-      if (const auto pvt = protocol::decodeNavPvt(payload)) {
-        handleNavPvt(*pvt);
-      }
+      handleNavPvt(*r.pvt);
       break;
     case protocol::kUbxIdNavClock:
-      if (const auto drift = protocol::decodeNavClockDrift(payload)) {
-        decoded_.clockDrift = *drift;
-      }
+      decoded_.clockDrift = *r.clockDrift;
       break;
     case protocol::kUbxIdNavSat:
-      if (const auto sat = protocol::NavSat::decode(payload)) {
-        handleNavSat(*sat);
-      }
+      handleNavSat();
       break;
     default:
       break;
@@ -203,11 +142,12 @@ void MainWindow::handleNavPvt(const protocol::NavPvt& pvt) {
     // whether or not the clock can be set.
     form_.setBorder(ctl::Label13, BorderStyle::None);
     form_.setBorder(ctl::UTC, BorderStyle::None);
-    system_.setSystemTime(clockTime(pvt));
+    system_.setSystemTime(device::clockTimeOf(pvt));
   }
-  decoded_.longitude = pvt.lon * kDegreesPerUnit;
-  decoded_.latitude = pvt.lat * kDegreesPerUnit;
-  decoded_.altitude = pvt.hMSL * kMetresPerMillimetre;
+  const device::ReceiverState& r = session_.receiver().state();
+  decoded_.longitude = r.longitude;
+  decoded_.latitude = r.latitude;
+  decoded_.altitude = *r.altitude;
   graph_.showPosition(*decoded_.latitude, *decoded_.longitude, decoded_.altitude,
                       system_.decimalSeparator());
   system_.doEvents();
@@ -220,16 +160,13 @@ void MainWindow::handleNavPvt(const protocol::NavPvt& pvt) {
   }
 }
 
-void MainWindow::handleNavSat(const protocol::NavSat& sat) {
+void MainWindow::handleNavSat() {
+  const device::ReceiverState& r = session_.receiver().state();
   int drawn = 0;
-  int sum = 0;
-  for (int k = 0; k < sat.count(); ++k) {
-    const protocol::SatelliteSignal s = sat.satellite(k);
-    // Only satellites in the solution and above the horizon, at most one per bar.
-    if (s.cno > 0 && s.elev > 0 && s.used && drawn < ctl::kSatCount) {
-      graph_.setBar(drawn, s.cno);
+  for (const device::SatelliteState& satellite : r.satellites) {
+    if (satellite.graphed) {
+      graph_.setBar(drawn, satellite.cno);
       ++drawn;
-      sum += s.cno;
     }
     system_.doEvents();
   }
@@ -237,24 +174,21 @@ void MainWindow::handleNavSat(const protocol::NavSat& sat) {
     graph_.restBar(i);
   }
   system_.doEvents();
-  decoded_.satellitesUsed = drawn;
+  decoded_.satellitesUsed = r.satellitesUsed;
+  decoded_.averageCno = r.averageCno;
   if (drawn == 0) {
     graph_.hideAverage();
-    decoded_.averageCno = 0;
   } else {
-    graph_.setAverageHeight(sum, drawn);
-    decoded_.averageCno = static_cast<int>(std::nearbyint(sum / static_cast<double>(drawn)));
+    graph_.setAverageHeight(r.cnoSum, drawn);
     graph_.setAverageColour(decoded_.averageCno);
   }
   graph_.placeAverage();
 }
 
 void MainWindow::deviceLost() {
-  device::ConnectionState& s = link_.state();
-  s.deviceFound = false;
+  link_.setPhase(device::Phase::NoDevice);
   link_.closeHandles();
   form_.setInterval(ctl::Timer, kSearchInterval);
-  s.deviceConfigured = false;
   restAllBars();
 }
 
@@ -266,13 +200,12 @@ void MainWindow::restAllBars() {
 }
 
 void MainWindow::scanUsbDevices() {
-  device::ConnectionState& s = link_.state();
-  s.deviceListReady = false;
+  link_.setListReady(false);
   form_.clearItems(ctl::SerNo);
   form_.setEnabled(ctl::SerNo, false);
   decoded_.positionKnown = false;
 
-  scannedSerials_ = link_.scanSerialNumbers();
+  scannedSerials_ = session_.scanSerialNumbers();
   // Each new item is selected in turn, so the last device enumerated ends up selected; the
   // selection events this raises are ignored while the list is not ready.
   for (std::size_t i = 0; i < scannedSerials_.size(); ++i) {
@@ -280,7 +213,7 @@ void MainWindow::scanUsbDevices() {
     form_.setListIndex(ctl::SerNo, static_cast<int>(i));
   }
   showSerialNumberRow();
-  s.deviceListReady = true;
+  link_.setListReady(true);
 }
 
 void MainWindow::showSerialNumberRow() {
@@ -301,21 +234,18 @@ void MainWindow::showSerialNumberRow() {
 }
 
 void MainWindow::serNoClick() {
-  device::ConnectionState& s = link_.state();
-  if (!s.deviceListReady) {
+  if (!link_.state().deviceListReady) {
     return;
   }
   form_.setEnabled(ctl::Timer, false);
-  s.selectionPending = true;
-  if (s.deviceFound) {
-    s.deviceFound = false;
+  selectionPending_ = true;
+  if (link_.state().found()) {
+    link_.setPhase(device::Phase::NoDevice);
     link_.closeHandles();
     form_.setInterval(ctl::Timer, kSearchInterval);
   }
-  s.deviceConfigured = false;
-  s.deviceFound = link_.findTheHid(form_[ctl::SerNo].text);
-  if (s.deviceFound) {
-    s.selectionPending = false;
+  if (session_.open(form_[ctl::SerNo].text)) {
+    selectionPending_ = false;
   }
   connectionStartup();
   form_.setEnabled(ctl::Timer, true);
@@ -378,6 +308,9 @@ void MainWindow::applyReceiverSettingsGates(bool state) {
   }
   if (can.nmeaSetting) {
     form_.setEnabled(ctl::NMEA, state);
+  } else if (!can.refused) {
+    // A refused device (a major version this program does not know) is never configured.
+    clearLeftoverNmea();
   }
   form_.setEnabled(ctl::Out1power, can.lowPowerControls && state);
   form_.setEnabled(ctl::Out2power, can.lowPowerControls && state);
@@ -409,8 +342,10 @@ void MainWindow::applyOut1Function() {
 }
 
 void MainWindow::connectionStartup() {
-  device::ConnectionState& s = link_.state();
-  s.deviceConfigured = false;
+  const device::ConnectionState& s = link_.state();
+  if (s.configured()) {
+    link_.setPhase(device::Phase::Found);
+  }
   for (const ControlId id : {ctl::lblManuf, ctl::lblProduct, ctl::lblVersion}) {
     form_.setText(id, "");
   }
@@ -424,29 +359,23 @@ void MainWindow::connectionStartup() {
   form_.setEnabled(ctl::Out2Freq, false);
   form_.setEnabled(ctl::FindFreq2, false);
   controlEnabling(false);
-  if (!s.deviceFound) {
+  if (!s.found()) {
     return;
   }
 
-  std::string manufacturer;
-  if (link_.readManufacturer(manufacturer)) {
-    form_.setText(ctl::lblManuf, " " + manufacturer);
+  if (const auto manufacturer = session_.readManufacturer()) {
+    form_.setText(ctl::lblManuf, " " + *manufacturer);
     form_.setEnabled(ctl::lblManuf, true);
   }
-  // Always this device's own version: judging it by the previous device's firmware would
-  // refuse or misread it whenever its manufacturer string cannot be read.
-  s.firmware = protocol::FirmwareVersion::fromVersionNumber(s.attributes.versionNumber);
-  s.capabilities = protocol::capabilitiesOf(s.firmware);
-  s.firmwareText = s.firmware.text();
+  session_.takeFirmware();
   form_.setText(ctl::lblVersion, " " + s.firmwareText);
-  system_.sleep(kRequestPause);
+  session_.pauseBetweenRequests();
 
-  std::string product;
-  if (link_.readProduct(product)) {
-    form_.setText(ctl::lblProduct, " " + product);
+  if (const auto product = session_.readProduct()) {
+    form_.setText(ctl::lblProduct, " " + *product);
     form_.setEnabled(ctl::lblProduct, true);
   }
-  system_.sleep(kRequestPause);
+  session_.pauseBetweenRequests();
 
   if (s.capabilities.refused) {
     system_.messageBox("Unsupported Hardware",
@@ -459,17 +388,11 @@ void MainWindow::connectionStartup() {
                              ctl::Out2Freq, ctl::FindFreq2, ctl::FLL}) {
     form_.setEnabled(id, true);
   }
-  s.antennaCurrent = -1;
-  system_.sleep(kRequestPause);
-  std::vector<std::uint8_t> report;
-  if (link_.readConfiguration(report)) {
-    applyConfiguration(report);
+  if (const auto config = session_.readConfiguration()) {
+    applyConfiguration(*config);
   }
-  s.deviceConfigured = true;
-
-  for (const std::uint8_t id : kPeriodicMessages) {
-    link_.setMessageRate(protocol::kUbxClassNav, id, s.capabilities.messageRate());
-  }
+  session_.markConfigured();
+  session_.requestMessages();
   restAllBars();
   controlEnabling(true);
   if (s.capabilities.receiverSettings) {
@@ -483,58 +406,48 @@ void MainWindow::setValueIfRead(ControlId box, std::optional<bool> value) {
   }
 }
 
-void MainWindow::applyConfiguration(std::span<const std::uint8_t> report) {
-  device::ConnectionState& s = link_.state();
-  const auto config = protocol::decodeConfiguration(report, s.firmware);
-  if (!config) {
-    return;
-  }
+void MainWindow::applyConfiguration(const protocol::Configuration& config) {
   const char separator = system_.decimalSeparator();
-  if (config->format == 0) {
-    setValueIfRead(ctl::OUT1EN, config->outputsEnabled);
-    if (config->out1WholeHz) {
-      form_.setText(ctl::Out1Freq, std::to_string(*config->out1WholeHz));
+  if (config.format == 0) {
+    setValueIfRead(ctl::OUT1EN, config.outputsEnabled);
+    if (config.out1WholeHz) {
+      form_.setText(ctl::Out1Freq, std::to_string(*config.out1WholeHz));
     }
     focusOut1Freq();
     return;
   }
 
-  if (config->out1Hz && form_[ctl::Out1Freq].enabled) {
-    form_.setText(ctl::Out1Freq, protocol::decimalText(*config->out1Hz, separator));
+  if (config.out1Hz && form_[ctl::Out1Freq].enabled) {
+    form_.setText(ctl::Out1Freq, protocol::decimalText(*config.out1Hz, separator));
     focusOut1Freq();
   }
-  if (config->out2Hz) {
-    form_.setText(ctl::Out2Freq, protocol::decimalText(*config->out2Hz, separator));
+  if (config.out2Hz) {
+    form_.setText(ctl::Out2Freq, protocol::decimalText(*config.out2Hz, separator));
   }
-  setValueIfRead(ctl::FLL, config->fll);
-  setValueIfRead(ctl::Out1power, config->out1LowPower);
-  setValueIfRead(ctl::Out2power, config->out2LowPower);
-  setValueIfRead(ctl::PPS, config->onePps);
-  setValueIfRead(ctl::OUT1EN, config->outputsEnabled);
+  setValueIfRead(ctl::FLL, config.fll);
+  setValueIfRead(ctl::Out1power, config.out1LowPower);
+  setValueIfRead(ctl::Out2power, config.out2LowPower);
+  setValueIfRead(ctl::PPS, config.onePps);
+  setValueIfRead(ctl::OUT1EN, config.outputsEnabled);
 
-  if (config->gnssSelection) {
-    const std::uint8_t g = *config->gnssSelection;
+  if (config.gnssSelection) {
+    const std::uint8_t g = *config.gnssSelection;
     form_.setValue(ctl::GNSS_GPS, (g & protocol::kGnssGps) != 0 ? 1 : 0);
     form_.setValue(ctl::GNSS_SBAS, (g & protocol::kGnssSbas) != 0 ? 1 : 0);
     form_.setValue(ctl::GNSS_Galileo, (g & protocol::kGnssGalileo) != 0 ? 1 : 0);
     form_.setValue(ctl::GNSS_BeiDou, (g & protocol::kGnssBeiDou) != 0 ? 1 : 0);
     form_.setValue(ctl::GNSS_GLONASS, (g & protocol::kGnssGlonass) != 0 ? 1 : 0);
-    s.gnssSelection = g;
   }
-  if (config->dynamicModel) {
+  if (config.dynamicModel) {
     form_.clearItems(ctl::dynmodel);
     for (const char* row : kDynamicModelRows) {
       form_.addItem(ctl::dynmodel, row);
     }
-    form_.setListIndex(ctl::dynmodel, protocol::dynamicModelRow(*config->dynamicModel));
-    s.dynamicModel = *config->dynamicModel;
+    form_.setListIndex(ctl::dynmodel, protocol::dynamicModelRow(*config.dynamicModel));
   }
-  if (config->antennaCurrent) {
-    s.antennaCurrent = *config->antennaCurrent;
-  }
-  if (config->nmea) {
-    form_.setValue(ctl::NMEA, *config->nmea ? 1 : 0);
-    if (*config->nmea) {
+  if (config.nmea) {
+    form_.setValue(ctl::NMEA, *config.nmea ? 1 : 0);
+    if (*config.nmea) {
       form_.setEnabled(ctl::PPS, false);
     }
   }
@@ -567,6 +480,18 @@ void MainWindow::clearAndLockGBoxes() {
 
 bool MainWindow::receiverSettingsLocked() const {
   return link_.state().capabilities.receiverSettingsLocked;
+}
+
+void MainWindow::clearLeftoverNmea() {
+  if (!ticked(ctl::NMEA)) {
+    return;
+  }
+  // The tick was read from an earlier device; this firmware has no NMEA, so left alone it would
+  // keep OUT1 locked with no way to free it. Clearing it tells this device nothing and does not
+  // read its configuration again, as the box's handler would.
+  clearingLeftoverNmea_ = true;
+  form_.setValue(ctl::NMEA, 0);
+  clearingLeftoverNmea_ = false;
 }
 
 void MainWindow::focusOut1Freq() {

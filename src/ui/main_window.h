@@ -8,11 +8,12 @@
 
 #include "device/connection.h"
 #include "device/device_link.h"
+#include "device/session.h"
 #include "platform/hid.h"
 #include "platform/system.h"
 #include "protocol/commands.h"
+#include "protocol/config_report.h"
 #include "protocol/ubx_messages.h"
-#include "protocol/ubx_parser.h"
 #include "ui/form.h"
 #include "ui/signal_graph.h"
 
@@ -44,6 +45,9 @@ class MainWindow {
   [[nodiscard]] Form& form() { return form_; }
   [[nodiscard]] const Form& form() const { return form_; }
   [[nodiscard]] const device::ConnectionState& connection() const { return link_.state(); }
+  [[nodiscard]] const device::Session& session() const { return session_; }
+  // The user picked a serial number that is not open yet.
+  [[nodiscard]] bool selectionPending() const { return selectionPending_; }
   [[nodiscard]] const DecodedValues& decoded() const { return decoded_; }
 
   void load();
@@ -59,14 +63,14 @@ class MainWindow {
   void showSerialNumberRow();
   void serNoClick();
   void connectionStartup();
-  void applyConfiguration(std::span<const std::uint8_t> report);
+  void applyConfiguration(const protocol::Configuration& config);
   void makeSatelliteSystemsConsistent();
   void restAllBars();
   void readInputReports();
   void reconnect();
-  void handleMessage();
+  void handleMessage(std::uint8_t id);
   void handleNavPvt(const protocol::NavPvt& pvt);
-  void handleNavSat(const protocol::NavSat& sat);
+  void handleNavSat();
   void deviceLost();
   void focusOut1Freq();
   void setValueIfRead(ControlId box, std::optional<bool> value);
@@ -79,14 +83,16 @@ class MainWindow {
   [[nodiscard]] bool lowPowerGate() const;
   [[nodiscard]] bool satelliteSystemGate() const;
   [[nodiscard]] bool receiverSettingsLocked() const;
-  void sendLowPower(ControlId box, protocol::Command command);
-  void out1FunctionClick(ControlId box, ControlId other, protocol::Command command,
+  void clearLeftoverNmea();
+  void sendLowPower(ControlId box, device::Output output);
+  using OutputFunctionSend = device::SendResult (device::Session::*)(bool on);
+  void out1FunctionClick(ControlId box, ControlId other, OutputFunctionSend send,
                          const char* caption);
   void applyGBoxRule();
   void pairedSystemClick(ControlId box, ControlId other);
   void sendSatelliteSystems();
   void sendDynamicModel();
-  void setFrequency(ControlId box, protocol::Command command);
+  void setFrequency(ControlId box, device::Output output);
   void factoryReset();
 
   // Links.
@@ -97,14 +103,15 @@ class MainWindow {
 
   platform::System& system_;
   Form form_;
-  device::DeviceLink link_;
+  device::Session session_;
+  device::DeviceLink& link_;  // the session's, for the steps the window sequences itself
   SignalGraph graph_;
   DecodedValues decoded_;
-  protocol::UbxParser parser_;
+  bool selectionPending_ = false;
   bool cachedEnabledState_ = true;
   bool ticking_ = false;
+  bool clearingLeftoverNmea_ = false;
   std::vector<std::string> scannedSerials_;
-  std::vector<std::uint8_t> readBuffer_;
 };
 
 }  // namespace qvr::ui

@@ -21,19 +21,23 @@ constexpr const char* kFactoryFrequency = "10000000";
 
 void MainWindow::wireSettingsHandlers() {
   form_.setHandler(ctl::OUT1EN, [this] {
-    link_.send(Command::OutputsEnable, protocol::outputsEnableData(ticked(ctl::OUT1EN)));
+    session_.sendOutputsEnabled(ticked(ctl::OUT1EN));
     focus(ctl::Out1Freq);
   });
   form_.setHandler(ctl::FLL, [this] {
-    link_.send(Command::FllMode, protocol::switchData(ticked(ctl::FLL)));
+    session_.sendFll(ticked(ctl::FLL));
     focus(ctl::Out1Freq);
   });
-  form_.setHandler(ctl::Out1power, [this] { sendLowPower(ctl::Out1power, Command::Out1LowPower); });
-  form_.setHandler(ctl::Out2power, [this] { sendLowPower(ctl::Out2power, Command::Out2LowPower); });
-  form_.setHandler(ctl::PPS,
-                   [this] { out1FunctionClick(ctl::PPS, ctl::NMEA, Command::OnePps, "1PPS"); });
-  form_.setHandler(ctl::NMEA,
-                   [this] { out1FunctionClick(ctl::NMEA, ctl::PPS, Command::Nmea, "NMEA"); });
+  form_.setHandler(ctl::Out1power, [this] { sendLowPower(ctl::Out1power, device::Output::Out1); });
+  form_.setHandler(ctl::Out2power, [this] { sendLowPower(ctl::Out2power, device::Output::Out2); });
+  form_.setHandler(ctl::PPS, [this] {
+    out1FunctionClick(ctl::PPS, ctl::NMEA, &device::Session::sendOnePps, "1PPS");
+  });
+  form_.setHandler(ctl::NMEA, [this] {
+    if (!clearingLeftoverNmea_) {
+      out1FunctionClick(ctl::NMEA, ctl::PPS, &device::Session::sendNmea, "NMEA");
+    }
+  });
   for (const ControlId box : ctl::kGBoxes) {
     form_.setHandler(box, [this] {
       applyGBoxRule();
@@ -45,8 +49,8 @@ void MainWindow::wireSettingsHandlers() {
   form_.setHandler(ctl::GNSS_GLONASS,
                    [this] { pairedSystemClick(ctl::GNSS_GLONASS, ctl::GNSS_BeiDou); });
   form_.setHandler(ctl::dynmodel, [this] { sendDynamicModel(); });
-  form_.setHandler(ctl::FindFreq, [this] { setFrequency(ctl::Out1Freq, Command::Out1Frequency); });
-  form_.setHandler(ctl::FindFreq2, [this] { setFrequency(ctl::Out2Freq, Command::Out2Frequency); });
+  form_.setHandler(ctl::FindFreq, [this] { setFrequency(ctl::Out1Freq, device::Output::Out1); });
+  form_.setHandler(ctl::FindFreq2, [this] { setFrequency(ctl::Out2Freq, device::Output::Out2); });
   form_.setKeyHandler(ctl::Out1Freq, [this](int& keyCode) {
     if (keyCode == kEnterKey) {
       form_.run(ctl::FindFreq);
@@ -70,15 +74,13 @@ void MainWindow::focus(ControlId id) {
   }
 }
 
-void MainWindow::sendLowPower(ControlId box, protocol::Command command) {
-  if (lowPowerGate()) {
-    link_.send(command, protocol::switchData(ticked(box)));
-  }
+void MainWindow::sendLowPower(ControlId box, device::Output output) {
+  session_.sendLowPower(output, ticked(box));
 }
 
-void MainWindow::out1FunctionClick(ControlId box, ControlId other, protocol::Command command,
+void MainWindow::out1FunctionClick(ControlId box, ControlId other, OutputFunctionSend send,
                                    const char* caption) {
-  link_.send(command, protocol::switchData(ticked(box)));
+  (session_.*send)(ticked(box));
   if (ticked(box)) {
     form_.setEnabled(other, false);
     form_.setEnabled(ctl::Out1Freq, false);
@@ -135,36 +137,23 @@ void MainWindow::pairedSystemClick(ControlId box, ControlId other) {
 }
 
 void MainWindow::sendSatelliteSystems() {
-  // Firmware without satellite-system settings is never told about them, even while the
-  // control enabling clears the boxes of a configured device.
-  if (receiverSettingsLocked() || !link_.mayTalk(protocol::guardOf(Command::SatelliteSystems))) {
-    return;
-  }
-  const std::uint8_t selection = protocol::gnssSelectionByte(
-      {ticked(ctl::GNSS_GPS), ticked(ctl::GNSS_SBAS), ticked(ctl::GNSS_Galileo),
-       ticked(ctl::GNSS_BeiDou), ticked(ctl::GNSS_GLONASS)});
-  link_.state().gnssSelection = selection;
-  link_.send(Command::SatelliteSystems, std::array{selection});
+  session_.sendSatelliteSystems({ticked(ctl::GNSS_GPS), ticked(ctl::GNSS_SBAS),
+                                 ticked(ctl::GNSS_Galileo), ticked(ctl::GNSS_BeiDou),
+                                 ticked(ctl::GNSS_GLONASS)});
 }
 
 void MainWindow::sendDynamicModel() {
-  if (!link_.mayTalk(protocol::guardOf(Command::DynamicModel))) {
-    return;
-  }
-  const std::uint8_t model = protocol::dynamicModelByte(form_[ctl::dynmodel].listIndex);
-  link_.state().dynamicModel = model;
-  link_.send(Command::DynamicModel, std::array{model});
+  session_.sendDynamicModel(protocol::dynamicModelByte(form_[ctl::dynmodel].listIndex));
 }
 
-void MainWindow::setFrequency(ControlId box, protocol::Command command) {
-  const auto reading = protocol::readFrequency(form_[box].text, system_.decimalSeparator());
-  if (!reading || !protocol::frequencyInRange(reading->value)) {
+void MainWindow::setFrequency(ControlId box, device::Output output) {
+  const protocol::FrequencyEntry entry =
+      protocol::frequencyEntry(form_[box].text, system_.decimalSeparator());
+  if (!entry.word) {
     form_.setBackColor(box, kRed);
   } else {
     form_.setBackColor(box, kWhite);
-    if (const auto encoded = protocol::encodeFrequency(reading->exact)) {
-      link_.send(command, protocol::frequencyData(encoded->fractionWord, encoded->integerHz));
-    }
+    session_.sendFrequency(output, *entry.word);
   }
   focus(box);
 }

@@ -166,7 +166,7 @@ class Day {
   }
 
   void expectReadBack() {
-    ASSERT_TRUE(window_.connection().deviceConfigured);
+    ASSERT_TRUE(window_.connection().configured());
     const Settings& s = settings_[openSerial()];
     EXPECT_EQ(form_[ctl::Out2Freq].text, s.out2Text) << openSerial();
     EXPECT_EQ(form_[ctl::FLL].value, s.fll) << openSerial();

@@ -321,8 +321,8 @@ TEST(Window, ConnectsConfiguresMonitorsAndSetsAFrequency) {
   window.load();
 
   const device::ConnectionState& connection = window.connection();
-  ASSERT_TRUE(connection.deviceFound);
-  EXPECT_TRUE(connection.deviceConfigured);
+  ASSERT_TRUE(connection.found());
+  EXPECT_TRUE(connection.configured());
   EXPECT_TRUE(system.messages.empty()) << system.messages[0];
   EXPECT_EQ(connection.caps.inputReportByteLength, kHostInputLength);
   EXPECT_EQ(connection.caps.featureReportByteLength, kHostFeatureLength);
@@ -373,15 +373,15 @@ TEST(Window, NoticesAnUnpluggedDeviceAndTakesTheNextOne) {
   Responder first("unplug-first");
   ASSERT_EQ(waitForInterfaces(hid, 1).size(), 1u);
   window.load();
-  ASSERT_TRUE(window.connection().deviceConfigured);
+  ASSERT_TRUE(window.connection().configured());
   ASSERT_TRUE(tickUntil(
       window, [&] { return window.decoded().statusByte != 0; }, kStreamDeadline));
 
   first.stop();
   ASSERT_TRUE(tickUntil(
-      window, [&] { return !window.connection().deviceFound; }, kDeviceDeadline))
+      window, [&] { return !window.connection().found(); }, kDeviceDeadline))
       << "the window went on reading a device that is gone";
-  EXPECT_FALSE(window.connection().deviceConfigured);
+  EXPECT_FALSE(window.connection().configured());
   EXPECT_EQ(window.form()[ui::ctl::Timer].interval, 100);
   // The next tick searches, finds nothing and disables the device's controls.
   window.tick();
@@ -389,7 +389,7 @@ TEST(Window, NoticesAnUnpluggedDeviceAndTakesTheNextOne) {
 
   Responder second("unplug-second");
   ASSERT_TRUE(tickUntil(
-      window, [&] { return window.connection().deviceConfigured; }, kDeviceDeadline))
+      window, [&] { return window.connection().configured(); }, kDeviceDeadline))
       << "the plugged-in device was not taken up";
   EXPECT_TRUE(window.form()[ui::ctl::Out1Freq].enabled);
   EXPECT_EQ(second.received(), messageRates(10));

@@ -117,7 +117,7 @@ TEST(DiagnosticsAddress, WorkedExample) {
       diagnosticsAddress("https://maker.example/diagnostics/7130/diag.php", workedExample(), '.'),
       "https://maker.example/diagnostics/7130/"
       "diag.php?v=1.09&sn=123456&lat=51.50&lon=-0.12&alt=35&fw=1.08"
-      "&sat=12&cno=38&f1out=10000000&f2out=10000000&flags=5&fll=0&tcxo=-123&os=Windows 10 "
+      "&sat=12&cno=38&f1out=10000000&f2out=10000000&flags=5&fll=0&tcxo=-123&os=Windows%2010%20"
       "(v10.0.19045)"
       "&gnss=71&dynmodel=2&Iant=12&nmea=0");
 }
@@ -128,12 +128,12 @@ TEST(DiagnosticsAddress, FieldsByFirmware) {
     const char* ending;
   };
   const Case cases[] = {
-      {{1, 6}, "&os=Windows 10 (v10.0.19045)"},
-      {{1, 7}, "&os=Windows 10 (v10.0.19045)&gnss=71&dynmodel=2"},
+      {{1, 6}, "&os=Windows%2010%20(v10.0.19045)"},
+      {{1, 7}, "&os=Windows%2010%20(v10.0.19045)&gnss=71&dynmodel=2"},
       {{1, 8}, "&gnss=71&dynmodel=2&Iant=12&nmea=0"},
       {{1, 0x1A}, "&gnss=71&dynmodel=2&Iant=12&nmea=0"},
-      {{2, 0}, "&os=Windows 10 (v10.0.19045)"},
-      {{0, 9}, "&os=Windows 10 (v10.0.19045)"},
+      {{2, 0}, "&os=Windows%2010%20(v10.0.19045)"},
+      {{0, 9}, "&os=Windows%2010%20(v10.0.19045)"},
   };
   for (const Case& c : cases) {
     DiagnosticsState s = workedExample();
@@ -164,6 +164,34 @@ TEST(DiagnosticsAddress, NumberFormsAndMissingValues) {
   const std::string comma = diagnosticsAddress("p", s, ',');
   EXPECT_NE(comma.find("&lat=-0,13&lon=51,50&"), std::string::npos) << comma;
   EXPECT_NE(comma.find("&flags=0&"), std::string::npos);
+}
+
+TEST(QueryValue, EncodesWhatWouldBreakTheQuery) {
+  struct Case {
+    std::string value;
+    const char* encoded;
+  };
+  const Case cases[] = {
+      {"QVR000123", "QVR000123"},
+      {"", ""},
+      {"A#1", "A%231"},
+      {"x&y=z", "x%26y%3Dz"},
+      {"1+1", "1%2B1"},
+      {"50%", "50%25"},
+      {"%23", "%2523"},
+      {"a b", "a%20b"},
+      {"why?", "why%3F"},
+      {"\xE9", "%E9"},
+      {"\xC3\xA9t\xC3\xA9", "%C3%A9t%C3%A9"},
+      {std::string("a\0b", 3), "a%00b"},
+      {"\t\r\n\x1F\x7F", "%09%0D%0A%1F%7F"},
+      {"\"<>[]\\^`{|}", "%22%3C%3E%5B%5D%5C%5E%60%7B%7C%7D"},
+      {"-._~!$'()*,;:@/", "-._~!$'()*,;:@/"},
+      {"Windows 10 (v10.0.19045)", "Windows%2010%20(v10.0.19045)"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(queryValue(c.value), c.encoded) << c.value;
+  }
 }
 
 TEST(MapSearchAddress, PointInEveryLocaleAndNoExponent) {

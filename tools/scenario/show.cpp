@@ -139,10 +139,10 @@ std::string describeState(const ui::MainWindow& window, const platform::sim::Sim
   char status[8];
   std::snprintf(status, sizeof status, "%02x", static_cast<unsigned>(d.statusByte));
   Pairs state("state:");
-  state.add("found", s.deviceFound)
-      .add("configured", s.deviceConfigured)
+  state.add("found", s.found())
+      .add("configured", s.configured())
       .add("listready", s.deviceListReady)
-      .add("pending", s.selectionPending)
+      .add("pending", window.selectionPending())
       .add("fw", s.firmwareText)
       .add("interval", timer.interval)
       .add("timer", timer.enabled)

@@ -50,8 +50,10 @@ bool QtSystem::setSystemTime(const UtcTime& time) {
 
 void QtSystem::openAddress(const std::string& address) {
   // The desktop's URL handler is started directly with the address as its one argument; no
-  // shell ever sees it.
-  QDesktopServices::openUrl(QUrl(toQt(address), QUrl::TolerantMode));
+  // shell ever sees it. Addresses come already percent-encoded, so they are taken strictly
+  // rather than patched up: a %23 in a value stays %23 and never turns into a fragment.
+  QDesktopServices::openUrl(
+      QUrl::fromEncoded(QByteArray::fromStdString(address), QUrl::StrictMode));
 }
 
 std::string QtSystem::operatingSystemVersion() {
