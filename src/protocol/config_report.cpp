@@ -54,6 +54,11 @@ class Reader {
     const auto u = u32(offset);
     return u ? std::optional<std::int32_t>(static_cast<std::int32_t>(*u)) : std::nullopt;
   }
+  [[nodiscard]] std::optional<FixedPointHz> word(std::size_t fraction, std::size_t integer) const {
+    const auto f = u32(fraction);
+    const auto n = u32(integer);
+    return (f && n) ? std::optional<FixedPointHz>(FixedPointHz{*n, *f}) : std::nullopt;
+  }
   [[nodiscard]] std::optional<double> frequency(std::size_t fraction, std::size_t integer) const {
     const auto f = u32(fraction);
     const auto n = i32(integer);
@@ -89,6 +94,8 @@ std::optional<Configuration> decodeConfiguration(std::span<const std::uint8_t> r
   c.onePps = r.bit(kFlagsByte, kFormat1OnePps);
   c.out1Hz = r.frequency(kOut1Fraction, kOut1Integer);
   c.out2Hz = r.frequency(kOut2Fraction, kOut2Integer);
+  c.out1Word = r.word(kOut1Fraction, kOut1Integer);
+  c.out2Word = r.word(kOut2Fraction, kOut2Integer);
   c.fll = r.bit(kFllByte, kBit0);
   const FirmwareCapabilities can = capabilitiesOf(firmware);
   if (can.lowPowerCommands) {

@@ -5,6 +5,7 @@
 #include <span>
 
 #include "protocol/firmware.h"
+#include "protocol/frequency.h"
 
 namespace qvr::protocol {
 
@@ -17,6 +18,10 @@ struct Configuration {
   std::optional<std::int32_t> out1WholeHz;  // format 0
   std::optional<double> out1Hz;             // format 1
   std::optional<double> out2Hz;             // format 1
+  // Format 1: the two 32.32 words as the device holds them, for the exact value a double
+  // cannot carry (the integer word unsigned, as the device is sent it).
+  std::optional<FixedPointHz> out1Word;
+  std::optional<FixedPointHz> out2Word;
   std::optional<bool> fll;
   std::optional<bool> onePps;
   std::optional<bool> out1LowPower;            // firmware 1.03 on
