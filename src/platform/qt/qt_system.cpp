@@ -1,6 +1,5 @@
 #include "platform/qt/qt_system.h"
 
-#include <sys/utsname.h>
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QLocale>
@@ -8,12 +7,9 @@
 #include <QThread>
 #include <QUrl>
 
-#include <ctime>
-#include <fstream>
 #include <iostream>
-#include <iterator>
 
-#include "diagnostics/os_version.h"
+#include "platform/linux/linux_system.h"
 #include "platform/qt/text.h"
 
 namespace qvr::platform::qt {
@@ -25,27 +21,7 @@ void QtSystem::sleep(std::chrono::milliseconds duration) {
 }
 
 bool QtSystem::setSystemTime(const UtcTime& time) {
-  // timegm would quietly carry a 13th month into the next year: refuse what is not a time.
-  const bool valid = time.year >= 1970 && time.month >= 1 && time.month <= 12 && time.day >= 1 &&
-                     time.day <= 31 && time.hour >= 0 && time.hour < 24 && time.minute >= 0 &&
-                     time.minute < 60 && time.second >= 0 && time.second <= 60 &&
-                     time.milliseconds >= 0 && time.milliseconds < 1000;
-  if (!valid) {
-    return false;
-  }
-  std::tm fields{};
-  fields.tm_year = time.year - 1900;
-  fields.tm_mon = time.month - 1;
-  fields.tm_mday = time.day;
-  fields.tm_hour = time.hour;
-  fields.tm_min = time.minute;
-  fields.tm_sec = time.second;
-  const std::time_t seconds = timegm(&fields);
-  if (seconds == static_cast<std::time_t>(-1)) {
-    return false;
-  }
-  const timespec now{seconds, static_cast<long>(time.milliseconds) * 1'000'000L};
-  return clock_settime(CLOCK_REALTIME, &now) == 0;
+  return hidraw::setRealTimeClock(time);
 }
 
 void QtSystem::openAddress(const std::string& address) {
@@ -57,17 +33,7 @@ void QtSystem::openAddress(const std::string& address) {
 }
 
 std::string QtSystem::operatingSystemVersion() {
-  utsname names{};
-  const std::string kernel = uname(&names) == 0 ? names.release : "";
-  std::string osRelease;
-  for (const char* path : {"/etc/os-release", "/usr/lib/os-release"}) {
-    std::ifstream file(path);
-    if (file) {
-      osRelease.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-      break;
-    }
-  }
-  return diagnostics::linuxVersionText(diagnostics::osReleasePrettyName(osRelease), kernel);
+  return hidraw::linuxVersion();
 }
 
 void QtSystem::messageBox(const std::string& title, const std::string& text) {
