@@ -1,7 +1,5 @@
 #include "platform/win32/device_list.h"
 
-#include <vector>
-
 #include "protocol/device_strings.h"
 #include "protocol/firmware.h"
 
@@ -11,45 +9,57 @@ namespace {
 constexpr std::uint16_t kVendorId = 0x3A81;
 constexpr std::uint16_t kProductId = 0x5C17;
 
-std::string describe(Hid& hid, HidHandle handle, const std::string& path,
-                     const HidAttributes& attributes) {
-  std::string line = path + ": serial ";
-  DeviceStringBuffer serial{};
-  line += hid.serialNumber(handle, serial) ? "'" + protocol::deviceStringText(serial) + "'"
-                                           : std::string("unreadable");
-  line +=
-      ", firmware " + protocol::FirmwareVersion::fromVersionNumber(attributes.versionNumber).text();
-  HidCaps caps;
-  if (hid.capabilities(handle, caps)) {
-    line += ", input reports " + std::to_string(caps.inputReportByteLength) +
-            " bytes, feature reports " + std::to_string(caps.featureReportByteLength) + " bytes";
-  } else {
-    line += ", report lengths unreadable";
-  }
-  return line + "\n";
-}
-
 }  // namespace
 
-std::string listDevices(Hid& hid) {
-  std::string text;
+std::vector<ListedDevice> findDevices(Hid& hid) {
+  std::vector<ListedDevice> devices;
   for (const std::string& path : hid.presentInterfaces()) {
     const HidHandle handle = hid.open(path, OpenMode::Device);
-    // Keyboards and mice, which the system keeps to itself, do not open: they are not ours.
     if (handle == kInvalidHandle) {
       continue;
     }
     HidAttributes attributes;
     if (hid.attributes(handle, attributes) && attributes.vendorId == kVendorId &&
         attributes.productId == kProductId) {
-      text += describe(hid, handle, path, attributes);
+      ListedDevice device{.path = path, .versionNumber = attributes.versionNumber};
+      DeviceStringBuffer serial{};
+      if (hid.serialNumber(handle, serial)) {
+        device.serial = protocol::deviceStringText(serial);
+      }
+      HidCaps caps;
+      if (hid.capabilities(handle, caps)) {
+        device.caps = caps;
+      }
+      devices.push_back(std::move(device));
     }
     hid.close(handle);
   }
-  if (text.empty()) {
-    text = "No QVR-7130 found (USB vendor 3a81, product 5c17).\n";
+  return devices;
+}
+
+std::string formatDeviceList(const std::vector<ListedDevice>& devices) {
+  if (devices.empty()) {
+    return "No QVR-7130 found (USB vendor 3a81, product 5c17).\n";
+  }
+  std::string text;
+  for (const ListedDevice& device : devices) {
+    text += device.path + ": serial " + (device.serial ? "'" + *device.serial + "'" : "unreadable");
+    text +=
+        ", firmware " + protocol::FirmwareVersion::fromVersionNumber(device.versionNumber).text();
+    if (device.caps) {
+      text += ", input reports " + std::to_string(device.caps->inputReportByteLength) +
+              " bytes, feature reports " + std::to_string(device.caps->featureReportByteLength) +
+              " bytes";
+    } else {
+      text += ", report lengths unreadable";
+    }
+    text += "\n";
   }
   return text;
+}
+
+std::string listDevices(Hid& hid) {
+  return formatDeviceList(findDevices(hid));
 }
 
 }  // namespace qvr::platform::win32
