@@ -63,8 +63,12 @@ void Receiver::takeSatellites(const protocol::NavSat& sat) {
       ++graphed;
       sum += s.cno;
     }
-    state_.satellites.push_back(
-        SatelliteState{.cno = s.cno, .elevation = s.elev, .used = s.used, .graphed = counted});
+    state_.satellites.push_back(SatelliteState{.gnssId = s.gnssId,
+                                               .svId = s.svId,
+                                               .cno = s.cno,
+                                               .elevation = s.elev,
+                                               .used = s.used,
+                                               .graphed = counted});
   }
   state_.satellitesUsed = graphed;
   state_.cnoSum = sum;

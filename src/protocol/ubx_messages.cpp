@@ -4,17 +4,20 @@ namespace qvr::protocol {
 namespace {
 
 // NAV-PVT payload offsets.
-constexpr std::size_t kPvtYear = 4;     // u16
-constexpr std::size_t kPvtMonth = 6;    // u8
-constexpr std::size_t kPvtDay = 7;      // u8
-constexpr std::size_t kPvtHour = 8;     // u8
-constexpr std::size_t kPvtMinute = 9;   // u8
-constexpr std::size_t kPvtSecond = 10;  // u8
-constexpr std::size_t kPvtValid = 11;   // bit field
-constexpr std::size_t kPvtNano = 16;    // i32, ns
-constexpr std::size_t kPvtLon = 24;     // i32, 1e-7 deg
-constexpr std::size_t kPvtLat = 28;     // i32, 1e-7 deg
-constexpr std::size_t kPvtHMsl = 36;    // i32, mm
+constexpr std::size_t kPvtYear = 4;      // u16
+constexpr std::size_t kPvtMonth = 6;     // u8
+constexpr std::size_t kPvtDay = 7;       // u8
+constexpr std::size_t kPvtHour = 8;      // u8
+constexpr std::size_t kPvtMinute = 9;    // u8
+constexpr std::size_t kPvtSecond = 10;   // u8
+constexpr std::size_t kPvtValid = 11;    // bit field
+constexpr std::size_t kPvtNano = 16;     // i32, ns
+constexpr std::size_t kPvtFixType = 20;  // u8
+constexpr std::size_t kPvtFlags = 21;    // bit field
+constexpr std::size_t kPvtNumSv = 23;    // u8
+constexpr std::size_t kPvtLon = 24;      // i32, 1e-7 deg
+constexpr std::size_t kPvtLat = 28;      // i32, 1e-7 deg
+constexpr std::size_t kPvtHMsl = 36;     // i32, mm
 constexpr std::size_t kPvtMinimum = 40;
 
 // NAV-CLOCK payload offsets.
@@ -25,9 +28,11 @@ constexpr std::size_t kClockMinimum = 12;
 constexpr std::size_t kSatNumSvs = 5;  // u8
 constexpr std::size_t kSatFirstBlock = 8;
 constexpr std::size_t kSatBlockSize = 12;
-constexpr std::size_t kSatBlockCno = 2;    // u8, dB-Hz
-constexpr std::size_t kSatBlockElev = 3;   // i8, degrees
-constexpr std::size_t kSatBlockFlags = 8;  // first byte of the 32-bit flags
+constexpr std::size_t kSatBlockGnssId = 0;  // u8
+constexpr std::size_t kSatBlockSvId = 1;    // u8
+constexpr std::size_t kSatBlockCno = 2;     // u8, dB-Hz
+constexpr std::size_t kSatBlockElev = 3;    // i8, degrees
+constexpr std::size_t kSatBlockFlags = 8;   // first byte of the 32-bit flags
 constexpr std::uint8_t kSvUsed = 0x08;
 
 std::uint16_t u16(std::span<const std::uint8_t> p, std::size_t offset) {
@@ -57,6 +62,9 @@ std::optional<NavPvt> decodeNavPvt(std::span<const std::uint8_t> payload) {
   pvt.second = payload[kPvtSecond];
   pvt.valid = payload[kPvtValid];
   pvt.nano = i32(payload, kPvtNano);
+  pvt.fixType = payload[kPvtFixType];
+  pvt.flags = payload[kPvtFlags];
+  pvt.numSv = payload[kPvtNumSv];
   pvt.lon = i32(payload, kPvtLon);
   pvt.lat = i32(payload, kPvtLat);
   pvt.hMSL = i32(payload, kPvtHMsl);
@@ -85,7 +93,8 @@ SatelliteSignal NavSat::satellite(int k) const {
   const std::size_t block = kSatFirstBlock + kSatBlockSize * static_cast<std::size_t>(k);
   return SatelliteSignal{payload_[block + kSatBlockCno],
                          static_cast<std::int8_t>(payload_[block + kSatBlockElev]),
-                         (payload_[block + kSatBlockFlags] & kSvUsed) != 0};
+                         (payload_[block + kSatBlockFlags] & kSvUsed) != 0,
+                         payload_[block + kSatBlockGnssId], payload_[block + kSatBlockSvId]};
 }
 
 }  // namespace qvr::protocol

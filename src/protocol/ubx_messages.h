@@ -14,14 +14,19 @@ struct NavPvt {
   std::uint8_t hour = 0;
   std::uint8_t minute = 0;
   std::uint8_t second = 0;
-  std::uint8_t valid = 0;  // bit 0 valid date, bit 1 valid time, bit 2 fully resolved
-  std::int32_t nano = 0;   // ns of the second, may be negative
-  std::int32_t lon = 0;    // 1e-7 degree
-  std::int32_t lat = 0;    // 1e-7 degree
-  std::int32_t hMSL = 0;   // mm above mean sea level
+  std::uint8_t valid = 0;    // bit 0 valid date, bit 1 valid time, bit 2 fully resolved
+  std::int32_t nano = 0;     // ns of the second, may be negative
+  std::uint8_t fixType = 0;  // 0 none, 1 dead reckoning, 2 2D, 3 3D, 4 GNSS + dead reckoning,
+                             // 5 time only
+  std::uint8_t flags = 0;    // bit 0 gnssFixOK: the fix is within the receiver's limits
+  std::uint8_t numSv = 0;    // satellites in the solution
+  std::int32_t lon = 0;      // 1e-7 degree
+  std::int32_t lat = 0;      // 1e-7 degree
+  std::int32_t hMSL = 0;     // mm above mean sea level
 
   // Date, time and full resolution all valid: only then is the time worth showing or setting.
   [[nodiscard]] bool timeValid() const { return (valid & 0x07) == 0x07; }
+  [[nodiscard]] bool fixOk() const { return (flags & 0x01) != 0; }
 };
 [[nodiscard]] std::optional<NavPvt> decodeNavPvt(std::span<const std::uint8_t> payload);
 
@@ -31,9 +36,11 @@ struct NavPvt {
 
 // One satellite of NAV-SAT.
 struct SatelliteSignal {
-  std::uint8_t cno = 0;  // dB-Hz
-  std::int8_t elev = 0;  // degrees
-  bool used = false;     // svUsed: the satellite is in the navigation solution
+  std::uint8_t cno = 0;     // dB-Hz
+  std::int8_t elev = 0;     // degrees
+  bool used = false;        // svUsed: the satellite is in the navigation solution
+  std::uint8_t gnssId = 0;  // the satellite system: 0 GPS, 1 SBAS, 2 Galileo, 3 BeiDou, 6 GLONASS
+  std::uint8_t svId = 0;    // the satellite within its system
 };
 
 // NAV-SAT read in place: numSvs blocks of 12 bytes from offset 8. Exists only when the payload

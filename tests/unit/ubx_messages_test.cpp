@@ -21,6 +21,7 @@ TEST(NavPvt, FieldsAtTheirOffsets) {
   p[6] = 3, p[7] = 7, p[8] = 14, p[9] = 5, p[10] = 9;
   p[11] = 0x37;
   put32(p, 16, -400000);
+  p[20] = 3, p[21] = 0x01, p[23] = 11;
   put32(p, 24, -1412338);
   put32(p, 28, 515012341);
   put32(p, 36, 35200);
@@ -37,6 +38,12 @@ TEST(NavPvt, FieldsAtTheirOffsets) {
   EXPECT_EQ(pvt->lon, -1412338);
   EXPECT_EQ(pvt->lat, 515012341);
   EXPECT_EQ(pvt->hMSL, 35200);
+  EXPECT_EQ(pvt->fixType, 3);
+  EXPECT_TRUE(pvt->fixOk());
+  EXPECT_EQ(pvt->numSv, 11);
+  p[21] = 0xFE;  // every flag but gnssFixOK
+  EXPECT_FALSE(decodeNavPvt(p)->fixOk());
+  p[21] = 0x01;
 
   for (const std::uint8_t valid : {0x03, 0x05, 0x06, 0x00}) {
     p[11] = valid;
@@ -65,7 +72,7 @@ TEST(UbxMessages, ShortPayloadsAreNotDecoded) {
 TEST(NavSat, BlocksOfTwelveBytes) {
   Bytes p(8 + 12 * 2, 0);
   p[5] = 2;
-  p[8 + 2] = 45, p[8 + 3] = 30, p[8 + 8] = 0x08;
+  p[8 + 0] = 6, p[8 + 1] = 17, p[8 + 2] = 45, p[8 + 3] = 30, p[8 + 8] = 0x08;
   p[20 + 2] = 12, p[20 + 3] = 0xF6, p[20 + 8] = 0xF7;  // below the horizon, not used
   const auto sat = NavSat::decode(p);
   ASSERT_TRUE(sat.has_value());
@@ -73,6 +80,8 @@ TEST(NavSat, BlocksOfTwelveBytes) {
   EXPECT_EQ(sat->satellite(0).cno, 45);
   EXPECT_EQ(sat->satellite(0).elev, 30);
   EXPECT_TRUE(sat->satellite(0).used);
+  EXPECT_EQ(sat->satellite(0).gnssId, 6);
+  EXPECT_EQ(sat->satellite(0).svId, 17);
   EXPECT_EQ(sat->satellite(1).cno, 12);
   EXPECT_EQ(sat->satellite(1).elev, -10);
   EXPECT_FALSE(sat->satellite(1).used);
