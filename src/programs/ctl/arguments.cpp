@@ -1,0 +1,354 @@
+#include "programs/ctl/arguments.h"
+
+#include <array>
+#include <charconv>
+#include <string_view>
+
+namespace qvr::ctl {
+namespace {
+
+using std::chrono::milliseconds;
+
+// More devices than this only slows the scan down; it shows nothing new.
+constexpr int kMaxSimulatedDevices = 99;
+constexpr milliseconds kLongestWait{24LL * 60 * 60 * 1000};
+// The poll cadence: a shorter interval would print the same line twice.
+constexpr milliseconds kShortestWatch{10};
+
+// Which options a command takes, besides --help and --version.
+enum OptionBit : unsigned {
+  kSimulate = 1U << 0,
+  kSerial = 1U << 1,
+  kJson = 1U << 2,
+  kWatch = 1U << 3,
+  kTimeout = 1U << 4,
+};
+
+struct CommandRow {
+  const char* name;
+  Command command;
+  unsigned options;
+  const char* synopsis;  // after the program name
+  const char* purpose;
+  const char* details;  // the command's own options and notes, for its --help
+};
+
+constexpr unsigned kDevice = kSimulate | kSerial;
+
+constexpr CommandRow kCommands[] = {
+    {"list", Command::List, kJson, "list [--json]",
+     "list the attached devices: path, serial number, firmware, whether they open",
+     "  --json              one JSON object (see docs/qvr7130ctl-json.md)\n"
+     "\n"
+     "Lists the devices attached to this computer; it does not go with --simulate.\n"},
+    {"status", Command::Status, kDevice | kJson | kWatch | kTimeout,
+     "status [--serial S] [--json] [--watch [SECONDS]] [--timeout SECONDS]",
+     "show the device, every setting and the receiver",
+     "  --json              one JSON object (see docs/qvr7130ctl-json.md)\n"
+     "  --watch [SECONDS]   then one line (with --json one object a line) every SECONDS\n"
+     "                      (default 1) until interrupted; SECONDS is taken from the next\n"
+     "                      word only when it starts with a digit or '.'\n"
+     "  --timeout SECONDS   wait at most this long for the receiver's first NAV-PVT,\n"
+     "                      NAV-CLOCK and NAV-SAT (default 3); what did not come is null\n"},
+    {"set", Command::Set, kDevice, "set [--serial S] NAME=VALUE...",
+     "change settings, all checked before anything is sent",
+     "Settings, sent in this order with 10 ms between two reports:\n"
+     "  outputs=on|off           the outputs enabled\n"
+     "  out1-low-power=on|off    low output power on OUT1 (firmware 1.03 on)\n"
+     "  out2-low-power=on|off    low output power on OUT2 (firmware 1.03 on)\n"
+     "  out1=HZ                  OUT1's frequency, '.' as the decimal point, exponent allowed;\n"
+     "  out2=HZ                  0.9 Hz up to, not including, 1600000001 Hz\n"
+     "  fll=on|off               FLL mode\n"
+     "  pps=on|off               1PPS on OUT1\n"
+     "  nmea=on|off              NMEA sentences on OUT1 (firmware 1.08 on)\n"
+     "  gnss=LIST|none           satellite systems, a comma-separated list of gps, sbas,\n"
+     "                           galileo, beidou, glonass; beidou and glonass together only\n"
+     "                           without gps, sbas and galileo (firmware 1.07 on)\n"
+     "  dynamic-model=MODEL      stationary, portable or airborne (firmware 1.07 on)\n"
+     "\n"
+     "A value that is refused sends nothing at all (exit status 2).\n"},
+    {"factory-reset", Command::FactoryReset, kDevice, "factory-reset [--serial S]",
+     "send the factory settings, as the window's Factory reset button",
+     "Outputs on, both outputs 10 MHz, FLL, 1PPS, NMEA and low power off, satellite systems\n"
+     "GPS, SBAS, Galileo and GLONASS, dynamic model stationary, as far as the firmware has "
+     "them.\n"},
+    {"set-clock", Command::SetClock, kDevice | kTimeout,
+     "set-clock [--serial S] [--timeout SECONDS]",
+     "set this computer's clock from the receiver's next valid time",
+     "  --timeout SECONDS   wait at most this long for a valid time (default 60)\n"
+     "\n"
+     "Needs the right to set the clock (root, or CAP_SYS_TIME on Linux).\n"},
+    {"diagnostics-url", Command::DiagnosticsUrl, kDevice | kTimeout,
+     "diagnostics-url [--serial S] [--timeout SECONDS]",
+     "print the diagnostics page's address with the device's state, without opening it",
+     "  --timeout SECONDS   wait at most this long for the receiver (default 3)\n"},
+};
+
+const CommandRow* findCommand(std::string_view name) {
+  for (const CommandRow& row : kCommands) {
+    if (name == row.name) {
+      return &row;
+    }
+  }
+  return nullptr;
+}
+
+const CommandRow* rowOf(Command command) {
+  for (const CommandRow& row : kCommands) {
+    if (row.command == command) {
+      return &row;
+    }
+  }
+  return nullptr;
+}
+
+std::optional<int> parseCount(std::string_view text, int max) {
+  int value = 0;
+  const char* end = text.data() + text.size();
+  const auto [ptr, ec] = std::from_chars(text.data(), end, value);
+  if (text.empty() || ec != std::errc() || ptr != end || value < 0 || value > max) {
+    return std::nullopt;
+  }
+  return value;
+}
+
+// Seconds as digits with an optional fraction, to the millisecond (further digits are
+// dropped); no sign, no exponent.
+std::optional<milliseconds> parseSeconds(std::string_view text) {
+  const std::size_t point = text.find('.');
+  const std::string_view whole = text.substr(0, point);
+  const std::string_view fraction =
+      point == std::string_view::npos ? std::string_view() : text.substr(point + 1);
+  if (whole.empty() && fraction.empty()) {
+    return std::nullopt;
+  }
+  long long value = 0;
+  for (const char c : whole) {
+    if (c < '0' || c > '9') {
+      return std::nullopt;
+    }
+    value = value * 10 + (c - '0');
+    if (value > kLongestWait.count()) {
+      return std::nullopt;
+    }
+  }
+  long long ms = 0;
+  int scale = 100;
+  for (const char c : fraction) {
+    if (c < '0' || c > '9') {
+      return std::nullopt;
+    }
+    ms += (c - '0') * scale;
+    scale /= 10;
+  }
+  const milliseconds result{value * 1000 + ms};
+  if (result > kLongestWait) {
+    return std::nullopt;
+  }
+  return result;
+}
+
+bool startsLikeSeconds(std::string_view text) {
+  return !text.empty() && ((text[0] >= '0' && text[0] <= '9') || text[0] == '.');
+}
+
+struct GivenOption {
+  std::string name;
+  OptionBit bit;
+};
+
+}  // namespace
+
+ParsedArguments parseArguments(const std::vector<std::string>& args) {
+  ParsedArguments result;
+  Options& options = result.options;
+  const CommandRow* command = nullptr;
+  std::vector<GivenOption> given;
+
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (arg.rfind("--", 0) != 0) {
+      if (arg.rfind('-', 0) == 0 && arg.size() > 1) {
+        result.error = "unknown option '" + arg + "'";
+        return result;
+      }
+      if (command == nullptr) {
+        command = findCommand(arg);
+        if (command == nullptr) {
+          result.error = "unknown command '" + arg + "'";
+          return result;
+        }
+        options.command = command->command;
+      } else if (command->command == Command::Set) {
+        options.assignments.push_back(arg);
+      } else {
+        result.error = "unexpected argument '" + arg + "'";
+        return result;
+      }
+      continue;
+    }
+
+    const std::size_t equals = arg.find('=');
+    const std::string name = arg.substr(0, equals);
+    const bool hasInlineValue = equals != std::string::npos;
+    const std::string inlineValue = hasInlineValue ? arg.substr(equals + 1) : std::string();
+    // Options that take a value accept it both as "--name VALUE" and as "--name=VALUE".
+    auto value = [&](std::string& out) {
+      if (hasInlineValue) {
+        out = inlineValue;
+        return true;
+      }
+      if (i + 1 < args.size()) {
+        out = args[++i];
+        return true;
+      }
+      result.error = "option '" + name + "' needs a value";
+      return false;
+    };
+    auto seconds = [&](const std::string& text) {
+      const auto parsed = parseSeconds(text);
+      if (!parsed) {
+        result.error = "'" + text + "' is not a number of seconds (0 to 86400)";
+      }
+      return parsed;
+    };
+
+    if ((name == "--help" || name == "--version" || name == "--json") && hasInlineValue) {
+      result.error = "option '" + name + "' takes no value";
+      return result;
+    }
+    if (name == "--help") {
+      options.help = true;
+    } else if (name == "--version") {
+      options.version = true;
+    } else if (name == "--json") {
+      options.json = true;
+      given.push_back({name, kJson});
+    } else if (name == "--simulate") {
+      // The count is optional, so it is only ever written after '='.
+      const auto count = hasInlineValue ? parseCount(inlineValue, kMaxSimulatedDevices) : 1;
+      if (!count) {
+        result.error = "'" + arg + "': the number of devices must be 0 to " +
+                       std::to_string(kMaxSimulatedDevices);
+        return result;
+      }
+      options.simulatedDevices = count;
+      given.push_back({name, kSimulate});
+    } else if (name == "--serial") {
+      std::string serial;
+      if (!value(serial)) {
+        return result;
+      }
+      if (serial.empty()) {
+        result.error = "option '--serial' needs a serial number";
+        return result;
+      }
+      options.serial = serial;
+      given.push_back({name, kSerial});
+    } else if (name == "--timeout") {
+      std::string text;
+      if (!value(text)) {
+        return result;
+      }
+      options.timeout = seconds(text);
+      if (!options.timeout) {
+        return result;
+      }
+      given.push_back({name, kTimeout});
+    } else if (name == "--watch") {
+      // The interval is optional: a following word is taken only when it looks like one.
+      std::optional<std::string> text;
+      if (hasInlineValue) {
+        text = inlineValue;
+      } else if (i + 1 < args.size() && startsLikeSeconds(args[i + 1])) {
+        text = args[++i];
+      }
+      options.watch = text ? seconds(*text) : kDefaultWatchInterval;
+      if (!options.watch) {
+        return result;
+      }
+      if (*options.watch < kShortestWatch) {
+        result.error = "the --watch interval must be at least 0.01 seconds";
+        return result;
+      }
+      given.push_back({name, kWatch});
+    } else {
+      result.error = "unknown option '" + arg + "'";
+      return result;
+    }
+  }
+
+  // A request for help or the version is answered whatever else the line lacks.
+  if (options.help || options.version) {
+    return result;
+  }
+  if (command == nullptr) {
+    result.error = "no command given";
+    return result;
+  }
+  for (const GivenOption& option : given) {
+    if ((command->options & option.bit) == 0) {
+      result.error = "option '" + option.name + "' does not go with '" + command->name + "'";
+      return result;
+    }
+  }
+  if (command->command == Command::Set && options.assignments.empty()) {
+    result.error = "'set' needs at least one NAME=VALUE";
+  }
+  return result;
+}
+
+std::chrono::milliseconds receiverTimeout(const Options& options) {
+  if (options.timeout) {
+    return *options.timeout;
+  }
+  return options.command == Command::SetClock ? kDefaultClockTimeout : kDefaultStatusTimeout;
+}
+
+std::string commandName(Command command) {
+  const CommandRow* row = rowOf(command);
+  return row != nullptr ? row->name : "";
+}
+
+std::string usageText(const std::string& program, Command command) {
+  if (const CommandRow* row = rowOf(command)) {
+    std::string text = "Usage: " + program + " " + row->synopsis + "\n";
+    text += std::string(1, static_cast<char>(row->purpose[0] - 'a' + 'A')) + (row->purpose + 1) +
+            ".\n\n";
+    text += row->details;
+    if ((row->options & kSimulate) != 0) {
+      text +=
+          "\n"
+          "  --serial S          the device with serial number S; needed when several are\n"
+          "                      attached\n"
+          "  --simulate[=N]      talk to N simulated devices (default 1) instead of real ones\n";
+    }
+    return text;
+  }
+  std::string text = "Usage: " + program +
+                     " COMMAND [options]\n"
+                     "Configures and monitors a QVR-7130 GPSDO locked clock source from the "
+                     "command line.\n\nCommands:\n";
+  for (const CommandRow& row : kCommands) {
+    std::string name = "  " + std::string(row.name);
+    name.resize(20, ' ');
+    text += name + row.purpose + "\n";
+  }
+  text +=
+      "\n"
+      "Options:\n"
+      "  --serial S          the device with serial number S; needed when several are\n"
+      "                      attached\n"
+      "  --simulate[=N]      talk to N simulated devices (default 1, serial numbers\n"
+      "                      QVR000001, QVR000002, ...) on a virtual clock\n"
+      "  --help              show this help, or a command's with the command\n"
+      "  --version           show the program's version\n"
+      "\n"
+      "Exit status: 0 done, 1 the device failed, 2 bad usage or a refused value, 3 no such\n"
+      "device or more than one to choose from.\n"
+      "Run '" +
+      program + " COMMAND --help' for a command's options.\n";
+  return text;
+}
+
+}  // namespace qvr::ctl

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace qvr::ctl {
+
+enum class Command { None, List, Status, Set, FactoryReset, SetClock, DiagnosticsUrl };
+
+inline constexpr std::chrono::milliseconds kDefaultStatusTimeout{3000};
+// A receiver straight from a cold start may take half a minute and more to its first fix.
+inline constexpr std::chrono::milliseconds kDefaultClockTimeout{60000};
+inline constexpr std::chrono::milliseconds kDefaultWatchInterval{1000};
+
+struct Options {
+  Command command = Command::None;
+  bool help = false;
+  bool version = false;
+  std::optional<int> simulatedDevices;  // --simulate[=N]; without it the real devices
+  std::optional<std::string> serial;
+  bool json = false;
+  std::optional<std::chrono::milliseconds> watch;    // the interval between two lines
+  std::optional<std::chrono::milliseconds> timeout;  // as given; the command's default without
+  std::vector<std::string> assignments;              // set: NAME=VALUE, in the order given
+};
+
+struct ParsedArguments {
+  Options options;
+  std::string error;  // empty when the arguments were understood
+};
+
+// Arguments after the program name: options and the command in any order, then the command's
+// operands. Each option is checked against the command it is given with.
+[[nodiscard]] ParsedArguments parseArguments(const std::vector<std::string>& args);
+
+// The wait a command allows for the receiver, --timeout or the command's default.
+[[nodiscard]] std::chrono::milliseconds receiverTimeout(const Options& options);
+
+// The word a command is given by: "factory-reset"; empty for Command::None.
+[[nodiscard]] std::string commandName(Command command);
+
+// The usage of one command, or of the whole program for Command::None.
+[[nodiscard]] std::string usageText(const std::string& program, Command command);
+
+}  // namespace qvr::ctl
