@@ -1,0 +1,38 @@
+// The attached devices as the hidraw backend sees them, node by node.
+#include <system_error>
+
+#include "platform/linux/device_listing.h"
+#include "platform/linux/linux_hid.h"
+#include "programs/ctl/listing.h"
+#include "protocol/firmware.h"
+
+namespace qvr::ctl {
+
+Listing attachedDevices() {
+  namespace hidraw = platform::hidraw;
+  const std::vector<hidraw::ListedDevice> found = hidraw::listDevices();
+  Listing listing{.text = hidraw::formatDeviceList(found)};
+  for (const hidraw::ListedDevice& d : found) {
+    AttachedDevice device{
+        .path = d.path,
+        .serial = d.serial,
+        .serialBytes = TextBytes::Utf8,  // hidapi hands the serial number over as UTF-8
+        .firmware = protocol::FirmwareVersion::fromVersionNumber(d.versionNumber).text()};
+    if (d.openError != 0) {
+      device.openError = std::generic_category().message(d.openError);
+    } else if (!d.descriptorRead) {
+      device.problem = "its report descriptor cannot be read";
+    } else if (!d.descriptor.ok()) {
+      device.problem = "its report descriptor is malformed (" +
+                       std::string(protocol::describe(d.descriptor.error)) + " at byte " +
+                       std::to_string(d.descriptor.errorOffset) + ")";
+    } else {
+      device.inputReportBytes = d.descriptor.lengths.input;
+      device.featureReportBytes = d.descriptor.lengths.feature;
+    }
+    listing.devices.push_back(std::move(device));
+  }
+  return listing;
+}
+
+}  // namespace qvr::ctl

@@ -1,0 +1,389 @@
+#include "programs/ctl/report.h"
+
+#include "programs/ctl/json_writer.h"
+#include "programs/ctl/setting_values.h"
+#include "protocol/commands.h"
+#include "protocol/device_status.h"
+#include "protocol/number_text.h"
+
+namespace qvr::ctl {
+namespace {
+
+constexpr int kDegreeDecimals = 7;  // NAV-PVT's latitude and longitude are in 1e-7 degree
+constexpr int kMetreDecimals = 3;   // and its height in millimetres
+constexpr std::size_t kLabelWidth = 19;
+
+struct SystemNameRow {
+  std::uint8_t gnssId;
+  const char* name;
+};
+constexpr SystemNameRow kSystemNames[] = {
+    {0, "GPS"},  {1, "SBAS"}, {2, "Galileo"}, {3, "BeiDou"},
+    {4, "IMES"}, {5, "QZSS"}, {6, "GLONASS"},
+};
+
+// NAV-PVT's fixType, by number.
+constexpr const char* kFixTypes[] = {"no_fix", "dead_reckoning",      "2d",
+                                     "3d",     "gnss_dead_reckoning", "time_only"};
+
+// The same for people.
+constexpr const char* kFixWords[] = {"none", "dead reckoning",        "2D",
+                                     "3D",   "GNSS + dead reckoning", "time only"};
+
+std::string fixWords(const protocol::NavPvt& pvt) {
+  std::string words = pvt.fixType < std::size(kFixWords) ? kFixWords[pvt.fixType]
+                                                         : "type " + std::to_string(pvt.fixType);
+  return words + (pvt.fixOk() ? ", valid" : ", not valid") + ", " + std::to_string(pvt.numSv) +
+         " satellites in the solution";
+}
+
+std::optional<std::string> fixTypeName(const device::ReceiverState& r) {
+  if (!r.pvt) {
+    return std::nullopt;
+  }
+  if (r.pvt->fixType < std::size(kFixTypes)) {
+    return kFixTypes[r.pvt->fixType];
+  }
+  return "type_" + std::to_string(r.pvt->fixType);
+}
+
+const char* statusCode(protocol::DeviceStatus status) {
+  switch (status) {
+    case protocol::DeviceStatus::AntennaShorted:
+      return "antenna_shorted";
+    case protocol::DeviceStatus::NoSignal:
+      return "no_signal";
+    case protocol::DeviceStatus::SignalOk:
+      break;
+  }
+  return "signal_ok";
+}
+
+std::string onOff(const std::optional<bool>& value) {
+  if (!value) {
+    return "not reported by this firmware";
+  }
+  return *value ? "on" : "off";
+}
+
+std::string frequencyLine(const std::optional<FrequencyView>& f) {
+  if (!f) {
+    return "not reported by this firmware";
+  }
+  const std::string exact = protocol::exactFrequencyText(f->word);
+  // The box's text is the exact value when it has few enough digits; then once is enough.
+  if (f->shown == exact) {
+    return exact + " Hz";
+  }
+  return f->shown + " Hz, exactly " + exact + " Hz";
+}
+
+std::string systemsLine(std::uint8_t selection) {
+  static constexpr const char* kShown[] = {"GPS", "SBAS", "Galileo", "BeiDou", "GLONASS"};
+  const protocol::SatelliteSystems s = systemsOf(selection);
+  const bool on[] = {s.gps, s.sbas, s.galileo, s.beidou, s.glonass};
+  std::string line;
+  for (std::size_t i = 0; i < std::size(kShown); ++i) {
+    if (on[i]) {
+      line += (line.empty() ? "" : ", ") + std::string(kShown[i]);
+    }
+  }
+  return line.empty() ? "none" : line;
+}
+
+void addLine(std::string& text, const char* label, const std::string& value) {
+  std::string line = label;
+  line.resize(kLabelWidth, ' ');
+  text += line + value + "\n";
+}
+
+std::optional<std::int64_t> latitudeUnits(const device::ReceiverState& r) {
+  return r.pvt ? std::optional<std::int64_t>(r.pvt->lat) : std::nullopt;
+}
+std::optional<std::int64_t> longitudeUnits(const device::ReceiverState& r) {
+  return r.pvt ? std::optional<std::int64_t>(r.pvt->lon) : std::nullopt;
+}
+std::optional<std::int64_t> altitudeUnits(const device::ReceiverState& r) {
+  return r.pvt ? std::optional<std::int64_t>(r.pvt->hMSL) : std::nullopt;
+}
+
+template <typename T>
+std::optional<std::int64_t> widened(const std::optional<T>& value) {
+  return value ? std::optional<std::int64_t>(*value) : std::nullopt;
+}
+
+void receiverMembers(JsonWriter& json, const device::ReceiverState& r) {
+  std::optional<std::string> code;
+  std::optional<std::string> words;
+  if (r.statusByte) {
+    const protocol::DeviceStatus status = protocol::deviceStatus(*r.statusByte);
+    code = statusCode(status);
+    words = protocol::deviceStatusText(status);
+  }
+  json.stringMember("status", code);
+  json.stringMember("status_text", words);
+  json.integerMember("status_byte", widened(r.statusByte));
+  json.stringMember("utc", utcText(r));
+  json.scaledMember("latitude_deg", latitudeUnits(r), kDegreeDecimals);
+  json.scaledMember("longitude_deg", longitudeUnits(r), kDegreeDecimals);
+  json.scaledMember("altitude_m", altitudeUnits(r), kMetreDecimals);
+  json.stringMember("fix_type", fixTypeName(r));
+  json.booleanMember("fix_ok", r.pvt ? std::optional<bool>(r.pvt->fixOk()) : std::nullopt);
+  json.integerMember("fix_satellites",
+                     r.pvt ? std::optional<std::int64_t>(r.pvt->numSv) : std::nullopt);
+  const bool sat = r.satellitesHeard;
+  json.integerMember("satellites_used",
+                     sat ? std::optional<std::int64_t>(r.satellitesUsed) : std::nullopt);
+  json.integerMember("average_cno_dbhz",
+                     sat ? std::optional<std::int64_t>(r.averageCno) : std::nullopt);
+  json.integerMember("drift_ns_per_s", widened(r.clockDrift));
+  json.key("satellites");
+  if (!sat) {
+    json.null();
+    return;
+  }
+  json.beginArray();
+  for (const device::SatelliteState& s : r.satellites) {
+    json.beginObject();
+    json.key("system").string(systemName(s.gnssId));
+    json.key("gnss_id").integer(s.gnssId);
+    json.key("sv_id").integer(s.svId);
+    json.key("cno_dbhz").integer(s.cno);
+    json.key("elevation_deg").integer(s.elevation);
+    json.key("used").boolean(s.used);
+    json.endObject();
+  }
+  json.endArray();
+}
+
+std::optional<std::string> exactOf(const std::optional<FrequencyView>& f) {
+  return f ? std::optional<std::string>(protocol::exactFrequencyText(f->word)) : std::nullopt;
+}
+std::optional<std::string> shownOf(const std::optional<FrequencyView>& f) {
+  return f ? std::optional<std::string>(f->shown) : std::nullopt;
+}
+
+}  // namespace
+
+std::string systemName(std::uint8_t gnssId) {
+  for (const SystemNameRow& row : kSystemNames) {
+    if (row.gnssId == gnssId) {
+      return row.name;
+    }
+  }
+  return "gnss-" + std::to_string(gnssId);
+}
+
+SettingsView settingsView(const protocol::Configuration& c) {
+  SettingsView s;
+  s.outputs = c.outputsEnabled;
+  if (c.out1WholeHz && *c.out1WholeHz >= 0) {
+    s.out1 = FrequencyView{{static_cast<std::uint32_t>(*c.out1WholeHz), 0},
+                           std::to_string(*c.out1WholeHz)};
+  }
+  // The text the window's box shows, with the point: the status is data, not the user's view.
+  if (c.out1Word && c.out1Hz) {
+    s.out1 = FrequencyView{*c.out1Word, protocol::decimalText(*c.out1Hz, '.')};
+  }
+  if (c.out2Word && c.out2Hz) {
+    s.out2 = FrequencyView{*c.out2Word, protocol::decimalText(*c.out2Hz, '.')};
+  }
+  s.out1LowPower = c.out1LowPower;
+  s.out2LowPower = c.out2LowPower;
+  s.fll = c.fll;
+  s.pps = c.onePps;
+  s.nmea = c.nmea;
+  s.gnssSelection = c.gnssSelection;
+  s.dynamicModel = c.dynamicModel;
+  return s;
+}
+
+std::vector<std::string> missingMessages(const device::ReceiverState& receiver) {
+  std::vector<std::string> missing;
+  if (!receiver.pvt) {
+    missing.emplace_back("NAV-PVT");
+  }
+  if (!receiver.clockDrift) {
+    missing.emplace_back("NAV-CLOCK");
+  }
+  if (!receiver.satellitesHeard) {
+    missing.emplace_back("NAV-SAT");
+  }
+  return missing;
+}
+
+std::optional<std::string> utcText(const device::ReceiverState& receiver) {
+  if (!receiver.pvt || !receiver.pvt->timeValid()) {
+    return std::nullopt;
+  }
+  const protocol::NavPvt& p = *receiver.pvt;
+  std::string text = std::to_string(p.year);
+  for (const auto& [separator, value] :
+       {std::pair{'-', p.month}, std::pair{'-', p.day}, std::pair{'T', p.hour},
+        std::pair{':', p.minute}, std::pair{':', p.second}}) {
+    text.push_back(separator);
+    protocol::appendTwoDigits(text, value);
+  }
+  return text + "Z";
+}
+
+std::string statusText(const StatusView& status) {
+  std::string text;
+  const DeviceView& d = status.device;
+  addLine(text, "Serial number", d.serial);
+  addLine(text, "Product", d.product.value_or("unreadable"));
+  addLine(text, "Manufacturer", d.manufacturer.value_or("unreadable"));
+  addLine(text, "Firmware", d.firmware);
+
+  const SettingsView& s = status.settings;
+  addLine(text, "Outputs", onOff(s.outputs));
+  addLine(text, "OUT1", frequencyLine(s.out1));
+  addLine(text, "OUT1 low power", onOff(s.out1LowPower));
+  addLine(text, "OUT2", frequencyLine(s.out2));
+  addLine(text, "OUT2 low power", onOff(s.out2LowPower));
+  addLine(text, "FLL", onOff(s.fll));
+  addLine(text, "1PPS on OUT1", onOff(s.pps));
+  addLine(text, "NMEA on OUT1", onOff(s.nmea));
+  addLine(text, "Satellite systems",
+          s.gnssSelection ? systemsLine(*s.gnssSelection) : "not reported by this firmware");
+  std::string model = "not reported by this firmware";
+  if (s.dynamicModel) {
+    const char* name = dynamicModelName(*s.dynamicModel);
+    model = name != nullptr ? name : "model " + std::to_string(*s.dynamicModel);
+  }
+  addLine(text, "Dynamic model", model);
+
+  const device::ReceiverState& r = status.receiver;
+  const std::string unheard = "not heard";
+  addLine(
+      text, "Status",
+      r.statusByte ? protocol::deviceStatusText(protocol::deviceStatus(*r.statusByte)) : unheard);
+  std::string utc = unheard;
+  if (r.pvt) {
+    utc = utcText(r).value_or("not valid yet");
+  }
+  addLine(text, "UTC", utc);
+  // Before its first fix the receiver says 0, which is a place too: people are told.
+  const std::string noFix = r.pvt && !r.pvt->fixOk() ? " (no fix)" : "";
+  addLine(text, "Position",
+          r.pvt ? scaledText(r.pvt->lat, kDegreeDecimals) + ", " +
+                      scaledText(r.pvt->lon, kDegreeDecimals) + noFix
+                : unheard);
+  addLine(text, "Altitude",
+          r.pvt ? scaledText(r.pvt->hMSL, kMetreDecimals) + " m" + noFix : unheard);
+  addLine(text, "Fix", r.pvt ? fixWords(*r.pvt) : unheard);
+  addLine(text, "Satellites used", r.satellitesHeard ? std::to_string(r.satellitesUsed) : unheard);
+  addLine(text, "Average C/N0",
+          r.satellitesHeard ? std::to_string(r.averageCno) + " dB-Hz" : unheard);
+  addLine(text, "Clock drift", r.clockDrift ? std::to_string(*r.clockDrift) + " ns/s" : unheard);
+  if (!r.satellitesHeard) {
+    addLine(text, "Satellites", unheard);
+    return text;
+  }
+  addLine(text, "Satellites", std::to_string(r.satellites.size()) + " listed");
+  for (const device::SatelliteState& sat : r.satellites) {
+    std::string label = "  " + systemName(sat.gnssId) + " " + std::to_string(sat.svId);
+    label.resize(kLabelWidth, ' ');
+    text += label + std::to_string(sat.cno) + " dB-Hz, elevation " + std::to_string(sat.elevation) +
+            " deg" + (sat.used ? ", used" : "") + "\n";
+  }
+  return text;
+}
+
+std::string statusJson(const StatusView& status, const std::vector<std::string>& missing) {
+  JsonWriter json(true);
+  json.beginObject();
+
+  const DeviceView& d = status.device;
+  json.key("device").beginObject();
+  json.key("serial").string(d.serial, TextBytes::Latin1);
+  json.stringMember("product", d.product, TextBytes::Latin1);
+  json.stringMember("manufacturer", d.manufacturer, TextBytes::Latin1);
+  json.key("firmware").string(d.firmware);
+  json.key("path").string(d.path);
+  json.endObject();
+
+  const SettingsView& s = status.settings;
+  json.key("settings").beginObject();
+  json.booleanMember("outputs", s.outputs);
+  json.stringMember("out1_frequency_hz", exactOf(s.out1));
+  json.stringMember("out1_frequency_shown", shownOf(s.out1));
+  json.stringMember("out2_frequency_hz", exactOf(s.out2));
+  json.stringMember("out2_frequency_shown", shownOf(s.out2));
+  json.booleanMember("out1_low_power", s.out1LowPower);
+  json.booleanMember("out2_low_power", s.out2LowPower);
+  json.booleanMember("fll", s.fll);
+  json.booleanMember("pps", s.pps);
+  json.booleanMember("nmea", s.nmea);
+  json.key("gnss");
+  if (s.gnssSelection) {
+    json.beginArray();
+    const std::string names = gnssNames(systemsOf(*s.gnssSelection));
+    if (names != "none") {
+      for (std::size_t start = 0; start <= names.size();) {
+        const std::size_t comma = std::min(names.find(',', start), names.size());
+        json.string(std::string_view(names).substr(start, comma - start));
+        start = comma + 1;
+      }
+    }
+    json.endArray();
+  } else {
+    json.null();
+  }
+  const char* model = s.dynamicModel ? dynamicModelName(*s.dynamicModel) : nullptr;
+  json.stringMember("dynamic_model",
+                    model != nullptr ? std::optional<std::string>(model) : std::nullopt);
+  json.integerMember("dynamic_model_number", widened(s.dynamicModel));
+  json.endObject();
+
+  json.key("receiver").beginObject();
+  receiverMembers(json, status.receiver);
+  json.endObject();
+
+  json.key("missing").beginArray();
+  for (const std::string& name : missing) {
+    json.string(name);
+  }
+  json.endArray();
+  json.endObject();
+  return json.text() + "\n";
+}
+
+std::string watchLine(const device::ReceiverState& r) {
+  const auto field = [](const char* name, const std::optional<std::string>& value) {
+    return std::string(name) + "=" + value.value_or("-");
+  };
+  const auto number = [](const std::optional<std::int64_t>& value) {
+    return value ? std::optional<std::string>(std::to_string(*value)) : std::nullopt;
+  };
+  const auto scaled = [](const std::optional<std::int64_t>& value, int decimals) {
+    return value ? std::optional<std::string>(scaledText(*value, decimals)) : std::nullopt;
+  };
+  std::optional<std::string> code;
+  if (r.statusByte) {
+    code = statusCode(protocol::deviceStatus(*r.statusByte));
+  }
+  const bool sat = r.satellitesHeard;
+  const std::string line = field("utc", utcText(r)) + " " + field("status", code) + " " +
+                           field("fix", fixTypeName(r)) + " " +
+                           field("used", sat ? number(r.satellitesUsed) : std::nullopt) + " " +
+                           field("cno_dbhz", sat ? number(r.averageCno) : std::nullopt) + " " +
+                           field("drift_ns_per_s", number(widened(r.clockDrift))) + " " +
+                           field("lat_deg", scaled(latitudeUnits(r), kDegreeDecimals)) + " " +
+                           field("lon_deg", scaled(longitudeUnits(r), kDegreeDecimals)) + " " +
+                           field("alt_m", scaled(altitudeUnits(r), kMetreDecimals));
+  return line + "\n";
+}
+
+std::string watchJson(const std::string& serial, const device::ReceiverState& receiver) {
+  JsonWriter json(false);
+  json.beginObject();
+  json.key("serial").string(serial, TextBytes::Latin1);
+  json.key("receiver").beginObject();
+  receiverMembers(json, receiver);
+  json.endObject();
+  json.endObject();
+  return json.text() + "\n";
+}
+
+}  // namespace qvr::ctl
