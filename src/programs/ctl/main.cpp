@@ -1,0 +1,105 @@
+// The composition root of qvr7130ctl: picks the backends and runs one command.
+
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <iostream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/sim/sim_hid.h"
+#include "programs/ctl/program.h"
+#ifdef _WIN32
+#include "platform/win32/win32_hid.h"
+#include "platform/win32/win32_system.h"
+#else
+#include "platform/linux/linux_hid.h"
+#include "platform/linux/linux_system.h"
+#endif
+
+namespace {
+
+namespace platform = qvr::platform;
+namespace ctl = qvr::ctl;
+
+std::atomic<bool> interruptRequested{false};
+
+extern "C" void onInterrupt(int) {
+  interruptRequested = true;
+}
+
+// The simulated devices run on a virtual clock that the program's own waits advance, so that a
+// status comes back at once with what a second of a real device would have said. A watch paces
+// the virtual clock with the real one, since its lines are read as they come. The computer's
+// clock is never set for a simulated receiver; everything else is this computer's.
+class SimulatedSystem final : public platform::System {
+ public:
+  SimulatedSystem(platform::System& real, bool paced) : real_(real), paced_(paced) {}
+
+  [[nodiscard]] const std::chrono::milliseconds* now() const { return &now_; }
+
+  void sleep(std::chrono::milliseconds duration) override {
+    now_ += duration;
+    if (paced_) {
+      real_.sleep(duration);
+    }
+  }
+  bool setSystemTime(const platform::UtcTime&) override { return true; }
+  void openAddress(const std::string& address) override { real_.openAddress(address); }
+  [[nodiscard]] std::string operatingSystemVersion() override {
+    return real_.operatingSystemVersion();
+  }
+  void messageBox(const std::string& title, const std::string& text) override {
+    real_.messageBox(title, text);
+  }
+  void doEvents() override {}
+  [[nodiscard]] char decimalSeparator() override { return real_.decimalSeparator(); }
+
+ private:
+  platform::System& real_;
+  bool paced_;
+  std::chrono::milliseconds now_{0};
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  const ctl::ParsedArguments parsed = ctl::parseArguments(args);
+  if (const auto status = ctl::answerWithoutDevice(parsed, QVR_VERSION, std::cout, std::cerr)) {
+    return *status;
+  }
+  const ctl::Options& options = parsed.options;
+  // Ctrl-C ends a watch between two polls, so the device is left as the window leaves it.
+  std::signal(SIGINT, onInterrupt);
+
+#ifdef _WIN32
+  platform::win32::Win32System console;
+  // Nobody is there to press OK: message boxes go to standard error.
+  console.setHeadless(true);
+  const auto realHid = [] { return std::make_unique<platform::win32::Win32Hid>(); };
+#else
+  platform::hidraw::ConsoleSystem console;
+  const auto realHid = [] { return std::make_unique<platform::hidraw::LinuxHid>(); };
+#endif
+
+  SimulatedSystem simulated(console, options.watch.has_value());
+  std::unique_ptr<platform::Hid> hid;
+  platform::System* system = &console;
+  if (options.simulatedDevices) {
+    hid = platform::sim::simulatedBus(*options.simulatedDevices, simulated.now());
+    system = &simulated;
+  } else {
+    hid = realHid();
+  }
+
+  ctl::Environment env{.hid = *hid,
+                       .system = *system,
+                       .out = std::cout,
+                       .err = std::cerr,
+                       .listDevices = ctl::attachedDevices,
+                       .interrupted = [] { return interruptRequested.load(); },
+                       .simulated = options.simulatedDevices.has_value()};
+  return ctl::run(options, env);
+}

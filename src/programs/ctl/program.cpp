@@ -1,0 +1,482 @@
+#include "programs/ctl/program.h"
+
+#include <chrono>
+#include <cstdint>
+
+#include "device/session.h"
+#include "diagnostics/diagnostics_address.h"
+#include "programs/ctl/device_choice.h"
+#include "programs/ctl/json_writer.h"
+#include "programs/ctl/report.h"
+#include "programs/ctl/setting_values.h"
+#include "protocol/number_text.h"
+#include "ui/web_addresses.h"
+
+namespace qvr::ctl {
+namespace {
+
+using namespace std::chrono_literals;
+using std::chrono::milliseconds;
+
+// The window's timer while a device is open: reading this often keeps the device's input
+// buffer from overflowing and the receiver's news fresh.
+constexpr milliseconds kPollInterval = 10ms;
+
+void say(Environment& env, const std::string& message) {
+  env.err << kProgram << ": " << message << '\n';
+}
+
+std::string secondsText(milliseconds duration) {
+  std::string text = scaledText(duration.count(), 3);
+  while (text.back() == '0') {
+    text.pop_back();
+  }
+  if (text.back() == '.') {
+    text.pop_back();
+  }
+  return text + " s";
+}
+
+// What the latest failed HID call was and why, for a message; empty when none failed.
+std::string recordedFailure(const device::Session& session) {
+  const device::HidFailure& f = session.state().lastFailure;
+  if (f.operation.empty()) {
+    return {};
+  }
+  return f.operation + " failed" + (f.reason.empty() ? "" : ": " + f.reason);
+}
+
+std::string withFailure(const std::string& message, const device::Session& session) {
+  const std::string failure = recordedFailure(session);
+  return failure.empty() ? message : message + " (" + failure + ")";
+}
+
+// Scans, chooses and opens the device; kDone when it is open, otherwise the exit status, told.
+int openChosen(device::Session& session, const Options& options, Environment& env) {
+  const std::vector<std::string> serials = session.scanSerialNumbers();
+  // The scan is complete: the guards that wait for the device list let commands through.
+  session.link().setListReady(true);
+  const DeviceChoice choice = chooseDevice(serials, options.serial);
+  if (!choice.serial) {
+    say(env, choice.refusal);
+    return kNoDevice;
+  }
+  if (!session.open(*choice.serial)) {
+    say(env, withFailure("the device '" + *choice.serial + "' could not be opened", session));
+    return kDeviceFailed;
+  }
+  return kDone;
+}
+
+void sayRefusedFirmware(Environment& env, const device::Session& session) {
+  say(env, "firmware " + session.state().firmwareText +
+               " is newer than this program knows; download new software from " +
+               ui::kSoftwareDownloadAddress);
+}
+
+// Polls every kPollInterval until `done` says so, the time is up or the user stops the
+// program; false when the device went away.
+template <typename Done, typename OnMessage>
+bool pollUntil(device::Session& session, Environment& env, milliseconds limit, Done&& done,
+               OnMessage&& onMessage) {
+  milliseconds waited{0};
+  for (;;) {
+    if (!session.poll([](std::uint8_t) {}, onMessage)) {
+      return false;
+    }
+    if (done() || waited >= limit || (env.interrupted && env.interrupted())) {
+      return true;
+    }
+    env.system.sleep(kPollInterval);
+    waited += kPollInterval;
+  }
+}
+
+bool pollForMessages(device::Session& session, Environment& env, milliseconds limit) {
+  return pollUntil(
+      session, env, limit, [&] { return missingMessages(session.receiver().state()).empty(); },
+      [](std::uint8_t) {});
+}
+
+int deviceGone(device::Session& session, Environment& env) {
+  say(env, withFailure("the device went away", session));
+  session.link().closeHandles();
+  return kDeviceFailed;
+}
+
+std::optional<std::string> nonEmpty(const std::string& text) {
+  return text.empty() ? std::nullopt : std::optional<std::string>(text);
+}
+
+StatusView statusView(const device::Session& session,
+                      const std::optional<protocol::Configuration>& configuration) {
+  const device::Identity id = session.identity();
+  StatusView view;
+  view.device = {id.serial, nonEmpty(id.product), nonEmpty(id.manufacturer), id.firmware.text(),
+                 id.path};
+  if (configuration) {
+    view.settings = settingsView(*configuration);
+  }
+  view.receiver = session.receiver().state();
+  return view;
+}
+
+void sayMissing(Environment& env, const std::vector<std::string>& missing, milliseconds timeout) {
+  if (missing.empty()) {
+    return;
+  }
+  std::string names;
+  for (const std::string& name : missing) {
+    names += (names.empty() ? "" : ", ") + name;
+  }
+  say(env, "the receiver sent no " + names + " within " + secondsText(timeout) +
+               "; what they carry is unknown");
+}
+
+// Runs the start-up as the window does; kDone, or the exit status, told.
+int startUp(device::Session& session, Environment& env,
+            std::optional<protocol::Configuration>& configuration) {
+  const device::Session::StartUp started = session.startUp();
+  if (started.refused) {
+    sayRefusedFirmware(env, session);
+    session.link().closeHandles();
+    return kDeviceFailed;
+  }
+  configuration = started.configuration;
+  return kDone;
+}
+
+int watch(device::Session& session, const Options& options, Environment& env) {
+  const std::string serial = session.identity().serial;
+  const auto interrupted = [&] { return env.interrupted && env.interrupted(); };
+  for (bool first = true; !interrupted(); first = false) {
+    // The first line as soon as the receiver has had its say, then one every interval.
+    const bool present =
+        first ? pollForMessages(session, env, receiverTimeout(options))
+              : pollUntil(
+                    session, env, *options.watch, [] { return false; }, [](std::uint8_t) {});
+    if (!present) {
+      return deviceGone(session, env);
+    }
+    if (interrupted()) {
+      break;
+    }
+    const device::ReceiverState& receiver = session.receiver().state();
+    env.out << (options.json ? watchJson(serial, receiver) : watchLine(receiver));
+    env.out.flush();
+  }
+  session.close();
+  return kDone;
+}
+
+int status(device::Session& session, const Options& options, Environment& env) {
+  std::optional<protocol::Configuration> configuration;
+  if (const int refused = startUp(session, env, configuration)) {
+    return refused;
+  }
+  if (options.watch) {
+    return watch(session, options, env);
+  }
+  const milliseconds timeout = receiverTimeout(options);
+  if (!pollForMessages(session, env, timeout)) {
+    return deviceGone(session, env);
+  }
+  const StatusView view = statusView(session, configuration);
+  const std::vector<std::string> missing = missingMessages(view.receiver);
+  env.out << (options.json ? statusJson(view, missing) : statusText(view));
+  sayMissing(env, missing, timeout);
+  int exit = kDone;
+  if (!configuration) {
+    say(env, withFailure("the device's configuration could not be read", session));
+    exit = kDeviceFailed;
+  }
+  session.close();
+  return exit;
+}
+
+device::SendResult sendSetting(device::Session& session, const SettingValue& v) {
+  switch (v.id) {
+    case SettingId::Outputs:
+      return session.sendOutputsEnabled(v.on);
+    case SettingId::Out1LowPower:
+      return session.sendLowPower(device::Output::Out1, v.on);
+    case SettingId::Out2LowPower:
+      return session.sendLowPower(device::Output::Out2, v.on);
+    case SettingId::Out1:
+      return session.sendFrequency(device::Output::Out1, v.text, '.');
+    case SettingId::Out2:
+      return session.sendFrequency(device::Output::Out2, v.text, '.');
+    case SettingId::Fll:
+      return session.sendFll(v.on);
+    case SettingId::Pps:
+      return session.sendOnePps(v.on);
+    case SettingId::Nmea:
+      return session.sendNmea(v.on);
+    case SettingId::Gnss:
+      return session.sendSatelliteSystems(v.systems);
+    case SettingId::DynamicModel:
+      return session.sendDynamicModel(v.model);
+  }
+  return device::SendResult::refused("unknown setting");
+}
+
+// The start-up up to the configuration, without asking the receiver for anything: a setting
+// needs no messages, and switching them off afterwards would silence the receiver for a
+// window that shows the same device. Nothing is sent before `refusals` had their say.
+template <typename Refusals>
+int configure(device::Session& session, Environment& env, Refusals&& refusals,
+              std::optional<protocol::Configuration>& configuration) {
+  (void)session.readManufacturer();
+  session.takeFirmware();
+  session.pauseBetweenRequests();
+  (void)session.readProduct();
+  session.pauseBetweenRequests();
+  if (session.capabilities().refused) {
+    sayRefusedFirmware(env, session);
+    session.link().closeHandles();
+    return kDeviceFailed;
+  }
+  const std::vector<std::string> refused =
+      refusals(session.state().firmware, session.capabilities());
+  if (!refused.empty()) {
+    for (const std::string& line : refused) {
+      say(env, line);
+    }
+    say(env, "nothing was sent");
+    session.link().closeHandles();
+    return kBadUsage;
+  }
+  configuration = session.readConfiguration();
+  session.markConfigured();
+  return kDone;
+}
+
+int apply(device::Session& session, const std::vector<PlannedSend>& plan, Environment& env) {
+  for (std::size_t i = 0; i < plan.size(); ++i) {
+    const SettingValue& value = plan[i].value;
+    const device::SendResult result = sendSetting(session, value);
+    if (!result) {
+      say(env, std::string(settingName(value.id)) + " was not sent: " + result.reason);
+      if (i > 0) {
+        say(env, "the settings before it were sent");
+      }
+      session.link().closeHandles();
+      return kDeviceFailed;
+    }
+    env.out << "sent " << describeSent(value) << '\n';
+    if (plan[i].pauseAfter) {
+      env.system.sleep(kPollInterval);
+    }
+  }
+  session.link().closeHandles();
+  return kDone;
+}
+
+int set(device::Session& session, const std::vector<SettingValue>& values, Environment& env) {
+  std::optional<protocol::Configuration> configuration;
+  const auto refusals = [&](protocol::FirmwareVersion firmware,
+                            const protocol::FirmwareCapabilities& can) {
+    return firmwareRefusals(values, firmware, can);
+  };
+  if (const int status = configure(session, env, refusals, configuration)) {
+    return status;
+  }
+  return apply(session, setPlan(values), env);
+}
+
+int factoryReset(device::Session& session, Environment& env) {
+  std::optional<protocol::Configuration> configuration;
+  const auto none = [](protocol::FirmwareVersion, const protocol::FirmwareCapabilities&) {
+    return std::vector<std::string>();
+  };
+  if (const int status = configure(session, env, none, configuration)) {
+    return status;
+  }
+  const std::optional<bool> outputs =
+      configuration ? configuration->outputsEnabled : std::optional<bool>();
+  return apply(session, factoryResetPlan(session.capabilities(), outputs), env);
+}
+
+std::string clockText(const platform::UtcTime& t) {
+  std::string text = std::to_string(t.year);
+  for (const auto& [separator, value] :
+       {std::pair{'-', t.month}, std::pair{'-', t.day}, std::pair{'T', t.hour},
+        std::pair{':', t.minute}, std::pair{':', t.second}}) {
+    text.push_back(separator);
+    protocol::appendTwoDigits(text, value);
+  }
+  text.push_back('.');
+  const std::string ms = std::to_string(t.milliseconds);
+  return text + std::string(3 - ms.size(), '0') + ms + "Z";
+}
+
+int setClock(device::Session& session, const Options& options, Environment& env) {
+  std::optional<protocol::Configuration> configuration;
+  if (const int refused = startUp(session, env, configuration)) {
+    return refused;
+  }
+  std::optional<platform::UtcTime> setTo;
+  bool accepted = false;
+  // The clock is set the moment the message is decoded, as the window sets it, so that the
+  // time it names is as fresh as it can be.
+  const auto onMessage = [&](std::uint8_t id) {
+    const auto& pvt = session.receiver().state().pvt;
+    if (!setTo && id == protocol::kUbxIdNavPvt && pvt && pvt->timeValid()) {
+      setTo = device::clockTimeOf(*pvt);
+      accepted = env.system.setSystemTime(*setTo);
+    }
+  };
+  const milliseconds timeout = receiverTimeout(options);
+  if (!pollUntil(
+          session, env, timeout, [&] { return setTo.has_value(); }, onMessage)) {
+    return deviceGone(session, env);
+  }
+  session.close();
+  if (!setTo) {
+    say(env, "the receiver named no valid time within " + secondsText(timeout));
+    return kDeviceFailed;
+  }
+  if (!accepted) {
+    say(env, "the clock could not be set to " + clockText(*setTo) +
+                 ": setting it needs the right to (root, or CAP_SYS_TIME on Linux)");
+    return kDeviceFailed;
+  }
+  env.out << "clock set to " << clockText(*setTo)
+          << (env.simulated ? " (simulated: this computer's clock was left alone)" : "") << '\n';
+  return kDone;
+}
+
+// The state the window's diagnostics link sends, for a window that has just read the device.
+diagnostics::DiagnosticsState diagnosticsState(
+    const device::Session& session, const std::optional<protocol::Configuration>& configuration,
+    platform::System& system, char separator) {
+  const device::ConnectionState& s = session.state();
+  const device::ReceiverState& r = session.receiver().state();
+  diagnostics::DiagnosticsState d;
+  d.serialNumber = s.serial;
+  d.latitude = r.latitude;
+  d.longitude = r.longitude;
+  d.altitude = r.altitude.value_or(0);
+  d.firmwareText = s.firmwareText;
+  d.firmware = s.firmware;
+  d.satellitesUsed = r.satellitesUsed;
+  d.averageCno = r.averageCno;
+  d.statusByte = r.statusByte.value_or(0);
+  d.clockDrift = r.clockDrift.value_or(0);
+  d.osVersion = system.operatingSystemVersion();
+  d.gnssSelection = s.gnssSelection;
+  d.dynamicModel = s.dynamicModel;
+  d.antennaCurrent = s.antennaCurrent;
+  if (configuration) {
+    const protocol::Configuration& c = *configuration;
+    // The boxes as the read-back fills them: OUT1 names its function when it carries one, the
+    // NMEA rule last.
+    if (c.out1WholeHz) {
+      d.out1Text = std::to_string(*c.out1WholeHz);
+    } else if (c.out1Hz) {
+      d.out1Text = protocol::decimalText(*c.out1Hz, separator);
+    }
+    if (c.onePps == true) {
+      d.out1Text = "1PPS";
+    }
+    if (c.nmea == true) {
+      d.out1Text = "NMEA";
+    }
+    if (c.out2Hz) {
+      d.out2Text = protocol::decimalText(*c.out2Hz, separator);
+    }
+    d.fll = c.fll == true ? 1 : 0;
+    d.nmea = c.nmea == true ? 1 : 0;
+  }
+  return d;
+}
+
+int diagnosticsUrl(device::Session& session, const Options& options, Environment& env) {
+  std::optional<protocol::Configuration> configuration;
+  if (const int refused = startUp(session, env, configuration)) {
+    return refused;
+  }
+  const milliseconds timeout = receiverTimeout(options);
+  if (!pollForMessages(session, env, timeout)) {
+    return deviceGone(session, env);
+  }
+  sayMissing(env, missingMessages(session.receiver().state()), timeout);
+  // Numbers in the address are written as the window writes them, in the user's separator.
+  const char separator = env.system.decimalSeparator();
+  env.out << diagnostics::diagnosticsAddress(
+                 ui::kDiagnosticsPageAddress,
+                 diagnosticsState(session, configuration, env.system, separator), separator)
+          << '\n';
+  session.close();
+  return kDone;
+}
+
+int list(const Options& options, Environment& env) {
+  const Listing listing = env.listDevices();
+  env.out << (options.json ? listJson(listing.devices) : listing.text);
+  return kDone;
+}
+
+}  // namespace
+
+std::optional<int> answerWithoutDevice(const ParsedArguments& parsed, const std::string& version,
+                                       std::ostream& out, std::ostream& err) {
+  if (!parsed.error.empty()) {
+    const std::string command = commandName(parsed.options.command);
+    err << kProgram << ": " << parsed.error << "\nTry '" << kProgram
+        << (command.empty() ? "" : " " + command) << " --help'.\n";
+    return kBadUsage;
+  }
+  if (parsed.options.help) {
+    out << usageText(kProgram, parsed.options.command);
+    return kDone;
+  }
+  if (parsed.options.version) {
+    out << kProgram << ' ' << version << '\n';
+    return kDone;
+  }
+  return std::nullopt;
+}
+
+int run(const Options& options, Environment& env) {
+  if (options.command == Command::List) {
+    return list(options, env);
+  }
+  // Every value is judged before a device is even looked for.
+  std::vector<SettingValue> values;
+  if (options.command == Command::Set) {
+    ParsedSettings parsed = parseSettings(options.assignments);
+    if (!parsed.refusals.empty()) {
+      for (const std::string& line : parsed.refusals) {
+        say(env, line);
+      }
+      say(env, "nothing was sent");
+      return kBadUsage;
+    }
+    values = std::move(parsed.values);
+  }
+
+  device::Session session(env.hid, env.system);
+  if (const int status = openChosen(session, options, env)) {
+    return status;
+  }
+  switch (options.command) {
+    case Command::Status:
+      return status(session, options, env);
+    case Command::Set:
+      return set(session, values, env);
+    case Command::FactoryReset:
+      return factoryReset(session, env);
+    case Command::SetClock:
+      return setClock(session, options, env);
+    case Command::DiagnosticsUrl:
+      return diagnosticsUrl(session, options, env);
+    case Command::List:
+    case Command::None:
+      break;
+  }
+  session.link().closeHandles();
+  return kBadUsage;
+}
+
+}  // namespace qvr::ctl

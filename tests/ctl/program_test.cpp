@@ -1,0 +1,299 @@
+// The command line over simulated devices on a virtual clock, checked against the window where
+// both can make the same change.
+
+#include "programs/ctl/program.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <sstream>
+
+#include "device/session.h"
+#include "platform/sim/sim_hid.h"
+#include "platform/sim/sim_system.h"
+#include "programs/ctl/device_choice.h"
+#include "ui/controls.h"
+#include "ui/main_window.h"
+
+namespace qvr::ctl {
+namespace {
+
+using platform::sim::DeviceProfile;
+using platform::sim::SimDevice;
+using platform::sim::SimHid;
+using platform::sim::SimSystem;
+using Reports = std::vector<std::vector<std::uint8_t>>;
+namespace ids = ui::ctl;
+
+DeviceProfile profile(std::uint16_t firmware = 0x0108, bool receiver = false) {
+  return {.serial = u"QVR000001", .versionNumber = firmware, .receiver = receiver};
+}
+
+// One simulated device and the program run against it, on the system's virtual clock.
+struct Bench {
+  explicit Bench(const DeviceProfile& p = profile()) : device(hid.attach(p)) {
+    hid.setClock([this] { return system.now(); });
+  }
+  int run(const std::vector<std::string>& args, std::function<bool()> interrupted = {}) {
+    const ParsedArguments parsed = parseArguments(args);
+    EXPECT_EQ(parsed.error, "");
+    Environment env{.hid = hid,
+                    .system = system,
+                    .out = out,
+                    .err = err,
+                    .listDevices = [] { return Listing{}; },
+                    .interrupted = std::move(interrupted),
+                    .simulated = true};
+    return ctl::run(parsed.options, env);
+  }
+  SimHid hid;
+  SimSystem system;
+  SimDevice& device;
+  std::ostringstream out;
+  std::ostringstream err;
+};
+
+// The window on its own device of the same profile, started and with its start-up's reports
+// forgotten, so that what follows is only what the user's change sends.
+struct WindowBench {
+  explicit WindowBench(const DeviceProfile& p = profile()) : device(hid.attach(p)) {
+    hid.setClock([this] { return system.now(); });
+    window.load();
+    device.clearReceived();
+  }
+  SimHid hid;
+  SimSystem system;
+  SimDevice& device;
+  ui::MainWindow window{hid, system};
+};
+
+// The window's start-ups (after 1PPS or NMEA are cleared) ask the receiver for its messages
+// again; those are not settings, and the command line has no window to start up.
+Reports withoutReceiverMessages(const Reports& reports) {
+  Reports settings;
+  for (const auto& report : reports) {
+    if (report[1] != static_cast<std::uint8_t>(protocol::Command::ReceiverMessage)) {
+      settings.push_back(report);
+    }
+  }
+  return settings;
+}
+
+TEST(CtlProgram, SetSendsTheBytesTheWindowSendsForTheSameChange) {
+  struct Case {
+    std::vector<std::string> set;
+    std::function<void(ui::Form&)> user;
+  };
+  const Case cases[] = {
+      {{"fll=on"}, [](ui::Form& f) { f.userClick(ids::FLL); }},
+      {{"outputs=off"}, [](ui::Form& f) { f.userClick(ids::OUT1EN); }},
+      {{"out1-low-power=on"}, [](ui::Form& f) { f.userClick(ids::Out1power); }},
+      {{"pps=on"}, [](ui::Form& f) { f.userClick(ids::PPS); }},
+      {{"out1=10000000.1"},
+       [](ui::Form& f) {
+         f.userType(ids::Out1Freq, "10000000.1");
+         f.userClick(ids::FindFreq);
+       }},
+      {{"out2=1.2345e3"},
+       [](ui::Form& f) {
+         f.userType(ids::Out2Freq, "1.2345e3");
+         f.userClick(ids::FindFreq2);
+       }},
+      {{"gnss=gps,galileo,glonass"}, [](ui::Form& f) { f.userClick(ids::GNSS_SBAS); }},
+      {{"dynamic-model=airborne"}, [](ui::Form& f) { f.userChoose(ids::dynmodel, 2); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.set.front());
+    WindowBench w;
+    c.user(w.window.form());
+    Bench b;
+    std::vector<std::string> args{"set"};
+    args.insert(args.end(), c.set.begin(), c.set.end());
+    EXPECT_EQ(b.run(args), kDone) << b.err.str();
+    EXPECT_EQ(b.device.received().size(), 1u);
+    EXPECT_EQ(b.device.received(), w.device.received());
+    EXPECT_EQ(b.hid.openHandles(), 0);
+  }
+}
+
+TEST(CtlProgram, FactoryResetSendsTheWindowsSequence) {
+  std::vector<std::uint8_t> outputsOff = platform::sim::defaultConfiguration();
+  outputsOff[2] = 0;
+  struct Case {
+    const char* name;
+    DeviceProfile device;
+  };
+  DeviceProfile off = profile();
+  off.configuration = outputsOff;
+  const Case cases[] = {
+      {"1.08", profile(0x0108)}, {"1.07", profile(0x0107)}, {"1.06", profile(0x0106)},
+      {"1.02", profile(0x0102)}, {"outputs off", off},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    WindowBench w(c.device);
+    w.window.form().userClick(ids::Factory);
+    Bench b(c.device);
+    EXPECT_EQ(b.run({"factory-reset"}), kDone) << b.err.str();
+    EXPECT_GE(b.device.received().size(), 4u);  // frequencies, FLL, 1PPS at least
+    EXPECT_EQ(b.device.received(), withoutReceiverMessages(w.device.received()));
+  }
+}
+
+TEST(CtlProgram, ARefusedValueSendsNothingAtAll) {
+  struct Case {
+    std::uint16_t firmware;
+    std::vector<std::string> args;
+    const char* message;
+  };
+  const Case cases[] = {
+      {0x0108, {"set", "fll=on", "out1=abc"}, "out1=abc: not a number"},
+      {0x0108, {"set", "gnss=beidou,glonass,gps"}, "BeiDou and GLONASS go together"},
+      {0x0107, {"set", "fll=on", "nmea=off"}, "nmea: firmware 1.07 has no NMEA setting"},
+      {0x0102, {"set", "out2-low-power=on"}, "firmware 1.02 has no low-power setting"},
+      {0x0106, {"set", "dynamic-model=portable"}, "firmware 1.06 has no dynamic-model"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.message);
+    Bench b(profile(c.firmware));
+    EXPECT_EQ(b.run(c.args), kBadUsage);
+    EXPECT_NE(b.err.str().find(c.message), std::string::npos) << b.err.str();
+    EXPECT_NE(b.err.str().find("nothing was sent"), std::string::npos);
+    EXPECT_TRUE(b.device.received().empty());
+    EXPECT_EQ(b.out.str(), "");
+    EXPECT_EQ(b.hid.openHandles(), 0);
+  }
+}
+
+TEST(CtlProgram, StatusWaitsForTheReceiversFirstCompleteSet) {
+  Bench b(profile(0x0108, true));
+  EXPECT_EQ(b.run({"status", "--json"}), kDone) << b.err.str();
+  const std::string json = b.out.str();
+  EXPECT_NE(json.find("\"missing\": []"), std::string::npos) << json;
+  EXPECT_NE(json.find("\"out1_frequency_hz\": \"10000000\""), std::string::npos);
+  EXPECT_NE(json.find("\"drift_ns_per_s\": "), std::string::npos);
+  EXPECT_EQ(json.find("\"drift_ns_per_s\": null"), std::string::npos);
+  EXPECT_NE(json.find("\"cno_dbhz\": "), std::string::npos);
+  EXPECT_EQ(b.err.str(), "");
+  // Messages come once a second: the wait ends with the first set, well before the timeout.
+  EXPECT_LE(b.system.now(), std::chrono::milliseconds(1500));
+  // The messages were switched off again, as the window leaves the device.
+  const auto& last = b.device.received().back();
+  EXPECT_EQ(last[1], static_cast<std::uint8_t>(protocol::Command::ReceiverMessage));
+  EXPECT_EQ(last[2 + 4 + 2], 0);  // CFG-MSG rate
+  EXPECT_EQ(b.hid.openHandles(), 0);
+}
+
+TEST(CtlProgram, StatusSaysWhatDidNotComeAndLeavesItNull) {
+  Bench b(profile(0x0108, false));
+  EXPECT_EQ(b.run({"status", "--json", "--timeout", "0.5"}), kDone);
+  // The wait itself, after the start-up's pauses between its requests.
+  EXPECT_GE(b.system.now(), std::chrono::milliseconds(500));
+  EXPECT_LT(b.system.now(), std::chrono::milliseconds(600));
+  EXPECT_NE(b.err.str().find("no NAV-PVT, NAV-CLOCK, NAV-SAT within 0.5 s"), std::string::npos)
+      << b.err.str();
+  const std::string json = b.out.str();
+  for (const char* field : {"\"utc\": null", "\"latitude_deg\": null", "\"drift_ns_per_s\": null",
+                            "\"satellites\": null", "\"satellites_used\": null"}) {
+    EXPECT_NE(json.find(field), std::string::npos) << field;
+  }
+  EXPECT_NE(json.find("\"missing\": [\n    \"NAV-PVT\",\n    \"NAV-CLOCK\",\n    \"NAV-SAT\"\n  ]"),
+            std::string::npos)
+      << json;
+}
+
+TEST(CtlProgram, WatchPrintsALinePerIntervalUntilInterrupted) {
+  Bench b(profile(0x0108, true));
+  int lines = 0;
+  const auto stop = [&] {
+    const std::string text = b.out.str();
+    lines = static_cast<int>(std::count(text.begin(), text.end(), '\n'));
+    return lines >= 4;
+  };
+  EXPECT_EQ(b.run({"status", "--watch", "2", "--json"}, stop), kDone);
+  EXPECT_EQ(lines, 4);
+  // The first line with the first complete set (about 1 s), then one every 2 s.
+  EXPECT_GE(b.system.now(), std::chrono::milliseconds(6900));
+  EXPECT_LE(b.system.now(), std::chrono::milliseconds(7600));
+  std::istringstream text(b.out.str());
+  for (std::string line; std::getline(text, line);) {
+    EXPECT_EQ(line.rfind("{\"serial\":\"QVR000001\",\"receiver\":{", 0), 0u) << line;
+  }
+  EXPECT_EQ(b.hid.openHandles(), 0);
+}
+
+TEST(CtlProgram, SetClockTakesTheNextValidTime) {
+  Bench b(profile(0x0108, true));
+  std::vector<platform::UtcTime> set;
+  b.system.setClockListener([&](const platform::UtcTime& t) { set.push_back(t); });
+  EXPECT_EQ(b.run({"set-clock"}), kDone) << b.err.str();
+  ASSERT_EQ(set.size(), 1u);
+  // The simulated receiver has a valid time from its fix on, three seconds after power-up.
+  EXPECT_GE(b.system.now(), std::chrono::milliseconds(3000));
+  EXPECT_NE(b.out.str().find("clock set to " + std::to_string(set[0].year) + "-"),
+            std::string::npos)
+      << b.out.str();
+
+  Bench mute(profile(0x0108, false));
+  mute.system.setClockListener([&](const platform::UtcTime& t) { set.push_back(t); });
+  EXPECT_EQ(mute.run({"set-clock", "--timeout", "2"}), kDeviceFailed);
+  EXPECT_NE(mute.err.str().find("no valid time within 2 s"), std::string::npos);
+  EXPECT_EQ(set.size(), 1u);
+}
+
+TEST(CtlProgram, DiagnosticsAddressIsTheWindowsWithoutBlinking) {
+  WindowBench w;
+  std::string opened;
+  w.system.setAddressListener([&](const std::string& address) { opened = address; });
+  w.window.form().userClick(ids::Diagnostics);
+  Bench b;
+  EXPECT_EQ(b.run({"diagnostics-url", "--timeout=0"}), kDone);
+  EXPECT_EQ(b.out.str(), opened + "\n");
+  EXPECT_EQ(w.device.blinks(), 1);
+  EXPECT_EQ(b.device.blinks(), 0);
+}
+
+TEST(CtlProgram, ADeviceThatGoesAwayIsAFailure) {
+  Bench b(profile(0x0108, true));
+  const auto unplug = [&] {
+    if (b.system.now() >= std::chrono::milliseconds(300) && b.device.present()) {
+      b.hid.unplug(b.device);
+    }
+    return false;
+  };
+  EXPECT_EQ(b.run({"status"}, unplug), kDeviceFailed);
+  EXPECT_NE(b.err.str().find("the device went away"), std::string::npos) << b.err.str();
+  EXPECT_EQ(b.hid.openHandles(), 0);
+}
+
+TEST(CtlProgram, TheDeviceIsChosenOnlyWhenThereIsNoDoubt) {
+  struct Case {
+    std::vector<std::string> present;
+    std::optional<std::string> wanted;
+    std::optional<std::string> chosen;
+    const char* refusal;
+  };
+  const Case cases[] = {
+      {{"A"}, std::nullopt, "A", ""},
+      {{"A"}, "A", "A", ""},
+      {{"A", "B"}, "B", "B", ""},
+      {{"A", "A"}, "A", "A", ""},
+      {{}, std::nullopt, std::nullopt, "no QVR-7130 is attached"},
+      {{"A"}, "B", std::nullopt, "no QVR-7130 with serial number 'B'; attached: 'A'"},
+      {{"A", "B"},
+       std::nullopt,
+       std::nullopt,
+       "2 devices are attached; choose one with --serial: "
+       "'A', 'B'"},
+      // The same serial number twice is still two devices: neither is guessed.
+      {{"A", "A"}, std::nullopt, std::nullopt, "2 devices are attached"},
+  };
+  for (const Case& c : cases) {
+    const DeviceChoice choice = chooseDevice(c.present, c.wanted);
+    EXPECT_EQ(choice.serial, c.chosen);
+    EXPECT_NE(choice.refusal.find(c.refusal), std::string::npos) << choice.refusal;
+  }
+}
+
+}  // namespace
+}  // namespace qvr::ctl
