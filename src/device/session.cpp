@@ -42,22 +42,22 @@ bool Session::open(const std::string& serial) {
   return link_.findTheHid(serial);
 }
 
-std::optional<std::string> Session::readManufacturer() {
+std::optional<std::string> Session::readString(bool (DeviceLink::*read)(std::string&),
+                                               std::string& kept) {
   std::string text;
-  if (!link_.readManufacturer(text)) {
+  if (!(link_.*read)(text)) {
     return std::nullopt;
   }
-  manufacturer_ = text;
+  kept = text;
   return text;
 }
 
+std::optional<std::string> Session::readManufacturer() {
+  return readString(&DeviceLink::readManufacturer, manufacturer_);
+}
+
 std::optional<std::string> Session::readProduct() {
-  std::string text;
-  if (!link_.readProduct(text)) {
-    return std::nullopt;
-  }
-  product_ = text;
-  return text;
+  return readString(&DeviceLink::readProduct, product_);
 }
 
 void Session::takeFirmware() {

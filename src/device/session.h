@@ -130,6 +130,8 @@ class Session {
   }
 
  private:
+  std::optional<std::string> readString(bool (DeviceLink::*read)(std::string&), std::string& kept);
+
   platform::System& system_;
   DeviceLink link_;
   Receiver receiver_;

@@ -45,7 +45,7 @@ std::string FirmwareVersion::text() const {
 FirmwareCapabilities capabilitiesOf(FirmwareVersion version) {
   FirmwareCapabilities found = std::begin(kFirmwareTable)->capabilities;
   for (const FirmwareRow& row : kFirmwareTable) {
-    if (version >= row.from) {
+    if (version.reaches(row.from)) {
       found = row.capabilities;
     }
   }

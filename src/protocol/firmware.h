@@ -17,7 +17,12 @@ struct FirmwareVersion {
   // 1.10, 1.1A.
   [[nodiscard]] std::string text() const;
 
-  friend auto operator<=>(const FirmwareVersion&, const FirmwareVersion&) = default;
+  // This version is `other` or a later one.
+  [[nodiscard]] bool reaches(FirmwareVersion other) const {
+    return major != other.major ? major > other.major : minor >= other.minor;
+  }
+
+  friend bool operator==(const FirmwareVersion&, const FirmwareVersion&) = default;
 };
 
 // What a firmware version can do, computed once when a device is opened and read at every

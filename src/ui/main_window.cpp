@@ -1,7 +1,5 @@
 #include "ui/main_window.h"
 
-#include <algorithm>
-#include <cmath>
 #include <string>
 
 #include "protocol/commands.h"

@@ -15,7 +15,7 @@ inline QString toQt(const std::string& text) {
 // conversion would make them.
 inline std::string fromQt(const QString& text) {
   const QByteArray bytes = text.toLatin1();
-  return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+  return {bytes.constData(), static_cast<std::size_t>(bytes.size())};
 }
 
 }  // namespace qvr::platform::qt
