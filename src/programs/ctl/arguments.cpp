@@ -138,7 +138,7 @@ std::optional<milliseconds> parseSeconds(std::string_view text) {
     if (c < '0' || c > '9') {
       return std::nullopt;
     }
-    ms += (c - '0') * scale;
+    ms += static_cast<long long>(c - '0') * scale;
     scale /= 10;
   }
   const milliseconds result{value * 1000 + ms};

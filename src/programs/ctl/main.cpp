@@ -25,7 +25,7 @@ namespace ctl = qvr::ctl;
 
 std::atomic<bool> interruptRequested{false};
 
-extern "C" void onInterrupt(int) {
+extern "C" void onInterrupt(int /*signalNumber*/) {
   interruptRequested = true;
 }
 
@@ -45,7 +45,7 @@ class SimulatedSystem final : public platform::System {
       real_.sleep(duration);
     }
   }
-  bool setSystemTime(const platform::UtcTime&) override { return true; }
+  bool setSystemTime(const platform::UtcTime& /*time*/) override { return true; }
   void openAddress(const std::string& address) override { real_.openAddress(address); }
   [[nodiscard]] std::string operatingSystemVersion() override {
     return real_.operatingSystemVersion();

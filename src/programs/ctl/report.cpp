@@ -318,13 +318,8 @@ std::string statusJson(const StatusView& status, const std::vector<std::string>&
   json.key("gnss");
   if (s.gnssSelection) {
     json.beginArray();
-    const std::string names = gnssNames(systemsOf(*s.gnssSelection));
-    if (names != "none") {
-      for (std::size_t start = 0; start <= names.size();) {
-        const std::size_t comma = std::min(names.find(',', start), names.size());
-        json.string(std::string_view(names).substr(start, comma - start));
-        start = comma + 1;
-      }
+    for (const std::string& name : gnssNameList(systemsOf(*s.gnssSelection))) {
+      json.string(name);
     }
     json.endArray();
   } else {

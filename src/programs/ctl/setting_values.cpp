@@ -67,6 +67,10 @@ std::string knownNames() {
   return names;
 }
 
+std::string unknownSetting(const std::string& assignment, const std::string& name) {
+  return "'" + assignment + "': unknown setting '" + name + "' (" + knownNames() + ")";
+}
+
 // The reason a value is refused, or nothing when `value` was filled in.
 std::optional<std::string> readValue(SettingValue& value, std::string_view text) {
   switch (value.id) {
@@ -104,8 +108,9 @@ std::optional<std::string> readValue(SettingValue& value, std::string_view text)
       while (start <= text.size()) {
         const std::size_t comma = std::min(text.find(',', start), text.size());
         const std::string_view name = text.substr(start, comma - start);
-        const auto found = std::find_if(std::begin(kSystems), std::end(kSystems),
-                                        [&](const SystemRow& row) { return name == row.name; });
+        const auto* const found =
+            std::find_if(std::begin(kSystems), std::end(kSystems),
+                         [&](const SystemRow& row) { return name == row.name; });
         if (found == std::end(kSystems)) {
           return "unknown satellite system '" + std::string(name) +
                  "' (gps, sbas, galileo, beidou, glonass)";
@@ -164,8 +169,7 @@ ParsedSettings parseSettings(const std::vector<std::string>& assignments) {
     const std::string name = assignment.substr(0, equals);
     const auto id = findSetting(name);
     if (!id) {
-      parsed.refusals.push_back("'" + assignment + "': unknown setting '" + name + "' (" +
-                                knownNames() + ")");
+      parsed.refusals.push_back(unknownSetting(assignment, name));
       continue;
     }
     if (findValue(parsed.values, *id) != nullptr) {
@@ -182,7 +186,7 @@ ParsedSettings parseSettings(const std::vector<std::string>& assignments) {
   const SettingValue* pps = findValue(parsed.values, SettingId::Pps);
   const SettingValue* nmea = findValue(parsed.values, SettingId::Nmea);
   if (pps != nullptr && nmea != nullptr && pps->on && nmea->on) {
-    parsed.refusals.push_back("pps=on and nmea=on: OUT1 carries 1PPS or NMEA, not both");
+    parsed.refusals.emplace_back("pps=on and nmea=on: OUT1 carries 1PPS or NMEA, not both");
   }
   std::stable_sort(parsed.values.begin(), parsed.values.end(),
                    [](const SettingValue& a, const SettingValue& b) { return a.id < b.id; });
@@ -232,6 +236,7 @@ std::vector<std::string> firmwareRefusals(const std::vector<SettingValue>& value
 
 std::vector<PlannedSend> setPlan(const std::vector<SettingValue>& values) {
   std::vector<PlannedSend> plan;
+  plan.reserve(values.size());
   for (const SettingValue& value : values) {
     plan.push_back({value});
   }
@@ -280,14 +285,22 @@ std::vector<PlannedSend> factoryResetPlan(const protocol::FirmwareCapabilities& 
   return plan;
 }
 
-std::string gnssNames(const protocol::SatelliteSystems& systems) {
-  std::string names;
+std::vector<std::string> gnssNameList(const protocol::SatelliteSystems& systems) {
+  std::vector<std::string> names;
   for (const SystemRow& row : kSystems) {
     if (systems.*(row.member)) {
-      names += (names.empty() ? "" : ",") + std::string(row.name);
+      names.emplace_back(row.name);
     }
   }
-  return names.empty() ? "none" : names;
+  return names;
+}
+
+std::string gnssNames(const protocol::SatelliteSystems& systems) {
+  std::string joined;
+  for (const std::string& name : gnssNameList(systems)) {
+    joined += (joined.empty() ? "" : ",") + name;
+  }
+  return joined.empty() ? "none" : joined;
 }
 
 protocol::SatelliteSystems systemsOf(std::uint8_t selection) {

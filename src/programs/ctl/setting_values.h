@@ -71,7 +71,9 @@ struct PlannedSend {
 // 15625 Hz)", "gnss=gps,sbas", "fll=off".
 [[nodiscard]] std::string describeSent(const SettingValue& value);
 
-// The satellite systems as the names `gnss=` takes, comma-separated; "none" without any.
+// The satellite systems by the names `gnss=` takes, in the order of the window's boxes.
+[[nodiscard]] std::vector<std::string> gnssNameList(const protocol::SatelliteSystems& systems);
+// The same comma-separated; "none" without any.
 [[nodiscard]] std::string gnssNames(const protocol::SatelliteSystems& systems);
 [[nodiscard]] protocol::SatelliteSystems systemsOf(std::uint8_t selection);
 
