@@ -54,10 +54,10 @@ class Reader {
     const auto u = u32(offset);
     return u ? std::optional<std::int32_t>(static_cast<std::int32_t>(*u)) : std::nullopt;
   }
-  [[nodiscard]] std::optional<FixedPointHz> word(std::size_t fraction, std::size_t integer) const {
+  [[nodiscard]] std::optional<ReportedHz> word(std::size_t fraction, std::size_t integer) const {
     const auto f = u32(fraction);
-    const auto n = u32(integer);
-    return (f && n) ? std::optional<FixedPointHz>(FixedPointHz{*n, *f}) : std::nullopt;
+    const auto n = i32(integer);
+    return (f && n) ? std::optional<ReportedHz>(ReportedHz{*n, *f}) : std::nullopt;
   }
   [[nodiscard]] std::optional<double> frequency(std::size_t fraction, std::size_t integer) const {
     const auto f = u32(fraction);

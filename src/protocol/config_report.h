@@ -9,6 +9,14 @@
 
 namespace qvr::protocol {
 
+// A frequency as the configuration report carries it: whole hertz signed, the fraction in
+// 2^-32 Hz.
+struct ReportedHz {
+  std::int32_t integerHz = 0;
+  std::uint32_t fractionWord = 0;
+  friend bool operator==(const ReportedHz&, const ReportedHz&) = default;
+};
+
 // The device's configuration report as far as this firmware reports it. A field is empty when
 // the format does not carry it, the firmware is too old to report it, or the report the device
 // returned is too short to hold it.
@@ -20,8 +28,8 @@ struct Configuration {
   std::optional<double> out2Hz;             // format 1
   // Format 1: the two 32.32 words as the device holds them, for the exact value a double
   // cannot carry (the integer word unsigned, as the device is sent it).
-  std::optional<FixedPointHz> out1Word;
-  std::optional<FixedPointHz> out2Word;
+  std::optional<ReportedHz> out1Word;
+  std::optional<ReportedHz> out2Word;
   std::optional<bool> fll;
   std::optional<bool> onePps;
   std::optional<bool> out1LowPower;            // firmware 1.03 on

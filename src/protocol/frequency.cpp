@@ -192,15 +192,26 @@ std::optional<FixedPointHz> encodeFrequency(const ExactDecimal& value) {
                       static_cast<std::uint32_t>(fractionWord)};
 }
 
-std::string exactFrequencyText(FixedPointHz value) {
-  std::string text = std::to_string(value.integerHz);
-  if (value.fractionWord == 0) {
+std::string exactFrequencyText(std::int64_t integerHz, std::uint32_t fractionWord) {
+  constexpr std::uint64_t kWholeHertz = std::uint64_t{1} << 32;  // in 2^-32 Hz
+  // Below zero with a fraction, the magnitude is (|integer| - 1) and the fraction's complement:
+  // -1 + 0.75 is -0.25. The whole hertz come from 32 bits, so negating them cannot overflow.
+  const bool negative = integerHz < 0;
+  std::uint64_t whole =
+      negative ? static_cast<std::uint64_t>(-integerHz) : static_cast<std::uint64_t>(integerHz);
+  std::uint64_t fraction = fractionWord;
+  if (negative && fraction != 0) {
+    --whole;
+    fraction = kWholeHertz - fraction;
+  }
+  std::string text = (negative ? "-" : "") + std::to_string(whole);
+  if (fraction == 0) {
     return text;
   }
   // fraction / 2^32 = fraction x 5^32 / 10^32, and fraction x 5^32 < 2^32 x 5^32 = 10^32 < 2^107:
   // the 32 digits after the point are those of that product, zero-padded on the left.
   constexpr int kPlaces = 32;
-  Coefficient digits = value.fractionWord;
+  Coefficient digits = fraction;
   for (int i = 0; i < kPlaces; ++i) {
     digits *= 5;
   }

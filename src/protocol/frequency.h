@@ -50,7 +50,12 @@ struct FixedPointHz {
 // number of 2^-32 Hz, which has at most 32 decimal places, so the text is exact. A '.' and the
 // fraction digits without trailing zeros follow the whole hertz; a whole number has no '.'.
 // Always '.', since the text is for scripts and JSON rather than for the user's locale.
-[[nodiscard]] std::string exactFrequencyText(FixedPointHz value);
+// `integerHz` may be negative (a configuration report's whole hertz are signed): the value is
+// still integerHz + fractionWord x 2^-32, so -1 with a half is "-0.5".
+[[nodiscard]] std::string exactFrequencyText(std::int64_t integerHz, std::uint32_t fractionWord);
+[[nodiscard]] inline std::string exactFrequencyText(FixedPointHz value) {
+  return exactFrequencyText(value.integerHz, value.fractionWord);
+}
 
 // What an output frequency box (and the command line) sends for a typed text: the word of a
 // number in range, or the reason there is none.

@@ -22,13 +22,13 @@ TEST(CtlReport, FrequenciesAreShownAsTheWindowShowsThemAndExactly) {
   };
   const Case cases[] = {
       {{.format = 0, .out1WholeHz = 10000000}, "10000000 Hz", "\"10000000\""},
-      {{.format = 1, .out1Hz = 10.5, .out1Word = protocol::FixedPointHz{10, 0x80000000}},
+      {{.format = 1, .out1Hz = 10.5, .out1Word = protocol::ReportedHz{10, 0x80000000}},
        "10.5 Hz",
        "\"10.5\""},
       // 15 significant digits in the box; every digit of the word beside them.
       {{.format = 1,
         .out1Hz = 10000000.1000000000931,
-        .out1Word = protocol::FixedPointHz{10000000, 429496730}},
+        .out1Word = protocol::ReportedHz{10000000, 429496730}},
        "10000000.1 Hz, exactly 10000000.1000000000931322574615478515625 Hz",
        "\"10000000.1000000000931322574615478515625\""},
       // A report too short for the word: the firmware does not say.

@@ -2,7 +2,7 @@
 // the UHID responder: the hidraw backend and then the whole window controller go through the
 // kernel's HID core, hidraw and hidapi exactly as with the real device.
 //
-//   qvr-kernel-test RESPONDER [gtest options]
+//   qvr-kernel-test RESPONDER QVR7130CTL [gtest options]
 //
 // Each test starts its own responder, so that each begins with a freshly plugged device.
 // Timing is real: the responder sends a report every 10 ms, and the checks wait for what they
@@ -16,8 +16,10 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -41,6 +43,7 @@ using std::chrono::milliseconds;
 using Clock = std::chrono::steady_clock;
 
 std::string responderPath;  // from the command line
+std::string ctlPath;        // the command-line program, from the command line
 
 constexpr milliseconds kDeviceDeadline{5000};
 constexpr milliseconds kStreamDeadline{10000};
@@ -396,15 +399,75 @@ TEST(Window, NoticesAnUnpluggedDeviceAndTakesTheNextOne) {
   window.unload();
 }
 
+// The command-line program as a script runs it: its exit status and what it printed on stdout.
+struct CtlRun {
+  int status = -1;
+  std::string out;
+};
+
+CtlRun runCtl(const std::string& arguments) {
+  CtlRun run;
+  FILE* pipe = popen((ctlPath + " " + arguments + " 2>/tmp/ctl.err").c_str(), "r");
+  if (pipe == nullptr) {
+    return run;
+  }
+  char buffer[4096];
+  std::size_t n = 0;
+  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) {
+    run.out.append(buffer, n);
+  }
+  const int status = pclose(pipe);
+  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return run;
+}
+
+std::string ctlErrors() {
+  std::ifstream in("/tmp/ctl.err");
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+TEST(CommandLine, ReadsTheStatusAsJsonAndSetsAFrequency) {
+  Responder responder("ctl");
+  ASSERT_TRUE(responder.running());
+  LinuxHid hid;
+  ASSERT_EQ(waitForInterfaces(hid, 1).size(), 1u);
+
+  // The responder sends no NAV-SAT: the status says so and still gives the rest.
+  const CtlRun status = runCtl("status --json --timeout 3");
+  EXPECT_EQ(status.status, 0) << ctlErrors();
+  for (const std::string& field :
+       {std::string("\"serial\": \"") + kSerial + "\"", std::string("\"firmware\": \"0.00\""),
+        std::string("\"out1_frequency_hz\": \"10.5\""),
+        std::string("\"out2_frequency_hz\": \"-0.5\""),
+        "\"drift_ns_per_s\": " + std::to_string(kClockDrift),
+        std::string("\"latitude_deg\": 47.3769"), std::string("\"status_text\": \"GPS signal OK\""),
+        std::string("\"missing\": [\n    \"NAV-SAT\"")}) {
+    EXPECT_NE(status.out.find(field), std::string::npos) << field << " in\n" << status.out;
+  }
+  // Its start-up asked for the messages and its end switched them off, as the window's do.
+  std::vector<Bytes> expected = messageRates(10);
+  for (const Bytes& report : messageRates(0)) {
+    expected.push_back(report);
+  }
+  EXPECT_EQ(responder.received(), expected);
+
+  const CtlRun set = runCtl("set out1=12.345678");
+  EXPECT_EQ(set.status, 0) << ctlErrors();
+  const std::vector<Bytes> received = responder.received();
+  ASSERT_FALSE(received.empty());
+  EXPECT_EQ(received.back(), featureReport({0x00, 0x06, 0x79, 0x5A, 0x7E, 0x58, 0x0C}));
+}
+
 }  // namespace
 }  // namespace qvr::kernel_test
 
 int main(int argc, char** argv) {
   testing::InitGoogleTest(&argc, argv);
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: %s RESPONDER [gtest options]\n", argv[0]);
+  if (argc != 3) {
+    std::fprintf(stderr, "usage: %s RESPONDER QVR7130CTL [gtest options]\n", argv[0]);
     return 2;
   }
   qvr::kernel_test::responderPath = argv[1];
+  qvr::kernel_test::ctlPath = argv[2];
   return RUN_ALL_TESTS();
 }

@@ -3,7 +3,7 @@
 # modules, the UHID responder, the kernel test and the libraries it links) and reads the
 # test's verdict from the serial console.
 #
-#   run_kernel_test.sh --responder FILE --test FILE --work DIR [--cache DIR]
+#   run_kernel_test.sh --responder FILE --test FILE --ctl FILE --work DIR [--cache DIR]
 #
 # Exit status: the kernel test's, or 77 when qemu, busybox or the kernel cannot be had here.
 # With CI set, that is a failure instead: CI's set-up provides all of them.
@@ -15,6 +15,7 @@ while (($# > 0)); do
   case $1 in
     --responder) responder=$2 ;;
     --test) test_program=$2 ;;
+    --ctl) ctl_program=$2 ;;
     --work) work=$2 ;;
     --cache) cache=$2 ;;
     *)
@@ -55,7 +56,7 @@ fi
 "${fetch[@]}" >&2 || skip "Debian's cloud kernel could not be fetched"
 kernel_dir=${cache:-${QVR_KERNEL_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/qvr7130/guest-kernel}}
 
-# The initramfs: busybox as everything, the modules, our two programs and the libraries that
+# The initramfs: busybox as everything, the modules, our three programs and the libraries that
 # they load (Debian ships no static libudev, which hidapi needs).
 root=$work/root
 rm -rf "$root"
@@ -65,7 +66,8 @@ cp "$kernel_dir"/{hid,hid-generic,uhid}.ko "$root/lib/modules/"
 strip_copy() { objcopy --strip-debug "$1" "$2" 2>/dev/null || cp "$1" "$2"; }
 strip_copy "$responder" "$root/bin/qvr-uhid-responder"
 strip_copy "$test_program" "$root/bin/qvr-kernel-test"
-for library in $(ldd "$responder" "$test_program" | awk '/=> \// { print $3 } /^\t\// { print $1 }' | sort -u); do
+strip_copy "$ctl_program" "$root/bin/qvr7130ctl"
+for library in $(ldd "$responder" "$test_program" "$ctl_program" | awk '/=> \// { print $3 } /^\t\// { print $1 }' | sort -u); do
   mkdir -p "$root$(dirname "$library")"
   strip_copy "$library" "$root$library"
 done
@@ -85,7 +87,7 @@ done
 # The firmware leaves terminal escapes on the console's current line: start a fresh one.
 echo
 echo "QVR-KERNEL-TEST-BEGIN $(cut -d ' ' -f 1 /proc/uptime)"
-/bin/qvr-kernel-test /bin/qvr-uhid-responder --gtest_color=no
+/bin/qvr-kernel-test /bin/qvr-uhid-responder /bin/qvr7130ctl --gtest_color=no
 status=$?
 echo "QVR-KERNEL-TEST-END $status $(cut -d ' ' -f 1 /proc/uptime)"
 poweroff -f

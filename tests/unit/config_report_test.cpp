@@ -95,11 +95,11 @@ TEST(Configuration, Format1FixedPointFrequencies) {
   EXPECT_EQ(decodeConfiguration(r, fw(0x0108))->out1Hz, 10.5);
   EXPECT_EQ(decodeConfiguration(r, fw(0x0108))->out2Hz, 10000000.0);
   // The words themselves, in the order the device keeps them: fraction first.
-  EXPECT_EQ(decodeConfiguration(r, fw(0x0108))->out1Word, (FixedPointHz{10, 0x80000000}));
-  EXPECT_EQ(decodeConfiguration(r, fw(0x0108))->out2Word, (FixedPointHz{10000000, 0}));
+  EXPECT_EQ(decodeConfiguration(r, fw(0x0108))->out1Word, (ReportedHz{10, 0x80000000}));
+  EXPECT_EQ(decodeConfiguration(r, fw(0x0108))->out2Word, (ReportedHz{10000000, 0}));
   r[7] = r[8] = r[9] = r[10] = 0xFF;  // integer part -1, fraction still 0.5
   EXPECT_EQ(decodeConfiguration(r, fw(0x0108))->out1Hz, -0.5);
-  EXPECT_EQ(decodeConfiguration(r, fw(0x0108))->out1Word, (FixedPointHz{0xFFFFFFFF, 0x80000000}));
+  EXPECT_EQ(decodeConfiguration(r, fw(0x0108))->out1Word, (ReportedHz{-1, 0x80000000}));
   r[3] = r[4] = r[5] = r[6] = 0xFF;  // the fraction word is unsigned
   EXPECT_DOUBLE_EQ(*decodeConfiguration(r, fw(0x0108))->out1Hz, -1.0 + 4294967295.0 / 4294967296.0);
 }

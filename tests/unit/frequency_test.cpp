@@ -158,6 +158,11 @@ TEST(Frequency, ExactTextOfTheWord) {
     SCOPED_TRACE(c.text);
     EXPECT_EQ(exactFrequencyText(c.value), c.text);
   }
+  // A configuration report's whole hertz are signed.
+  EXPECT_EQ(exactFrequencyText(-1, 0x80000000), "-0.5");
+  EXPECT_EQ(exactFrequencyText(-2, 0xC0000000), "-1.25");
+  EXPECT_EQ(exactFrequencyText(-3, 0), "-3");
+  EXPECT_EQ(exactFrequencyText(-2147483648, 1), "-2147483647.99999999976716935634613037109375");
 }
 
 TEST(Frequency, ExactTextReadsBackAsTheSameWord) {

@@ -70,7 +70,7 @@ std::string frequencyLine(const std::optional<FrequencyView>& f) {
   if (!f) {
     return "not reported by this firmware";
   }
-  const std::string exact = protocol::exactFrequencyText(f->word);
+  const std::string exact = protocol::exactFrequencyText(f->word.integerHz, f->word.fractionWord);
   // The box's text is the exact value when it has few enough digits; then once is enough.
   if (f->shown == exact) {
     return exact + " Hz";
@@ -157,7 +157,9 @@ void receiverMembers(JsonWriter& json, const device::ReceiverState& r) {
 }
 
 std::optional<std::string> exactOf(const std::optional<FrequencyView>& f) {
-  return f ? std::optional<std::string>(protocol::exactFrequencyText(f->word)) : std::nullopt;
+  return f ? std::optional<std::string>(
+                 protocol::exactFrequencyText(f->word.integerHz, f->word.fractionWord))
+           : std::nullopt;
 }
 std::optional<std::string> shownOf(const std::optional<FrequencyView>& f) {
   return f ? std::optional<std::string>(f->shown) : std::nullopt;
@@ -178,8 +180,7 @@ SettingsView settingsView(const protocol::Configuration& c) {
   SettingsView s;
   s.outputs = c.outputsEnabled;
   if (c.out1WholeHz && *c.out1WholeHz >= 0) {
-    s.out1 = FrequencyView{{static_cast<std::uint32_t>(*c.out1WholeHz), 0},
-                           std::to_string(*c.out1WholeHz)};
+    s.out1 = FrequencyView{{*c.out1WholeHz, 0}, std::to_string(*c.out1WholeHz)};
   }
   // The text the window's box shows, with the point: the status is data, not the user's view.
   if (c.out1Word && c.out1Hz) {

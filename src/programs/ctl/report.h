@@ -22,7 +22,7 @@ struct DeviceView {
 
 // One output's frequency as the device reports it.
 struct FrequencyView {
-  protocol::FixedPointHz word;
+  protocol::ReportedHz word;
   std::string shown;  // as the window's box shows it: 15 significant digits
 };
 
