@@ -1,5 +1,7 @@
 #include "protocol/ubx_messages.h"
 
+#include "protocol/bytes.h"
+
 namespace qvr::protocol {
 namespace {
 
@@ -30,18 +32,6 @@ constexpr std::size_t kSatBlockElev = 3;   // i8, degrees
 constexpr std::size_t kSatBlockFlags = 8;  // first byte of the 32-bit flags
 constexpr std::uint8_t kSvUsed = 0x08;
 
-std::uint16_t u16(std::span<const std::uint8_t> p, std::size_t offset) {
-  return static_cast<std::uint16_t>(p[offset] | (p[offset + 1] << 8));
-}
-
-std::int32_t i32(std::span<const std::uint8_t> p, std::size_t offset) {
-  std::uint32_t value = 0;
-  for (std::size_t i = 0; i < 4; ++i) {
-    value |= static_cast<std::uint32_t>(p[offset + i]) << (8 * i);
-  }
-  return static_cast<std::int32_t>(value);
-}
-
 }  // namespace
 
 std::optional<NavPvt> decodeNavPvt(std::span<const std::uint8_t> payload) {
@@ -49,17 +39,17 @@ std::optional<NavPvt> decodeNavPvt(std::span<const std::uint8_t> payload) {
     return std::nullopt;
   }
   NavPvt pvt;
-  pvt.year = u16(payload, kPvtYear);
+  pvt.year = readU16Le(payload, kPvtYear);
   pvt.month = payload[kPvtMonth];
   pvt.day = payload[kPvtDay];
   pvt.hour = payload[kPvtHour];
   pvt.minute = payload[kPvtMinute];
   pvt.second = payload[kPvtSecond];
   pvt.valid = payload[kPvtValid];
-  pvt.nano = i32(payload, kPvtNano);
-  pvt.lon = i32(payload, kPvtLon);
-  pvt.lat = i32(payload, kPvtLat);
-  pvt.hMSL = i32(payload, kPvtHMsl);
+  pvt.nano = readI32Le(payload, kPvtNano);
+  pvt.lon = readI32Le(payload, kPvtLon);
+  pvt.lat = readI32Le(payload, kPvtLat);
+  pvt.hMSL = readI32Le(payload, kPvtHMsl);
   return pvt;
 }
 
@@ -67,7 +57,7 @@ std::optional<std::int32_t> decodeNavClockDrift(std::span<const std::uint8_t> pa
   if (payload.size() < kClockMinimum) {
     return std::nullopt;
   }
-  return i32(payload, kClockDrift);
+  return readI32Le(payload, kClockDrift);
 }
 
 std::optional<NavSat> NavSat::decode(std::span<const std::uint8_t> payload) {

@@ -1,6 +1,9 @@
 #include "protocol/ubx_parser.h"
 
+#include <array>
 #include <cstring>
+
+#include "protocol/bytes.h"
 
 namespace qvr::protocol {
 namespace {
@@ -81,7 +84,7 @@ bool UbxParser::feedFraming(std::uint8_t b) {
         state_ = State::Sync1;
         return false;
       }
-      const std::size_t length = static_cast<std::size_t>(b) * 256 + lengthLow_;
+      const std::size_t length = readU16Le(std::array{lengthLow_, b}, 0);
       if (length > kPayloadCapacity) {
         // No message we know is anywhere near this long: drop the frame and hunt again.
         declaredLength_ = 0;
@@ -124,8 +127,7 @@ std::vector<std::uint8_t> ubxFrame(std::uint8_t messageClass, std::uint8_t messa
   frame[1] = kSync2;
   frame[2] = messageClass;
   frame[3] = messageId;
-  frame[4] = static_cast<std::uint8_t>(payload.size() & 0xFF);
-  frame[5] = static_cast<std::uint8_t>((payload.size() >> 8) & 0xFF);
+  writeU16Le(frame, 4, static_cast<std::uint16_t>(payload.size()));
   for (std::size_t i = 0; i < payload.size(); ++i) {
     frame[kHeader + i] = payload[i];
   }

@@ -6,6 +6,7 @@
 #include <array>
 #include <optional>
 
+#include "protocol/bytes.h"
 #include "protocol/commands.h"
 
 namespace qvr::platform::sim {
@@ -26,8 +27,9 @@ constexpr std::size_t kConfigFlags = 2;
 constexpr std::uint8_t kFormat0OutputsEnabled = 0x10;
 constexpr std::uint8_t kFormat1OutputsEnabled = 0x20;
 constexpr std::uint8_t kFormat1OnePps = 0x80;
-constexpr std::size_t kFormat0Out1Hz = 3;
-constexpr std::size_t kOut1Frequency = 3;  // fraction word, then the integer word
+constexpr std::size_t kFormat0Out1Hz = 3;  // i32, Hz
+// Each a u32 fraction in 2^-32 Hz, then an i32 integer word in Hz.
+constexpr std::size_t kOut1Frequency = 3;
 constexpr std::size_t kOut2Frequency = 11;
 constexpr std::size_t kConfigFll = 19;
 constexpr std::size_t kConfigOut1LowPower = 20;
@@ -65,16 +67,9 @@ bool putString(const std::u16string& text, DeviceStringBuffer& out) {
   // As the HID class driver does: as many code units as fit, zero-terminated only when the
   // terminator fits too.
   for (std::size_t i = 0; i < text.size() && 2 * i + 1 < out.size(); ++i) {
-    out[2 * i] = static_cast<std::uint8_t>(text[i] & 0xFF);
-    out[2 * i + 1] = static_cast<std::uint8_t>(text[i] >> 8);
+    protocol::writeU16Le(out, 2 * i, text[i]);
   }
   return true;
-}
-
-void putLittleEndian32(std::vector<std::uint8_t>& report, std::size_t offset, std::uint32_t v) {
-  for (std::size_t i = 0; i < 4; ++i) {
-    report[offset + i] = static_cast<std::uint8_t>(v >> (8 * i));
-  }
 }
 
 // Writes `bytes` at `offset` when the whole field fits; a report too short for a field
@@ -110,8 +105,8 @@ std::vector<std::uint8_t> defaultConfiguration() {
   std::vector<std::uint8_t> report(26, 0);
   report[1] = 1;     // two-output format
   report[2] = 0x20;  // outputs enabled, 1PPS off
-  putLittleEndian32(report, 7, kTenMegahertz);
-  putLittleEndian32(report, 15, kTenMegahertz);
+  protocol::writeU32Le(report, kOut1Frequency + kWord, kTenMegahertz);
+  protocol::writeU32Le(report, kOut2Frequency + kWord, kTenMegahertz);
   report[22] = 0x47;  // GPS, SBAS, Galileo, GLONASS
   report[23] = 2;     // stationary
   report[24] = 12;    // antenna current
