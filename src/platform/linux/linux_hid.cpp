@@ -14,12 +14,10 @@
 
 #include "platform/linux/input_reports.h"
 #include "platform/linux/wide_text.h"
+#include "protocol/usb_identity.h"
 
 namespace qvr::platform::hidraw {
 namespace {
-
-constexpr unsigned short kVendorId = 0x3A81;
-constexpr unsigned short kProductId = 0x5C17;
 
 // A USB string descriptor holds at most 126 UTF-16 code units; room for that and a terminator.
 constexpr std::size_t kStringChars = 128;
@@ -86,7 +84,7 @@ LinuxHid::OpenDevice* LinuxHid::find(HidHandle handle) {
 
 std::vector<std::string> LinuxHid::presentInterfaces() {
   std::vector<std::string> paths;
-  hid_device_info* const list = hid_enumerate(kVendorId, kProductId);
+  hid_device_info* const list = hid_enumerate(protocol::kVendorId, protocol::kProductId);
   for (const hid_device_info* info = list; info != nullptr; info = info->next) {
     paths.emplace_back(info->path);
   }
@@ -220,7 +218,7 @@ bool LinuxHid::read(HidHandle handle, std::span<std::uint8_t> buffer, std::size_
 std::vector<ListedDevice> listDevices() {
   std::vector<ListedDevice> devices;
   (void)hid_init();
-  hid_device_info* const list = hid_enumerate(kVendorId, kProductId);
+  hid_device_info* const list = hid_enumerate(protocol::kVendorId, protocol::kProductId);
   for (const hid_device_info* info = list; info != nullptr; info = info->next) {
     ListedDevice device;
     device.path = info->path;

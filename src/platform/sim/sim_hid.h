@@ -13,11 +13,9 @@
 
 #include "platform/hid.h"
 #include "platform/sim/sim_receiver.h"
+#include "protocol/usb_identity.h"
 
 namespace qvr::platform::sim {
-
-inline constexpr std::uint16_t kVendorId = 0x3A81;
-inline constexpr std::uint16_t kProductId = 0x5C17;
 
 // What a simulated device is made of. Strings are UTF-16, so characters above U+00FF can be
 // given to exercise the host's low-byte rule.
@@ -25,8 +23,8 @@ struct DeviceProfile {
   std::u16string serial;
   std::u16string manufacturer = u"QVR Instruments";
   std::u16string product = u"QVR-7130 GPSDO";
-  std::uint16_t vendorId = kVendorId;
-  std::uint16_t productId = kProductId;
+  std::uint16_t vendorId = protocol::kVendorId;
+  std::uint16_t productId = protocol::kProductId;
   std::uint16_t versionNumber = 0x0108;  // firmware 1.08
   // Deliberately different, so that a host mixing the two lengths up fails in tests.
   std::uint16_t inputLength = 64;

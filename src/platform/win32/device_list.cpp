@@ -4,12 +4,10 @@
 
 #include "protocol/device_strings.h"
 #include "protocol/firmware.h"
+#include "protocol/usb_identity.h"
 
 namespace qvr::platform::win32 {
 namespace {
-
-constexpr std::uint16_t kVendorId = 0x3A81;
-constexpr std::uint16_t kProductId = 0x5C17;
 
 std::string describe(Hid& hid, HidHandle handle, const std::string& path,
                      const HidAttributes& attributes) {
@@ -40,14 +38,14 @@ std::string listDevices(Hid& hid) {
       continue;
     }
     HidAttributes attributes;
-    if (hid.attributes(handle, attributes) && attributes.vendorId == kVendorId &&
-        attributes.productId == kProductId) {
+    if (hid.attributes(handle, attributes) && attributes.vendorId == protocol::kVendorId &&
+        attributes.productId == protocol::kProductId) {
       text += describe(hid, handle, path, attributes);
     }
     hid.close(handle);
   }
   if (text.empty()) {
-    text = "No QVR-7130 found (USB vendor 3a81, product 5c17).\n";
+    text = protocol::noDeviceFoundText();
   }
   return text;
 }
