@@ -87,6 +87,7 @@ bool UbxParser::feedFraming(std::uint8_t b) {
       const std::size_t length = readU16Le(std::array{lengthLow_, b}, 0);
       if (length > kPayloadCapacity) {
         // No message we know is anywhere near this long: drop the frame and hunt again.
+        ++counts_.oversizedLengths;
         declaredLength_ = 0;
         state_ = State::Sync1;
         return false;
@@ -101,11 +102,22 @@ bool UbxParser::feedFraming(std::uint8_t b) {
       absorbPayload(std::span(&b, 1));
       return false;
     case State::ChecksumA:
-      state_ = b == checksumA_ ? State::ChecksumB : State::Sync1;
+      if (b != checksumA_) {
+        // The frame is complete and wrong already; its second checksum byte is hunted through.
+        ++counts_.checksumErrors;
+        state_ = State::Sync1;
+        return false;
+      }
+      state_ = State::ChecksumB;
       return false;
     case State::ChecksumB:
       state_ = State::Sync1;
-      return b == checksumB_;
+      if (b != checksumB_) {
+        ++counts_.checksumErrors;
+        return false;
+      }
+      ++counts_.checkedFrames;
+      return true;
   }
   return false;
 }
