@@ -162,14 +162,18 @@ class SimHid final : public Hid {
   [[nodiscard]] bool setFeature(HidHandle handle, std::span<const std::uint8_t> report) override;
   [[nodiscard]] bool read(HidHandle handle, std::span<std::uint8_t> buffer, std::size_t& bytesRead,
                           std::chrono::milliseconds firstReportWait) override;
+  // A plain sentence per simulated fault, as a system would give one.
+  [[nodiscard]] std::string lastErrorText() const override { return lastError_; }
 
  private:
   struct OpenHandle {
     SimDevice* device;
     std::uint64_t generation;
   };
-  // The device behind a handle that is still valid, or nullptr.
+  // The device behind a handle that is still valid, or nullptr after recording why not.
   SimDevice* live(HidHandle handle);
+  // Records why the call fails and returns what a failed call returns.
+  bool fail(const char* reason);
 
   // Shared with the devices, so that they see a clock set after they were attached.
   std::shared_ptr<Clock> clock_ = std::make_shared<Clock>();
@@ -177,6 +181,7 @@ class SimHid final : public Hid {
   std::map<HidHandle, OpenHandle> handles_;
   HidHandle nextHandle_ = 1;
   ReportListener listener_;
+  std::string lastError_;
 };
 
 // The serial number of the n-th device `--simulate=N` stands for: QVR000001, QVR000002, ...
