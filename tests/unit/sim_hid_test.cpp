@@ -127,86 +127,64 @@ struct FaultyBus {
   DeviceStringBuffer text{};
   HidAttributes attributes;
   Bytes feature = Bytes(40, 0);
+  Bytes small = Bytes(7, 0);  // shorter than either report
   std::size_t bytesRead = 0;
 
-  HidHandle openOn(int device) {
-    return hid.open("sim-hid:" + std::to_string(device), OpenMode::Device);
+  HidHandle openOn(const std::string& number) {
+    return hid.open("sim-hid:" + number, OpenMode::Device);
   }
 };
 
 TEST(SimHid, EveryFailedCallLeavesItsReason) {
-  struct Case {
+  using B = FaultyBus&;
+  const struct {
     const char* name;
-    std::function<bool(FaultyBus&)> call;  // fails
+    std::function<bool(B)> call;  // fails
     const char* reason;
-  };
-  const Case cases[] = {
+  } cases[] = {
       {"a path of another bus",
-       [](FaultyBus& b) { return b.hid.open("/dev/hidraw0", OpenMode::Device) != kInvalidHandle; },
+       [](B b) { return b.hid.open("/dev/hidraw0", OpenMode::Device) != kInvalidHandle; },
        "no device has this path"},
-      {"a path with no number",
-       [](FaultyBus& b) { return b.hid.open("sim-hid:x", OpenMode::Device) != kInvalidHandle; },
-       "no device has this path"},
-      {"a device that was never attached",
-       [](FaultyBus& b) { return b.openOn(9) != kInvalidHandle; }, "no device has this path"},
+      {"a path with no number, which once threw",
+       [](B b) { return b.openOn("x") != kInvalidHandle; }, "no device has this path"},
       {"opening an unplugged device",
-       [](FaultyBus& b) {
+       [](B b) {
          b.hid.unplug(b.good);
-         return b.openOn(0) != kInvalidHandle;
+         return b.openOn("0") != kInvalidHandle;
        },
        "the device is unplugged"},
-      {"opening a device that refuses", [](FaultyBus& b) { return b.openOn(1) != kInvalidHandle; },
+      {"opening a device that refuses", [](B b) { return b.openOn("1") != kInvalidHandle; },
        "the device cannot be opened"},
-      {"closing twice", [](FaultyBus& b) { return b.hid.close(b.handle) && b.hid.close(b.handle); },
-       "no such handle"},
-      {"a handle never given out",
-       [](FaultyBus& b) { return b.hid.attributes(kInvalidHandle, b.attributes); },
+      {"closing twice", [](B b) { return b.hid.close(b.handle) && b.hid.close(b.handle); },
        "no such handle"},
       {"a handle from before an unplug",
-       [](FaultyBus& b) {
+       [](B b) {
          b.hid.unplug(b.good);
          b.hid.plug(b.good);
          return b.hid.attributes(b.handle, b.attributes);
        },
        "the device is unplugged"},
-      {"an unreadable serial number",
-       [](FaultyBus& b) { return b.hid.serialNumber(b.openOn(2), b.text); },
+      {"an unreadable serial number", [](B b) { return b.hid.serialNumber(b.openOn("2"), b.text); },
        "the string cannot be read"},
-      {"an unreadable manufacturer",
-       [](FaultyBus& b) { return b.hid.manufacturer(b.openOn(3), b.text); },
+      {"an unreadable product", [](B b) { return b.hid.product(b.openOn("3"), b.text); },
        "the string cannot be read"},
-      {"an unreadable product", [](FaultyBus& b) { return b.hid.product(b.openOn(3), b.text); },
-       "the string cannot be read"},
-      {"a feature buffer of the input length",
-       [](FaultyBus& b) {
-         Bytes wrong(8, 0);
-         return b.hid.getFeature(b.handle, wrong);
-       },
+      {"a feature buffer of another length",
+       [](B b) { return b.hid.getFeature(b.handle, b.small); },
        "the buffer is not as long as the device's feature reports"},
       {"a feature report ID the device does not have",
-       [](FaultyBus& b) {
+       [](B b) {
          b.feature[0] = 3;
          return b.hid.getFeature(b.handle, b.feature);
        },
        "the device has no feature report with this ID"},
-      {"sending a report of the wrong length",
-       [](FaultyBus& b) { return b.hid.setFeature(b.handle, Bytes(41, 0)); },
+      {"sending a report of another length",
+       [](B b) { return b.hid.setFeature(b.handle, b.small); },
        "the report is not as long as the device's feature reports"},
       {"reading into a buffer shorter than a report",
-       [](FaultyBus& b) {
-         Bytes small(7, 0);
-         return b.hid.read(b.handle, small, b.bytesRead, std::chrono::milliseconds(0));
-       },
+       [](B b) { return b.hid.read(b.handle, b.small, b.bytesRead, std::chrono::milliseconds(0)); },
        "the buffer cannot hold one input report"},
-      {"reading from an unplugged device",
-       [](FaultyBus& b) {
-         b.hid.unplug(b.good);
-         Bytes buffer(64, 0);
-         return b.hid.read(b.handle, buffer, b.bytesRead, std::chrono::milliseconds(0));
-       },
-       "the device is unplugged"},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     FaultyBus bus;
     ASSERT_NE(bus.handle, kInvalidHandle);
@@ -218,8 +196,7 @@ TEST(SimHid, EveryFailedCallLeavesItsReason) {
 
 TEST(SimHid, TheReasonStaysUntilTheNextFailure) {
   FaultyBus bus;
-  EXPECT_EQ(bus.openOn(1), kInvalidHandle);
-  EXPECT_TRUE(bus.hid.attributes(bus.handle, bus.attributes));
+  EXPECT_EQ(bus.openOn("1"), kInvalidHandle);
   EXPECT_TRUE(bus.hid.serialNumber(bus.handle, bus.text));
   EXPECT_EQ(bus.hid.lastErrorText(), "the device cannot be opened");
   EXPECT_FALSE(bus.hid.close(kInvalidHandle));

@@ -54,10 +54,8 @@ TEST(NavPvt, FixTypeFlagsAndSatelliteCount) {
   };
   const Case cases[] = {
       {"3D fix, gnssFixOK", 92, 3, 0x01, 0xE0, 11, true},
-      {"no fix", 92, 0, 0x00, 0x00, 0, false},
       {"other flags without gnssFixOK", 92, 2, 0xFE, 0xFF, 4, false},
-      {"gnssFixOK among other flags", 92, 5, 0x3D, 0x00, 255, true},
-      {"the shortest payload decoded", 40, 3, 0x01, 0x00, 9, true},
+      {"the shortest payload decoded", 40, 5, 0x3D, 0x00, 255, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -85,14 +83,12 @@ TEST(NavClock, AccuraciesOnlyWhenThePayloadHoldsThem) {
   };
   const Case cases[] = {
       {"too short for clkD", 11, std::nullopt, std::nullopt, std::nullopt},
-      {"clkD only", 12, -123, std::nullopt, std::nullopt},
       {"one byte short of tAcc", 15, -123, std::nullopt, std::nullopt},
       {"tAcc", 16, -123, 4000000000u, std::nullopt},
       {"one byte short of fAcc", 19, -123, 4000000000u, std::nullopt},
       {"the whole message", 20, -123, 4000000000u, 180u},
-      {"longer than the message", 28, -123, 4000000000u, 180u},
   };
-  Bytes full(28, 0xEE);
+  Bytes full(20, 0xEE);
   put32(full, 8, -123);
   put32(full, 12, static_cast<std::int32_t>(4000000000u));
   put32(full, 16, 180);
