@@ -1,12 +1,10 @@
 #include "device/device_link.h"
 
 #include "protocol/device_strings.h"
+#include "protocol/usb_identity.h"
 
 namespace qvr::device {
 namespace {
-
-constexpr std::uint16_t kVendorId = 0x3A81;
-constexpr std::uint16_t kProductId = 0x5C17;
 
 // A read waits this long at most for the first report, so a device that stops sending never
 // freezes the window; reports already queued are taken at once.
@@ -17,7 +15,7 @@ constexpr std::chrono::milliseconds kFirstReportWait{20};
 void DeviceLink::record(bool ok, const char* operation) {
   state_.lastResult = ok ? 1 : 0;
   if (!ok) {
-    state_.lastFailure = HidFailure{operation, {}};
+    state_.lastFailure = HidFailure{operation, hid_.lastErrorText()};
     ++state_.hidFailures;
   }
 }
@@ -27,7 +25,8 @@ bool DeviceLink::identifiedSerial(platform::HidHandle handle, std::string& seria
   attributes = {};
   const bool ok = hid_.attributes(handle, attributes);
   record(ok, "attributes");
-  if (!ok || attributes.vendorId != kVendorId || attributes.productId != kProductId) {
+  if (!ok || attributes.vendorId != protocol::kVendorId ||
+      attributes.productId != protocol::kProductId) {
     return false;
   }
   platform::DeviceStringBuffer buffer{};

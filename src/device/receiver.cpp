@@ -11,9 +11,11 @@ constexpr double kMetresPerMillimetre = 0.001;  // NAV-PVT hMSL
 }  // namespace
 
 ReceiverCounts Receiver::counts() const {
-  ReceiverCounts c;
-  c.tooShortMessages = tooShort_;
-  return c;
+  const protocol::UbxParser::Counts framing = parser_.counts();
+  return ReceiverCounts{.checkedFrames = framing.checkedFrames,
+                        .checksumErrors = framing.checksumErrors,
+                        .oversizedLengths = framing.oversizedLengths,
+                        .tooShortMessages = tooShort_};
 }
 
 bool Receiver::decodeFrame() {
@@ -32,8 +34,10 @@ bool Receiver::decodeFrame() {
       }
       break;
     case protocol::kUbxIdNavClock:
-      if (const auto drift = protocol::decodeNavClockDrift(payload)) {
-        state_.clockDrift = *drift;
+      if (const auto clock = protocol::decodeNavClock(payload)) {
+        state_.clockDrift = clock->drift;
+        state_.timeAccuracy = clock->timeAccuracy;
+        state_.frequencyAccuracy = clock->frequencyAccuracy;
         return true;
       }
       break;

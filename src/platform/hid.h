@@ -70,6 +70,11 @@ class Hid {
   [[nodiscard]] virtual bool read(HidHandle handle, std::span<std::uint8_t> buffer,
                                   std::size_t& bytesRead,
                                   std::chrono::milliseconds firstReportWait) = 0;
+
+  // The system's reason for the most recent call that failed on this backend, captured at the
+  // moment it failed (errno text on Linux, the GetLastError message on Windows); empty before
+  // any failure.
+  [[nodiscard]] virtual std::string lastErrorText() const = 0;
 };
 
 }  // namespace qvr::platform

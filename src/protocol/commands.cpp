@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "protocol/bytes.h"
+
 namespace qvr::protocol {
 
 Guard guardOf(Command command) {
@@ -44,18 +46,10 @@ std::array<std::uint8_t, 1> switchData(bool on) {
   return {static_cast<std::uint8_t>(on ? 1 : 0)};
 }
 
-namespace {
-void putLittleEndian32(std::uint8_t* out, std::uint32_t value) {
-  for (int i = 0; i < 4; ++i) {
-    out[i] = static_cast<std::uint8_t>(value >> (8 * i));
-  }
-}
-}  // namespace
-
 std::array<std::uint8_t, 8> frequencyData(std::uint32_t fractionWord, std::uint32_t integerHz) {
   std::array<std::uint8_t, 8> data{};
-  putLittleEndian32(data.data(), fractionWord);
-  putLittleEndian32(data.data() + 4, integerHz);
+  writeU32Le(data, 0, fractionWord);  // 2^-32 Hz
+  writeU32Le(data, 4, integerHz);     // Hz
   return data;
 }
 
@@ -65,8 +59,7 @@ std::vector<std::uint8_t> receiverMessageData(std::uint8_t messageClass, std::ui
   std::vector<std::uint8_t> data(kHeader + payload.size());
   data[0] = messageClass;
   data[1] = messageId;
-  data[2] = static_cast<std::uint8_t>(payload.size() & 0xFF);
-  data[3] = static_cast<std::uint8_t>((payload.size() >> 8) & 0xFF);
+  writeU16Le(data, 2, static_cast<std::uint16_t>(payload.size()));
   std::copy(payload.begin(), payload.end(), data.begin() + kHeader);
   return data;
 }

@@ -2,24 +2,26 @@
 
 #include <cmath>
 
+#include "protocol/bytes.h"
+
 namespace qvr::protocol {
 namespace {
 
 // Byte offsets of the configuration report (byte 0 is the report ID).
-constexpr std::size_t kFormatByte = 1;
-constexpr std::size_t kFlagsByte = 2;
-constexpr std::size_t kFormat0Out1Hz = 3;  // signed 32-bit whole hertz
-constexpr std::size_t kOut1Fraction = 3;   // unsigned 32-bit, 2^-32 Hz
-constexpr std::size_t kOut1Integer = 7;    // signed 32-bit hertz
-constexpr std::size_t kOut2Fraction = 11;
-constexpr std::size_t kOut2Integer = 15;
-constexpr std::size_t kFllByte = 19;
-constexpr std::size_t kOut1LowPowerByte = 20;
-constexpr std::size_t kOut2LowPowerByte = 21;
-constexpr std::size_t kGnssByte = 22;
-constexpr std::size_t kDynamicModelByte = 23;
-constexpr std::size_t kAntennaCurrentByte = 24;
-constexpr std::size_t kNmeaByte = 25;
+constexpr std::size_t kFormatByte = 1;           // u8, 0 or 1
+constexpr std::size_t kFlagsByte = 2;            // bit field
+constexpr std::size_t kFormat0Out1Hz = 3;        // i32, whole Hz
+constexpr std::size_t kOut1Fraction = 3;         // u32, 2^-32 Hz
+constexpr std::size_t kOut1Integer = 7;          // i32, Hz
+constexpr std::size_t kOut2Fraction = 11;        // u32, 2^-32 Hz
+constexpr std::size_t kOut2Integer = 15;         // i32, Hz
+constexpr std::size_t kFllByte = 19;             // bit 0
+constexpr std::size_t kOut1LowPowerByte = 20;    // bit 0
+constexpr std::size_t kOut2LowPowerByte = 21;    // bit 0
+constexpr std::size_t kGnssByte = 22;            // one bit per gnssId
+constexpr std::size_t kDynamicModelByte = 23;    // u8, the receiver's model number
+constexpr std::size_t kAntennaCurrentByte = 24;  // u8, as the firmware reports it
+constexpr std::size_t kNmeaByte = 25;            // u8, 0 off
 
 constexpr std::uint8_t kFormat0OutputsEnabled = 0x10;
 constexpr std::uint8_t kFormat1OutputsEnabled = 0x20;
@@ -44,15 +46,13 @@ class Reader {
     if (offset + 4 > report_.size()) {
       return std::nullopt;
     }
-    std::uint32_t value = 0;
-    for (std::size_t i = 0; i < 4; ++i) {
-      value |= static_cast<std::uint32_t>(report_[offset + i]) << (8 * i);
-    }
-    return value;
+    return readU32Le(report_, offset);
   }
   [[nodiscard]] std::optional<std::int32_t> i32(std::size_t offset) const {
-    const auto u = u32(offset);
-    return u ? std::optional<std::int32_t>(static_cast<std::int32_t>(*u)) : std::nullopt;
+    if (offset + 4 > report_.size()) {
+      return std::nullopt;
+    }
+    return readI32Le(report_, offset);
   }
   [[nodiscard]] std::optional<ReportedHz> word(std::size_t fraction, std::size_t integer) const {
     const auto f = u32(fraction);

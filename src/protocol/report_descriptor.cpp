@@ -3,6 +3,8 @@
 #include <array>
 #include <vector>
 
+#include "protocol/bytes.h"
+
 namespace qvr::protocol {
 namespace {
 
@@ -55,12 +57,17 @@ enum ReportType : std::size_t { kInputReport, kOutputReport, kFeatureReport, kRe
 // Short item data: 0, 1, 2 or 4 bytes, little-endian.
 constexpr std::array<std::size_t, 4> kDataBytes = {0, 1, 2, 4};
 
-std::uint32_t littleEndian(std::span<const std::uint8_t> bytes) {
-  std::uint32_t value = 0;
-  for (std::size_t i = bytes.size(); i-- > 0;) {
-    value = (value << kBitsPerByte) | bytes[i];
+std::uint32_t itemData(std::span<const std::uint8_t> bytes) {
+  switch (bytes.size()) {
+    case 1:
+      return bytes[0];
+    case 2:
+      return readU16Le(bytes, 0);
+    case 4:
+      return readU32Le(bytes, 0);
+    default:
+      return 0;
   }
-  return value;
 }
 
 std::uint16_t windowsLength(std::uint32_t bits) {
@@ -110,7 +117,7 @@ DescriptorParse parseReportDescriptor(std::span<const std::uint8_t> descriptor) 
     if (remaining - 1 < dataBytes) {
       return fail(DescriptorError::TruncatedItem, start);
     }
-    const std::uint32_t data = littleEndian(descriptor.subspan(pos + 1, dataBytes));
+    const std::uint32_t data = itemData(descriptor.subspan(pos + 1, dataBytes));
     const auto type = static_cast<std::uint8_t>((prefix >> kTypeShift) & kTypeMask);
     const auto tag = static_cast<std::uint8_t>(prefix >> kTagShift);
     pos += 1 + dataBytes;

@@ -1,5 +1,7 @@
 #include "protocol/ubx_messages.h"
 
+#include "protocol/bytes.h"
+
 namespace qvr::protocol {
 namespace {
 
@@ -12,9 +14,9 @@ constexpr std::size_t kPvtMinute = 9;    // u8
 constexpr std::size_t kPvtSecond = 10;   // u8
 constexpr std::size_t kPvtValid = 11;    // bit field
 constexpr std::size_t kPvtNano = 16;     // i32, ns
-constexpr std::size_t kPvtFixType = 20;  // u8
+constexpr std::size_t kPvtFixType = 20;  // u8, fix type code
 constexpr std::size_t kPvtFlags = 21;    // bit field
-constexpr std::size_t kPvtNumSv = 23;    // u8
+constexpr std::size_t kPvtNumSv = 23;    // u8, satellites
 constexpr std::size_t kPvtLon = 24;      // i32, 1e-7 deg
 constexpr std::size_t kPvtLat = 28;      // i32, 1e-7 deg
 constexpr std::size_t kPvtHMsl = 36;     // i32, mm
@@ -22,30 +24,20 @@ constexpr std::size_t kPvtMinimum = 40;
 
 // NAV-CLOCK payload offsets.
 constexpr std::size_t kClockDrift = 8;  // i32 clkD, ns/s
-constexpr std::size_t kClockMinimum = 12;
+constexpr std::size_t kClockTAcc = 12;  // u32 tAcc, ns
+constexpr std::size_t kClockFAcc = 16;  // u32 fAcc, ps/s
+constexpr std::size_t kClockMinimum = kClockDrift + 4;
 
 // NAV-SAT payload offsets.
 constexpr std::size_t kSatNumSvs = 5;  // u8
 constexpr std::size_t kSatFirstBlock = 8;
 constexpr std::size_t kSatBlockSize = 12;
-constexpr std::size_t kSatBlockGnssId = 0;  // u8
-constexpr std::size_t kSatBlockSvId = 1;    // u8
+constexpr std::size_t kSatBlockGnssId = 0;  // u8, system
+constexpr std::size_t kSatBlockSvId = 1;    // u8, number within the system
 constexpr std::size_t kSatBlockCno = 2;     // u8, dB-Hz
 constexpr std::size_t kSatBlockElev = 3;    // i8, degrees
 constexpr std::size_t kSatBlockFlags = 8;   // first byte of the 32-bit flags
 constexpr std::uint8_t kSvUsed = 0x08;
-
-std::uint16_t u16(std::span<const std::uint8_t> p, std::size_t offset) {
-  return static_cast<std::uint16_t>(p[offset] | (p[offset + 1] << 8));
-}
-
-std::int32_t i32(std::span<const std::uint8_t> p, std::size_t offset) {
-  std::uint32_t value = 0;
-  for (std::size_t i = 0; i < 4; ++i) {
-    value |= static_cast<std::uint32_t>(p[offset + i]) << (8 * i);
-  }
-  return static_cast<std::int32_t>(value);
-}
 
 }  // namespace
 
@@ -54,28 +46,41 @@ std::optional<NavPvt> decodeNavPvt(std::span<const std::uint8_t> payload) {
     return std::nullopt;
   }
   NavPvt pvt;
-  pvt.year = u16(payload, kPvtYear);
+  pvt.year = readU16Le(payload, kPvtYear);
   pvt.month = payload[kPvtMonth];
   pvt.day = payload[kPvtDay];
   pvt.hour = payload[kPvtHour];
   pvt.minute = payload[kPvtMinute];
   pvt.second = payload[kPvtSecond];
   pvt.valid = payload[kPvtValid];
-  pvt.nano = i32(payload, kPvtNano);
+  pvt.nano = readI32Le(payload, kPvtNano);
   pvt.fixType = payload[kPvtFixType];
   pvt.flags = payload[kPvtFlags];
   pvt.numSv = payload[kPvtNumSv];
-  pvt.lon = i32(payload, kPvtLon);
-  pvt.lat = i32(payload, kPvtLat);
-  pvt.hMSL = i32(payload, kPvtHMsl);
+  pvt.lon = readI32Le(payload, kPvtLon);
+  pvt.lat = readI32Le(payload, kPvtLat);
+  pvt.hMSL = readI32Le(payload, kPvtHMsl);
   return pvt;
 }
 
-std::optional<std::int32_t> decodeNavClockDrift(std::span<const std::uint8_t> payload) {
+std::optional<NavClock> decodeNavClock(std::span<const std::uint8_t> payload) {
   if (payload.size() < kClockMinimum) {
     return std::nullopt;
   }
-  return i32(payload, kClockDrift);
+  NavClock clock;
+  clock.drift = readI32Le(payload, kClockDrift);
+  if (payload.size() >= kClockTAcc + 4) {
+    clock.timeAccuracy = readU32Le(payload, kClockTAcc);
+  }
+  if (payload.size() >= kClockFAcc + 4) {
+    clock.frequencyAccuracy = readU32Le(payload, kClockFAcc);
+  }
+  return clock;
+}
+
+std::optional<std::int32_t> decodeNavClockDrift(std::span<const std::uint8_t> payload) {
+  const auto clock = decodeNavClock(payload);
+  return clock ? std::optional<std::int32_t>(clock->drift) : std::nullopt;
 }
 
 std::optional<NavSat> NavSat::decode(std::span<const std::uint8_t> payload) {
@@ -91,10 +96,11 @@ std::optional<NavSat> NavSat::decode(std::span<const std::uint8_t> payload) {
 
 SatelliteSignal NavSat::satellite(int k) const {
   const std::size_t block = kSatFirstBlock + kSatBlockSize * static_cast<std::size_t>(k);
-  return SatelliteSignal{payload_[block + kSatBlockCno],
-                         static_cast<std::int8_t>(payload_[block + kSatBlockElev]),
-                         (payload_[block + kSatBlockFlags] & kSvUsed) != 0,
-                         payload_[block + kSatBlockGnssId], payload_[block + kSatBlockSvId]};
+  return SatelliteSignal{.cno = payload_[block + kSatBlockCno],
+                         .elev = static_cast<std::int8_t>(payload_[block + kSatBlockElev]),
+                         .used = (payload_[block + kSatBlockFlags] & kSvUsed) != 0,
+                         .gnssId = payload_[block + kSatBlockGnssId],
+                         .svId = payload_[block + kSatBlockSvId]};
 }
 
 }  // namespace qvr::protocol

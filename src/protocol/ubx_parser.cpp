@@ -1,6 +1,9 @@
 #include "protocol/ubx_parser.h"
 
+#include <array>
 #include <cstring>
+
+#include "protocol/bytes.h"
 
 namespace qvr::protocol {
 namespace {
@@ -81,9 +84,10 @@ bool UbxParser::feedFraming(std::uint8_t b) {
         state_ = State::Sync1;
         return false;
       }
-      const std::size_t length = static_cast<std::size_t>(b) * 256 + lengthLow_;
+      const std::size_t length = readU16Le(std::array{lengthLow_, b}, 0);
       if (length > kPayloadCapacity) {
         // No message we know is anywhere near this long: drop the frame and hunt again.
+        ++counts_.oversizedLengths;
         declaredLength_ = 0;
         state_ = State::Sync1;
         return false;
@@ -98,11 +102,22 @@ bool UbxParser::feedFraming(std::uint8_t b) {
       absorbPayload(std::span(&b, 1));
       return false;
     case State::ChecksumA:
-      state_ = b == checksumA_ ? State::ChecksumB : State::Sync1;
+      if (b != checksumA_) {
+        // The frame is complete and wrong already; its second checksum byte is hunted through.
+        ++counts_.checksumErrors;
+        state_ = State::Sync1;
+        return false;
+      }
+      state_ = State::ChecksumB;
       return false;
     case State::ChecksumB:
       state_ = State::Sync1;
-      return b == checksumB_;
+      if (b != checksumB_) {
+        ++counts_.checksumErrors;
+        return false;
+      }
+      ++counts_.checkedFrames;
+      return true;
   }
   return false;
 }
@@ -124,8 +139,7 @@ std::vector<std::uint8_t> ubxFrame(std::uint8_t messageClass, std::uint8_t messa
   frame[1] = kSync2;
   frame[2] = messageClass;
   frame[3] = messageId;
-  frame[4] = static_cast<std::uint8_t>(payload.size() & 0xFF);
-  frame[5] = static_cast<std::uint8_t>((payload.size() >> 8) & 0xFF);
+  writeU16Le(frame, 4, static_cast<std::uint16_t>(payload.size()));
   for (std::size_t i = 0; i < payload.size(); ++i) {
     frame[kHeader + i] = payload[i];
   }

@@ -17,9 +17,18 @@ namespace qvr::protocol {
 // the length's high byte belongs, on a length that does not fit the payload buffer (checked
 // before a single payload byte is stored), and after every complete frame, checked or not.
 // Constant work per byte; the payload buffer is allocated once.
+//
+// It also counts what it saw, so that a stream that loses frames can tell why.
 class UbxParser {
  public:
   static constexpr std::size_t kPayloadCapacity = 64001;
+
+  // Since construction: reset() drops the frame in progress, not the history.
+  struct Counts {
+    std::uint64_t checkedFrames = 0;     // complete, checksum right
+    std::uint64_t checksumErrors = 0;    // complete, checksum wrong
+    std::uint64_t oversizedLengths = 0;  // declared length does not fit the payload buffer
+  };
 
   UbxParser();
 
@@ -48,7 +57,9 @@ class UbxParser {
     }
     return frames;
   }
+  // Back to hunting for a frame start; the counts stay.
   void reset();
+  [[nodiscard]] Counts counts() const { return counts_; }
 
   [[nodiscard]] std::uint8_t messageClass() const { return class_; }
   [[nodiscard]] std::uint8_t messageId() const { return id_; }
@@ -85,6 +96,7 @@ class UbxParser {
   std::uint8_t checksumA_ = 0;
   std::uint8_t checksumB_ = 0;
   std::unique_ptr<std::uint8_t[]> payload_;
+  Counts counts_;
 };
 
 // The Fletcher checksum (A, B) over class, ID, length and payload, for building frames.

@@ -75,6 +75,7 @@ class TappedHid final : public platform::Hid {
     }
     return ok;
   }
+  std::string lastErrorText() const override { return bus_.lastErrorText(); }
 
  private:
   void remember() {

@@ -246,10 +246,13 @@ TEST(HidrawBackend, ListsOpensAndTalksToTheDeviceUntilItIsUnplugged) {
     failed = !hid.read(handle, reports, bytesRead, milliseconds(50));
   }
   EXPECT_TRUE(failed) << "reads went on succeeding after the device was destroyed";
+  EXPECT_NE(hid.lastErrorText(), "") << "a failed read names no reason";
   EXPECT_TRUE(waitForInterfaces(hid, 0).empty());
   EXPECT_FALSE(hid.setFeature(handle, fllOn));
+  EXPECT_NE(hid.lastErrorText(), "") << "a failed send names no reason";
   EXPECT_TRUE(hid.close(handle));
   EXPECT_EQ(hid.open(paths[0], platform::OpenMode::Device), platform::kInvalidHandle);
+  EXPECT_EQ(hid.lastErrorText(), "No such file or directory");
 }
 
 // What --list-devices prints, as a user without root sees it: run in a child process that gave

@@ -7,10 +7,12 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "protocol/usb_identity.h"
+
 namespace qvr::kernel_test {
 
-inline constexpr std::uint16_t kVendorId = 0x3A81;
-inline constexpr std::uint16_t kProductId = 0x5C17;
+using protocol::kProductId;
+using protocol::kVendorId;
 // UHID has no USB string descriptors: the name stands in for the product string and uniq for
 // the serial number.
 inline constexpr const char* kProductName = "QVR-7130 GPSDO";

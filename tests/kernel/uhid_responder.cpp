@@ -28,11 +28,15 @@
 #include <utility>
 #include <vector>
 
+#include "protocol/bytes.h"
 #include "uhid_device.h"
 
 namespace {
 
 using namespace qvr::kernel_test;
+using qvr::protocol::writeI32Le;
+using qvr::protocol::writeU16Le;
+using qvr::protocol::writeU32Le;
 using Clock = std::chrono::steady_clock;
 using Bytes = std::vector<std::uint8_t>;
 using std::chrono::milliseconds;
@@ -53,20 +57,30 @@ constexpr std::uint8_t kIdNavPvt = 0x07;
 constexpr std::uint8_t kIdNavClock = 0x22;
 constexpr std::uint8_t kClassMon = 0x0A;
 constexpr std::uint8_t kIdMonHw = 0x09;
+// The NAV-PVT fields this receiver fills in; the rest stay zero.
 constexpr std::size_t kNavPvtBytes = 92;
+constexpr std::size_t kPvtITow = 0;      // u32, ms
+constexpr std::size_t kPvtYear = 4;      // u16
+constexpr std::size_t kPvtMonth = 6;     // u8
+constexpr std::size_t kPvtDay = 7;       // u8
+constexpr std::size_t kPvtHour = 8;      // u8
+constexpr std::size_t kPvtMinute = 9;    // u8
+constexpr std::size_t kPvtSecond = 10;   // u8
+constexpr std::size_t kPvtValid = 11;    // bit field
+constexpr std::size_t kPvtFixType = 20;  // u8
+constexpr std::size_t kPvtLon = 24;      // i32, 1e-7 deg
+constexpr std::size_t kPvtLat = 28;      // i32, 1e-7 deg
+constexpr std::size_t kPvtHMsl = 36;     // i32, mm
+// NAV-CLOCK.
 constexpr std::size_t kNavClockBytes = 20;
+constexpr std::size_t kClockITow = 0;     // u32, ms
+constexpr std::size_t kClockDriftAt = 8;  // i32 clkD, ns/s
 constexpr std::uint8_t kValidDateTimeResolved = 0x07;
 constexpr std::uint8_t kFix3d = 3;
 
 volatile std::sig_atomic_t stopRequested = 0;
 void requestStop(int) {
   stopRequested = 1;
-}
-
-void putLe(Bytes& b, std::size_t offset, std::uint32_t value, std::size_t width) {
-  for (std::size_t i = 0; i < width; ++i) {
-    b[offset + i] = static_cast<std::uint8_t>(value >> (8 * i));
-  }
 }
 
 Bytes ubxFrame(std::uint8_t messageClass, std::uint8_t id, const Bytes& payload) {
@@ -78,7 +92,7 @@ Bytes ubxFrame(std::uint8_t messageClass, std::uint8_t id, const Bytes& payload)
   frame[1] = kSync2;
   frame[2] = messageClass;
   frame[3] = id;
-  putLe(frame, 4, static_cast<std::uint32_t>(payload.size()), 2);
+  writeU16Le(frame, 4, static_cast<std::uint16_t>(payload.size()));
   std::copy(payload.begin(), payload.end(), frame.begin() + 6);
   // Fletcher checksum over class, ID, length and payload.
   std::uint8_t a = 0;
@@ -106,24 +120,24 @@ class Receiver {
   void solve(std::uint32_t iTow) {
     if (on(kClassNav, kIdNavPvt)) {
       Bytes pvt(kNavPvtBytes, 0);
-      putLe(pvt, 0, iTow, 4);
-      putLe(pvt, 4, kYear, 2);
-      pvt[6] = kMonth;
-      pvt[7] = kDay;
-      pvt[8] = kHour;
-      pvt[9] = kMinute;
-      pvt[10] = kSecond;
-      pvt[11] = kValidDateTimeResolved;
-      pvt[20] = kFix3d;
-      putLe(pvt, 24, static_cast<std::uint32_t>(kLongitude), 4);
-      putLe(pvt, 28, static_cast<std::uint32_t>(kLatitude), 4);
-      putLe(pvt, 36, static_cast<std::uint32_t>(kHeightMsl), 4);
+      writeU32Le(pvt, kPvtITow, iTow);
+      writeU16Le(pvt, kPvtYear, kYear);
+      pvt[kPvtMonth] = kMonth;
+      pvt[kPvtDay] = kDay;
+      pvt[kPvtHour] = kHour;
+      pvt[kPvtMinute] = kMinute;
+      pvt[kPvtSecond] = kSecond;
+      pvt[kPvtValid] = kValidDateTimeResolved;
+      pvt[kPvtFixType] = kFix3d;
+      writeI32Le(pvt, kPvtLon, kLongitude);
+      writeI32Le(pvt, kPvtLat, kLatitude);
+      writeI32Le(pvt, kPvtHMsl, kHeightMsl);
       append(ubxFrame(kClassNav, kIdNavPvt, pvt));
     }
     if (on(kClassNav, kIdNavClock)) {
       Bytes clock(kNavClockBytes, 0);
-      putLe(clock, 0, iTow, 4);
-      putLe(clock, 8, static_cast<std::uint32_t>(kClockDrift), 4);
+      writeU32Le(clock, kClockITow, iTow);
+      writeI32Le(clock, kClockDriftAt, kClockDrift);
       append(ubxFrame(kClassNav, kIdNavClock, clock));
     }
     if (on(kClassNav, kIdNavPvt)) {

@@ -1,16 +1,18 @@
 // The conversions the hidraw backend makes at its edge, without a device: reports from what
 // hidraw hands over to what a Windows read delivers, hidapi's wide strings to the UTF-16
-// buffer, and the device listing's text.
+// buffer, the device listing's text, and the reasons failed calls leave.
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <deque>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "platform/linux/device_listing.h"
 #include "platform/linux/input_reports.h"
+#include "platform/linux/linux_hid.h"
 #include "platform/linux/wide_text.h"
 
 namespace qvr::platform::hidraw {
@@ -214,6 +216,53 @@ TEST(HidrawStrings, Utf8ForTheTerminal) {
   };
   for (const auto& c : cases) {
     EXPECT_EQ(utf8(c.text), c.expected);
+  }
+}
+
+// The backend itself, without a device: what a failed call leaves as its reason.
+TEST(LinuxHid, AFailedOpenLeavesTheSystemsReason) {
+  const struct {
+    const char* path;
+    std::string reason;
+  } cases[] = {
+      {"/nonexistent/hidraw9", "No such file or directory"},
+      {"/", "Is a directory"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path);
+    LinuxHid hid;
+    EXPECT_EQ(hid.lastErrorText(), "");
+    EXPECT_EQ(hid.open(c.path, OpenMode::Device), kInvalidHandle);
+    EXPECT_EQ(hid.lastErrorText(), c.reason);
+  }
+}
+
+TEST(LinuxHid, EveryCallOnAHandleThatIsNotOpenSaysSo) {
+  LinuxHid hid;
+  HidAttributes attributes;
+  HidCaps caps;
+  DeviceStringBuffer text{};
+  Bytes report(40, 0);
+  std::size_t bytesRead = 0;
+  const struct {
+    const char* name;
+    std::function<bool()> call;
+  } cases[] = {
+      {"close", [&] { return hid.close(7); }},
+      {"attributes", [&] { return hid.attributes(7, attributes); }},
+      {"capabilities", [&] { return hid.capabilities(7, caps); }},
+      {"serial number", [&] { return hid.serialNumber(7, text); }},
+      {"manufacturer", [&] { return hid.manufacturer(7, text); }},
+      {"product", [&] { return hid.product(7, text); }},
+      {"get feature", [&] { return hid.getFeature(kInvalidHandle, report); }},
+      {"set feature", [&] { return hid.setFeature(kInvalidHandle, report); }},
+      {"read", [&] { return hid.read(kInvalidHandle, report, bytesRead, milliseconds(0)); }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    (void)hid.open("/nonexistent/hidraw9", OpenMode::Device);  // a different reason before
+    EXPECT_FALSE(c.call());
+    EXPECT_EQ(hid.lastErrorText(), "no such handle");
   }
 }
 

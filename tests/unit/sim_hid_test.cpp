@@ -4,8 +4,10 @@
 
 #include <algorithm>
 #include <chrono>
+#include <functional>
 #include <map>
 #include <set>
+#include <string>
 #include <vector>
 
 #include "protocol/device_strings.h"
@@ -112,6 +114,93 @@ TEST(SimHid, FaultsOnDemand) {
   EXPECT_TRUE(hid.close(h));
   EXPECT_EQ(hid.open("elsewhere", OpenMode::Device), kInvalidHandle);
   EXPECT_EQ(hid.open("sim-hid:7", OpenMode::Device), kInvalidHandle);
+}
+
+// A bus with one device of each fault, and a handle on the good one.
+struct FaultyBus {
+  SimHid hid;
+  SimDevice& good = hid.attach({.serial = u"A", .inputLength = 8, .featureLength = 40});
+  SimDevice& unopenable = hid.attach({.serial = u"U", .unopenable = true});
+  SimDevice& noSerial = hid.attach({.serial = u"R", .unreadableSerial = true});
+  SimDevice& noStrings = hid.attach({.serial = u"S", .unreadableStrings = true});
+  HidHandle handle = hid.open("sim-hid:0", OpenMode::Device);
+  DeviceStringBuffer text{};
+  HidAttributes attributes;
+  Bytes feature = Bytes(40, 0);
+  Bytes small = Bytes(7, 0);  // shorter than either report
+  std::size_t bytesRead = 0;
+
+  HidHandle openOn(const std::string& number) {
+    return hid.open("sim-hid:" + number, OpenMode::Device);
+  }
+};
+
+TEST(SimHid, EveryFailedCallLeavesItsReason) {
+  using B = FaultyBus&;
+  const struct {
+    const char* name;
+    std::function<bool(B)> call;  // fails
+    const char* reason;
+  } cases[] = {
+      {"a path of another bus",
+       [](B b) { return b.hid.open("/dev/hidraw0", OpenMode::Device) != kInvalidHandle; },
+       "no device has this path"},
+      {"a path with no number, which once threw",
+       [](B b) { return b.openOn("x") != kInvalidHandle; }, "no device has this path"},
+      {"opening an unplugged device",
+       [](B b) {
+         b.hid.unplug(b.good);
+         return b.openOn("0") != kInvalidHandle;
+       },
+       "the device is unplugged"},
+      {"opening a device that refuses", [](B b) { return b.openOn("1") != kInvalidHandle; },
+       "the device cannot be opened"},
+      {"closing twice", [](B b) { return b.hid.close(b.handle) && b.hid.close(b.handle); },
+       "no such handle"},
+      {"a handle from before an unplug",
+       [](B b) {
+         b.hid.unplug(b.good);
+         b.hid.plug(b.good);
+         return b.hid.attributes(b.handle, b.attributes);
+       },
+       "the device is unplugged"},
+      {"an unreadable serial number", [](B b) { return b.hid.serialNumber(b.openOn("2"), b.text); },
+       "the string cannot be read"},
+      {"an unreadable product", [](B b) { return b.hid.product(b.openOn("3"), b.text); },
+       "the string cannot be read"},
+      {"a feature buffer of another length",
+       [](B b) { return b.hid.getFeature(b.handle, b.small); },
+       "the buffer is not as long as the device's feature reports"},
+      {"a feature report ID the device does not have",
+       [](B b) {
+         b.feature[0] = 3;
+         return b.hid.getFeature(b.handle, b.feature);
+       },
+       "the device has no feature report with this ID"},
+      {"sending a report of another length",
+       [](B b) { return b.hid.setFeature(b.handle, b.small); },
+       "the report is not as long as the device's feature reports"},
+      {"reading into a buffer shorter than a report",
+       [](B b) { return b.hid.read(b.handle, b.small, b.bytesRead, std::chrono::milliseconds(0)); },
+       "the buffer cannot hold one input report"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    FaultyBus bus;
+    ASSERT_NE(bus.handle, kInvalidHandle);
+    EXPECT_EQ(bus.hid.lastErrorText(), "");
+    EXPECT_FALSE(c.call(bus));
+    EXPECT_EQ(bus.hid.lastErrorText(), c.reason);
+  }
+}
+
+TEST(SimHid, TheReasonStaysUntilTheNextFailure) {
+  FaultyBus bus;
+  EXPECT_EQ(bus.openOn("1"), kInvalidHandle);
+  EXPECT_TRUE(bus.hid.serialNumber(bus.handle, bus.text));
+  EXPECT_EQ(bus.hid.lastErrorText(), "the device cannot be opened");
+  EXPECT_FALSE(bus.hid.close(kInvalidHandle));
+  EXPECT_EQ(bus.hid.lastErrorText(), "no such handle");
 }
 
 // The device keeps what the host sets: each setting command lands in the configuration report,

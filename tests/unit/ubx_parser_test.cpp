@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <span>
+#include <tuple>
 #include <vector>
 
 namespace qvr::protocol {
@@ -124,6 +126,70 @@ TEST(UbxParser, StateCarriesAcrossFeedsAndReset) {
   (void)parse(parser, Bytes(frame.begin(), frame.begin() + 10));
   parser.reset();
   EXPECT_TRUE(parse(parser, Bytes(frame.begin() + 10, frame.end())).empty());
+}
+
+using CountsTuple = std::tuple<std::uint64_t, std::uint64_t, std::uint64_t>;
+
+CountsTuple tupleOf(const UbxParser::Counts& c) {
+  return {c.checkedFrames, c.checksumErrors, c.oversizedLengths};
+}
+
+TEST(UbxParser, CountsWhatItSawHoweverTheStreamIsSplit) {
+  const Bytes good = ubxFrame(0x01, 0x22, Bytes(20, 0x62));
+  Bytes wrongA = good;
+  wrongA[good.size() - 2] ^= 0x40;
+  Bytes wrongB = good;
+  wrongB[good.size() - 1] ^= 0x40;
+  Bytes wrongPayload = good;
+  wrongPayload[10] ^= 0x01;
+  const Bytes oversize{0xB5, 0x62, 0x01, 0x07, 0x01, 0xFE};
+  struct Case {
+    const char* name;
+    Bytes stream;
+    CountsTuple expected;  // checked frames, checksum errors, oversized lengths
+  };
+  const Case cases[] = {
+      {"good frames", good + ubxFrame(0x0A, 0x04, {}) + good, {3, 0, 0}},
+      {"first checksum byte wrong", wrongA, {0, 1, 0}},
+      {"second checksum byte wrong", wrongB, {0, 1, 0}},
+      {"payload corrupted", wrongPayload + good, {1, 1, 0}},
+      {"length over the capacity", oversize + good, {1, 0, 1}},
+      {"length one over the capacity",
+       ubxFrame(0x02, 0x13, Bytes(UbxParser::kPayloadCapacity + 1, 0x5A)),
+       {0, 0, 1}},
+      {"rejected class byte", Bytes{0xB5, 0x62, 0xFF} + good, {1, 0, 0}},
+      {"cut off before its checksum", Bytes(good.begin(), good.end() - 2), {0, 0, 0}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    for (std::size_t split = 0; split <= c.stream.size(); ++split) {
+      // The middle of a long payload is one run like any other: its ends are what matter.
+      if (split > 8 && split + 8 < c.stream.size() && c.stream.size() > 512) {
+        continue;
+      }
+      UbxParser parser;
+      const std::span<const std::uint8_t> all(c.stream);
+      (void)parser.feed(all.first(split), [] {});
+      (void)parser.feed(all.subspan(split), [] {});
+      ASSERT_EQ(tupleOf(parser.counts()), c.expected) << "split at " << split;
+    }
+    UbxParser byteByByte;
+    (void)parse(byteByByte, c.stream);
+    EXPECT_EQ(tupleOf(byteByByte.counts()), c.expected);
+  }
+}
+
+TEST(UbxParser, CountsAddUpAcrossResets) {
+  const Bytes good = ubxFrame(0x01, 0x07, kPvtPayload);
+  Bytes wrong = good;
+  wrong.back() ^= 1;
+  UbxParser parser;
+  (void)parse(parser, good + wrong + Bytes{0xB5, 0x62, 0x01, 0x07, 0x00, 0xFB});
+  parser.reset();
+  (void)parse(parser, Bytes(good.begin(), good.begin() + 20));
+  parser.reset();
+  (void)parse(parser, good);
+  EXPECT_EQ(tupleOf(parser.counts()), CountsTuple(2, 1, 1));
 }
 
 TEST(UbxParser, RandomAndMutatedStreamsNeverFault) {

@@ -5,6 +5,10 @@
 #include "platform/win32/win32_hid.h"
 
 #include <gtest/gtest.h>
+#include <windows.h>
+
+#include <functional>
+#include <string>
 
 #include "device/device_link.h"
 
@@ -82,6 +86,57 @@ TEST(Win32Hid, EveryCallOnAHandleThatIsNotOpenFails) {
     EXPECT_FALSE(hid.read(handle, report, bytesRead, std::chrono::milliseconds(0)));
     EXPECT_EQ(bytesRead, 0u);
     EXPECT_FALSE(hid.close(handle));
+  }
+}
+
+TEST(Win32Hid, SystemMessagesAreOneLineWithoutTheirPeriod) {
+  for (const DWORD code :
+       {ERROR_FILE_NOT_FOUND, ERROR_INVALID_HANDLE, ERROR_DEVICE_NOT_CONNECTED}) {
+    const std::string text = systemErrorText(code);
+    ASSERT_FALSE(text.empty()) << code;
+    EXPECT_NE(text.rfind("error ", 0), 0u) << text;
+    EXPECT_EQ(text.find_first_of("\r\n"), std::string::npos) << text;
+    EXPECT_NE(text.back(), '.') << text;
+  }
+  // An application's own code: the system has no text for it.
+  EXPECT_EQ(systemErrorText(0x2000FFFF), "error 536936447");
+}
+
+TEST(Win32Hid, EveryFailedCallLeavesTheSystemsReason) {
+  Win32Hid hid;
+  EXPECT_EQ(hid.lastErrorText(), "");
+  const std::string missing = "\\\\?\\hid#no_such_device#0#{4d1e55b2-f16f-11cf-88cb-001111000030}";
+  ASSERT_EQ(hid.open(missing, OpenMode::Device), kInvalidHandle);
+  const std::string notFound = hid.lastErrorText();
+  EXPECT_NE(notFound, "");
+  EXPECT_NE(notFound.rfind("error ", 0), 0u) << notFound;
+
+  HidAttributes attributes;
+  HidCaps caps;
+  DeviceStringBuffer text{};
+  std::vector<std::uint8_t> report(40, 0);
+  std::size_t bytesRead = 0;
+  const HidHandle handle = 12345;
+  const struct {
+    const char* name;
+    std::function<bool()> call;
+  } cases[] = {
+      {"attributes", [&] { return hid.attributes(handle, attributes); }},
+      {"capabilities", [&] { return hid.capabilities(handle, caps); }},
+      {"serial number", [&] { return hid.serialNumber(handle, text); }},
+      {"manufacturer", [&] { return hid.manufacturer(handle, text); }},
+      {"product", [&] { return hid.product(handle, text); }},
+      {"get feature", [&] { return hid.getFeature(handle, report); }},
+      {"set feature", [&] { return hid.setFeature(handle, report); }},
+      {"read", [&] { return hid.read(handle, report, bytesRead, std::chrono::milliseconds(0)); }},
+      {"close", [&] { return hid.close(handle); }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    (void)hid.open(missing, OpenMode::Device);  // the reason before is another one
+    EXPECT_FALSE(c.call());
+    EXPECT_NE(hid.lastErrorText(), "");
+    EXPECT_NE(hid.lastErrorText(), notFound) << "the call left no reason of its own";
   }
 }
 

@@ -4,12 +4,13 @@
 #include <system_error>
 
 #include "protocol/firmware.h"
+#include "protocol/usb_identity.h"
 
 namespace qvr::platform::hidraw {
 
 std::string formatDeviceList(const std::vector<ListedDevice>& devices) {
   if (devices.empty()) {
-    return "No QVR-7130 found (USB vendor 3a81, product 5c17).\n";
+    return protocol::noDeviceFoundText();
   }
   std::string text;
   bool refused = false;

@@ -11,34 +11,54 @@
 #include <cerrno>
 #include <cwchar>
 #include <string_view>
+#include <system_error>
 
 #include "platform/linux/input_reports.h"
 #include "platform/linux/wide_text.h"
+#include "protocol/usb_identity.h"
 
 namespace qvr::platform::hidraw {
 namespace {
 
-constexpr unsigned short kVendorId = 0x3A81;
-constexpr unsigned short kProductId = 0x5C17;
-
 // A USB string descriptor holds at most 126 UTF-16 code units; room for that and a terminator.
 constexpr std::size_t kStringChars = 128;
 
+std::string systemText(int error) {
+  return std::generic_category().message(error);
+}
+
+// Why the hidapi call just made failed; the caller cleared errno before making it. hidraw calls
+// fail mostly in a system call, and then errno says precisely why; where hidapi gave up on its
+// own terms (a poll that saw the device hang up, say) only its own text does.
+std::string hidapiFailure(hid_device* device) {
+  if (const int error = errno; error != 0) {
+    return systemText(error);
+  }
+  const wchar_t* const text = hid_error(device);
+  // hidapi says "Success" when it recorded nothing.
+  if (text != nullptr && *text != L'\0' && std::wstring_view(text) != L"Success") {
+    return utf8(text);
+  }
+  return "hidapi gave no reason";
+}
+
 using StringQuery = int (*)(hid_device*, wchar_t*, std::size_t);
 
-bool deviceString(hid_device* device, StringQuery query, DeviceStringBuffer& out) {
+// Empty on success, else why the string could not be had.
+std::string deviceString(hid_device* device, StringQuery query, DeviceStringBuffer& out) {
   std::array<wchar_t, kStringChars> text{};
+  errno = 0;
   if (query(device, text.data(), text.size()) != 0) {
-    return false;
+    return hidapiFailure(device);
   }
   text.back() = L'\0';
   const std::wstring_view view(text.data());
   // hidapi answers a string the device does not have with an empty one; Windows fails there.
   if (view.empty()) {
-    return false;
+    return "the device has no such string";
   }
   fillDeviceString(view, out);
-  return true;
+  return {};
 }
 
 // The report descriptor straight from the hidraw node, which needs no sysfs and no udev: the
@@ -50,8 +70,12 @@ bool readReportDescriptor(const std::string& path, std::vector<std::uint8_t>& ou
   }
   int size = 0;
   hidraw_report_descriptor descriptor{};
-  bool ok = ::ioctl(fd, HIDIOCGRDESCSIZE, &size) == 0 && size >= 0 &&
-            static_cast<std::size_t>(size) <= sizeof descriptor.value;
+  bool ok = ::ioctl(fd, HIDIOCGRDESCSIZE, &size) == 0;
+  if (ok && (size < 0 || static_cast<std::size_t>(size) > sizeof descriptor.value)) {
+    // The kernel caps descriptors at this size; a larger one is nothing we could read.
+    errno = EOVERFLOW;
+    ok = false;
+  }
   if (ok) {
     descriptor.size = static_cast<std::uint32_t>(size);
     ok = ::ioctl(fd, HIDIOCGRDESC, &descriptor) == 0;
@@ -79,14 +103,27 @@ LinuxHid::~LinuxHid() {
   hid_exit();
 }
 
+bool LinuxHid::fail(std::string reason) {
+  lastError_ = std::move(reason);
+  return false;
+}
+
+bool LinuxHid::succeeded(std::string problem) {
+  return problem.empty() || fail(std::move(problem));
+}
+
 LinuxHid::OpenDevice* LinuxHid::find(HidHandle handle) {
   const auto it = handles_.find(handle);
-  return it == handles_.end() ? nullptr : &it->second;
+  if (it == handles_.end()) {
+    fail("no such handle");
+    return nullptr;
+  }
+  return &it->second;
 }
 
 std::vector<std::string> LinuxHid::presentInterfaces() {
   std::vector<std::string> paths;
-  hid_device_info* const list = hid_enumerate(kVendorId, kProductId);
+  hid_device_info* const list = hid_enumerate(protocol::kVendorId, protocol::kProductId);
   for (const hid_device_info* info = list; info != nullptr; info = info->next) {
     paths.emplace_back(info->path);
   }
@@ -98,11 +135,17 @@ const std::optional<protocol::ReportLengths>& LinuxHid::reportLengths(OpenDevice
   if (!open.descriptorTried) {
     open.descriptorTried = true;
     std::vector<std::uint8_t> descriptor;
-    if (readReportDescriptor(open.path, descriptor)) {
-      const protocol::DescriptorParse parse = protocol::parseReportDescriptor(descriptor);
-      if (parse.ok()) {
-        open.lengths = parse.lengths;
-      }
+    if (!readReportDescriptor(open.path, descriptor)) {
+      open.descriptorProblem = "the report descriptor cannot be read: " + systemText(errno);
+      return open.lengths;
+    }
+    const protocol::DescriptorParse parse = protocol::parseReportDescriptor(descriptor);
+    if (parse.ok()) {
+      open.lengths = parse.lengths;
+    } else {
+      open.descriptorProblem = "the report descriptor is malformed (" +
+                               std::string(protocol::describe(parse.error)) + " at byte " +
+                               std::to_string(parse.errorOffset) + ")";
     }
   }
   return open.lengths;
@@ -111,8 +154,10 @@ const std::optional<protocol::ReportLengths>& LinuxHid::reportLengths(OpenDevice
 // Both modes open the node alike: hidraw has no overlapped handles, and a second open of the
 // same node serves the string queries as well as Windows' second handle does.
 HidHandle LinuxHid::open(const std::string& path, OpenMode /*mode*/) {
+  errno = 0;
   hid_device* const device = hid_open_path(path.c_str());
   if (device == nullptr) {
+    fail(hidapiFailure(nullptr));
     return kInvalidHandle;
   }
   const HidHandle handle = nextHandle_++;
@@ -123,7 +168,7 @@ HidHandle LinuxHid::open(const std::string& path, OpenMode /*mode*/) {
 bool LinuxHid::close(HidHandle handle) {
   const auto it = handles_.find(handle);
   if (it == handles_.end()) {
-    return false;
+    return fail("no such handle");
   }
   hid_close(it->second.device);
   handles_.erase(it);
@@ -135,9 +180,10 @@ bool LinuxHid::attributes(HidHandle handle, HidAttributes& out) {
   if (open == nullptr) {
     return false;
   }
+  errno = 0;
   const hid_device_info* info = hid_get_device_info(open->device);
   if (info == nullptr) {
-    return false;
+    return fail(hidapiFailure(open->device));
   }
   out.vendorId = info->vendor_id;
   out.productId = info->product_id;
@@ -147,8 +193,11 @@ bool LinuxHid::attributes(HidHandle handle, HidAttributes& out) {
 
 bool LinuxHid::capabilities(HidHandle handle, HidCaps& out) {
   OpenDevice* open = find(handle);
-  if (open == nullptr || !reportLengths(*open)) {
+  if (open == nullptr) {
     return false;
+  }
+  if (!reportLengths(*open)) {
+    return fail(open->descriptorProblem);
   }
   out.inputReportByteLength = open->lengths->input;
   out.featureReportByteLength = open->lengths->feature;
@@ -157,30 +206,49 @@ bool LinuxHid::capabilities(HidHandle handle, HidCaps& out) {
 
 bool LinuxHid::serialNumber(HidHandle handle, DeviceStringBuffer& out) {
   const OpenDevice* open = find(handle);
-  return open != nullptr && deviceString(open->device, hid_get_serial_number_string, out);
+  return open != nullptr &&
+         succeeded(deviceString(open->device, hid_get_serial_number_string, out));
 }
 
 bool LinuxHid::manufacturer(HidHandle handle, DeviceStringBuffer& out) {
   const OpenDevice* open = find(handle);
-  return open != nullptr && deviceString(open->device, hid_get_manufacturer_string, out);
+  return open != nullptr && succeeded(deviceString(open->device, hid_get_manufacturer_string, out));
 }
 
 bool LinuxHid::product(HidHandle handle, DeviceStringBuffer& out) {
   const OpenDevice* open = find(handle);
-  return open != nullptr && deviceString(open->device, hid_get_product_string, out);
+  return open != nullptr && succeeded(deviceString(open->device, hid_get_product_string, out));
+}
+
+std::string LinuxHid::featureLengthProblem(OpenDevice& open, std::size_t size) {
+  if (size == 0) {
+    return "the buffer is empty";
+  }
+  // Unknown lengths let any size through: the device itself is then the judge.
+  if (reportLengths(open) && size != open.lengths->feature) {
+    return "the buffer is " + std::to_string(size) + " bytes, the device's feature reports " +
+           std::to_string(open.lengths->feature);
+  }
+  return {};
 }
 
 bool LinuxHid::getFeature(HidHandle handle, std::span<std::uint8_t> buffer) {
   OpenDevice* open = find(handle);
-  // As on Windows, the buffer must be exactly as long as the device's feature reports.
-  if (open == nullptr || buffer.empty() ||
-      (reportLengths(*open) && buffer.size() != open->lengths->feature)) {
+  if (open == nullptr) {
     return false;
   }
+  // As on Windows, the buffer must be exactly as long as the device's feature reports.
+  if (const std::string problem = featureLengthProblem(*open, buffer.size()); !problem.empty()) {
+    return fail(problem);
+  }
   // Byte 0 already holds the report ID asked for; hidraw answers with it in front of the data.
+  errno = 0;
   const int received = hid_get_feature_report(open->device, buffer.data(), buffer.size());
-  if (received <= 0) {
-    return false;
+  if (received < 0) {
+    return fail(hidapiFailure(open->device));
+  }
+  if (received == 0) {
+    return fail("the device answered with an empty report");
   }
   std::fill(
       buffer.begin() + std::min<std::size_t>(static_cast<std::size_t>(received), buffer.size()),
@@ -190,37 +258,61 @@ bool LinuxHid::getFeature(HidHandle handle, std::span<std::uint8_t> buffer) {
 
 bool LinuxHid::setFeature(HidHandle handle, std::span<const std::uint8_t> report) {
   OpenDevice* open = find(handle);
-  if (open == nullptr || report.empty() ||
-      (reportLengths(*open) && report.size() != open->lengths->feature)) {
+  if (open == nullptr) {
     return false;
   }
+  if (const std::string problem = featureLengthProblem(*open, report.size()); !problem.empty()) {
+    return fail(problem);
+  }
   // hidraw takes the report ID 0 of an unnumbered report in byte 0, as Windows does.
-  return hid_send_feature_report(open->device, report.data(), report.size()) >= 0;
+  errno = 0;
+  if (hid_send_feature_report(open->device, report.data(), report.size()) < 0) {
+    return fail(hidapiFailure(open->device));
+  }
+  return true;
 }
 
 bool LinuxHid::read(HidHandle handle, std::span<std::uint8_t> buffer, std::size_t& bytesRead,
                     std::chrono::milliseconds firstReportWait) {
   bytesRead = 0;
   OpenDevice* open = find(handle);
-  // Without the report length a read cannot be split into reports, so it is refused like a
-  // read from a device that is gone.
-  if (open == nullptr || !reportLengths(*open)) {
+  if (open == nullptr) {
     return false;
   }
+  // Without the report length a read cannot be split into reports, so it is refused like a
+  // read from a device that is gone.
+  if (!reportLengths(*open)) {
+    return fail(open->descriptorProblem);
+  }
+  const std::size_t length = open->lengths->input;
+  if (length < 2) {
+    return fail("the device sends no input reports");
+  }
+  if (buffer.size() < length) {
+    return fail("the buffer cannot hold one input report of " + std::to_string(length) + " bytes");
+  }
   hid_device* const device = open->device;
-  const ReportReader readOne = [device](std::span<std::uint8_t> out,
-                                        std::chrono::milliseconds wait) {
+  std::string readProblem;
+  const ReportReader readOne = [device, &readProblem](std::span<std::uint8_t> out,
+                                                      std::chrono::milliseconds wait) {
+    errno = 0;
     // A disconnected node makes poll() report a hang-up, which hidapi turns into -1.
-    return hid_read_timeout(device, out.data(), out.size(), static_cast<int>(wait.count()));
+    const int received =
+        hid_read_timeout(device, out.data(), out.size(), static_cast<int>(wait.count()));
+    if (received < 0) {
+      readProblem = hidapiFailure(device);
+    }
+    return received;
   };
-  return gatherInputReports(readOne, {open->lengths->input, open->lengths->numbered}, buffer,
-                            bytesRead, firstReportWait);
+  return gatherInputReports(readOne, {length, open->lengths->numbered}, buffer, bytesRead,
+                            firstReportWait) ||
+         fail(readProblem.empty() ? "the device is gone" : std::move(readProblem));
 }
 
 std::vector<ListedDevice> listDevices() {
   std::vector<ListedDevice> devices;
   (void)hid_init();
-  hid_device_info* const list = hid_enumerate(kVendorId, kProductId);
+  hid_device_info* const list = hid_enumerate(protocol::kVendorId, protocol::kProductId);
   for (const hid_device_info* info = list; info != nullptr; info = info->next) {
     ListedDevice device;
     device.path = info->path;

@@ -40,6 +40,7 @@ class LinuxHid final : public Hid {
   [[nodiscard]] bool setFeature(HidHandle handle, std::span<const std::uint8_t> report) override;
   [[nodiscard]] bool read(HidHandle handle, std::span<std::uint8_t> buffer, std::size_t& bytesRead,
                           std::chrono::milliseconds firstReportWait) override;
+  [[nodiscard]] std::string lastErrorText() const override { return lastError_; }
 
  private:
   struct OpenDevice {
@@ -50,13 +51,22 @@ class LinuxHid final : public Hid {
     // report lengths are unknown, and so is how to split a read.
     std::optional<protocol::ReportLengths> lengths;
     bool descriptorTried = false;
+    std::string descriptorProblem;  // why `lengths` is empty
   };
+  // The open device behind a handle, or nullptr after recording that there is none.
   [[nodiscard]] OpenDevice* find(HidHandle handle);
   [[nodiscard]] static const std::optional<protocol::ReportLengths>& reportLengths(
       OpenDevice& open);
+  // Why a feature report of this size cannot go to or come from the device; empty if it can.
+  [[nodiscard]] static std::string featureLengthProblem(OpenDevice& open, std::size_t size);
+  // Records why the call fails and returns what a failed call returns.
+  bool fail(std::string reason);
+  // True for no problem; otherwise records it and fails.
+  bool succeeded(std::string problem);
 
   std::map<HidHandle, OpenDevice> handles_;
   HidHandle nextHandle_ = 1;
+  std::string lastError_;
 };
 
 // Every present device of the right identity, whether or not this user may open it; each one

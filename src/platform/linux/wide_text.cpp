@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "protocol/bytes.h"
+
 namespace qvr::platform::hidraw {
 namespace {
 
@@ -15,8 +17,6 @@ constexpr char32_t kSupplementaryBase = 0x10000;
 constexpr int kSurrogateBits = 10;
 constexpr char32_t kSurrogateMask = 0x3FF;
 constexpr std::size_t kBytesPerUnit = 2;
-constexpr int kBitsPerByte = 8;
-constexpr std::uint8_t kByteMask = 0xFF;
 
 // UTF-8: the largest code point that fits with 0, 1 and 2 continuation bytes, the lead byte's
 // marker for each count, and the six payload bits of every continuation byte.
@@ -43,8 +43,8 @@ void fillDeviceString(std::wstring_view text, DeviceStringBuffer& out) {
   constexpr std::size_t kUnits = kDeviceStringBytes / kBytesPerUnit;
   std::size_t unit = 0;
   auto put = [&out, &unit](char32_t value) {
-    out[unit * kBytesPerUnit] = static_cast<std::uint8_t>(value & kByteMask);
-    out[unit * kBytesPerUnit + 1] = static_cast<std::uint8_t>((value >> kBitsPerByte) & kByteMask);
+    // Only code units reach here: a BMP character or one half of a surrogate pair.
+    protocol::writeU16Le(out, unit * kBytesPerUnit, static_cast<std::uint16_t>(value));
     ++unit;
   };
   for (const wchar_t c : text) {

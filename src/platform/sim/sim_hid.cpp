@@ -4,8 +4,11 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
 #include <optional>
+#include <string_view>
 
+#include "protocol/bytes.h"
 #include "protocol/commands.h"
 
 namespace qvr::platform::sim {
@@ -26,8 +29,9 @@ constexpr std::size_t kConfigFlags = 2;
 constexpr std::uint8_t kFormat0OutputsEnabled = 0x10;
 constexpr std::uint8_t kFormat1OutputsEnabled = 0x20;
 constexpr std::uint8_t kFormat1OnePps = 0x80;
-constexpr std::size_t kFormat0Out1Hz = 3;
-constexpr std::size_t kOut1Frequency = 3;  // fraction word, then the integer word
+constexpr std::size_t kFormat0Out1Hz = 3;  // i32, Hz
+// Each a u32 fraction in 2^-32 Hz, then an i32 integer word in Hz.
+constexpr std::size_t kOut1Frequency = 3;
 constexpr std::size_t kOut2Frequency = 11;
 constexpr std::size_t kConfigFll = 19;
 constexpr std::size_t kConfigOut1LowPower = 20;
@@ -50,8 +54,19 @@ constexpr std::chrono::milliseconds kCatchUpStep{1000};
 // Sent bytes are only moved out of the way once this many have piled up in front.
 constexpr std::size_t kCompactAfter = 64 * 1024;
 
-std::size_t deviceIndexOf(const std::string& path) {
-  return static_cast<std::size_t>(std::stoul(path.substr(std::string(kPathPrefix).size())));
+// The device number in a path of this bus, or nothing for a path that is not one of ours.
+std::optional<std::size_t> deviceIndexOf(std::string_view path) {
+  const std::string_view prefix = kPathPrefix;
+  if (!path.starts_with(prefix)) {
+    return std::nullopt;
+  }
+  const std::string_view digits = path.substr(prefix.size());
+  std::size_t index = 0;
+  const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), index);
+  if (error != std::errc{} || end != digits.data() + digits.size()) {
+    return std::nullopt;
+  }
+  return index;
 }
 
 void fitTo(std::vector<std::uint8_t>& bytes, std::span<const std::uint8_t> source,
@@ -65,16 +80,9 @@ bool putString(const std::u16string& text, DeviceStringBuffer& out) {
   // As the HID class driver does: as many code units as fit, zero-terminated only when the
   // terminator fits too.
   for (std::size_t i = 0; i < text.size() && 2 * i + 1 < out.size(); ++i) {
-    out[2 * i] = static_cast<std::uint8_t>(text[i] & 0xFF);
-    out[2 * i + 1] = static_cast<std::uint8_t>(text[i] >> 8);
+    protocol::writeU16Le(out, 2 * i, text[i]);
   }
   return true;
-}
-
-void putLittleEndian32(std::vector<std::uint8_t>& report, std::size_t offset, std::uint32_t v) {
-  for (std::size_t i = 0; i < 4; ++i) {
-    report[offset + i] = static_cast<std::uint8_t>(v >> (8 * i));
-  }
 }
 
 // Writes `bytes` at `offset` when the whole field fits; a report too short for a field
@@ -110,8 +118,8 @@ std::vector<std::uint8_t> defaultConfiguration() {
   std::vector<std::uint8_t> report(26, 0);
   report[1] = 1;     // two-output format
   report[2] = 0x20;  // outputs enabled, 1PPS off
-  putLittleEndian32(report, 7, kTenMegahertz);
-  putLittleEndian32(report, 15, kTenMegahertz);
+  protocol::writeU32Le(report, kOut1Frequency + kWord, kTenMegahertz);
+  protocol::writeU32Le(report, kOut2Frequency + kWord, kTenMegahertz);
   report[22] = 0x47;  // GPS, SBAS, Galileo, GLONASS
   report[23] = 2;     // stationary
   report[24] = 12;    // antenna current
@@ -346,16 +354,24 @@ std::vector<std::string> SimHid::presentInterfaces() {
   return paths;
 }
 
+bool SimHid::fail(const char* reason) {
+  lastError_ = reason;
+  return false;
+}
+
 HidHandle SimHid::open(const std::string& path, OpenMode /*mode*/) {
-  if (!path.starts_with(kPathPrefix)) {
+  const std::optional<std::size_t> index = deviceIndexOf(path);
+  if (!index || *index >= devices_.size()) {
+    fail("no device has this path");
     return kInvalidHandle;
   }
-  const std::size_t index = deviceIndexOf(path);
-  if (index >= devices_.size()) {
+  SimDevice& device = *devices_[*index];
+  if (!device.present()) {
+    fail("the device is unplugged");
     return kInvalidHandle;
   }
-  SimDevice& device = *devices_[index];
-  if (!device.present() || device.profile().unopenable) {
+  if (device.profile().unopenable) {
+    fail("the device cannot be opened");
     return kInvalidHandle;
   }
   const HidHandle handle = nextHandle_++;
@@ -367,7 +383,7 @@ HidHandle SimHid::open(const std::string& path, OpenMode /*mode*/) {
 bool SimHid::close(HidHandle handle) {
   const auto it = handles_.find(handle);
   if (it == handles_.end()) {
-    return false;
+    return fail("no such handle");
   }
   --it->second.device->openHandles_;
   handles_.erase(it);
@@ -377,10 +393,16 @@ bool SimHid::close(HidHandle handle) {
 SimDevice* SimHid::live(HidHandle handle) {
   const auto it = handles_.find(handle);
   if (it == handles_.end()) {
+    fail("no such handle");
     return nullptr;
   }
   SimDevice* device = it->second.device;
-  return device->present() && device->generation_ == it->second.generation ? device : nullptr;
+  if (!device->present() || device->generation_ != it->second.generation) {
+    // Plugged back or not, the handle was opened on a device that has since gone.
+    fail("the device is unplugged");
+    return nullptr;
+  }
+  return device;
 }
 
 bool SimHid::attributes(HidHandle handle, HidAttributes& out) {
@@ -404,27 +426,48 @@ bool SimHid::capabilities(HidHandle handle, HidCaps& out) {
 
 bool SimHid::serialNumber(HidHandle handle, DeviceStringBuffer& out) {
   const SimDevice* device = live(handle);
-  return device != nullptr && !device->profile().unreadableSerial &&
-         putString(device->profile().serial, out);
+  if (device == nullptr) {
+    return false;
+  }
+  if (device->profile().unreadableSerial) {
+    return fail("the string cannot be read");
+  }
+  return putString(device->profile().serial, out);
 }
 
 bool SimHid::manufacturer(HidHandle handle, DeviceStringBuffer& out) {
   const SimDevice* device = live(handle);
-  return device != nullptr && !device->profile().unreadableStrings &&
-         putString(device->profile().manufacturer, out);
+  if (device == nullptr) {
+    return false;
+  }
+  if (device->profile().unreadableStrings) {
+    return fail("the string cannot be read");
+  }
+  return putString(device->profile().manufacturer, out);
 }
 
 bool SimHid::product(HidHandle handle, DeviceStringBuffer& out) {
   const SimDevice* device = live(handle);
-  return device != nullptr && !device->profile().unreadableStrings &&
-         putString(device->profile().product, out);
+  if (device == nullptr) {
+    return false;
+  }
+  if (device->profile().unreadableStrings) {
+    return fail("the string cannot be read");
+  }
+  return putString(device->profile().product, out);
 }
 
 bool SimHid::getFeature(HidHandle handle, std::span<std::uint8_t> buffer) {
   const SimDevice* device = live(handle);
-  // The class driver refuses a buffer of another length than the device's feature reports.
-  if (device == nullptr || buffer.size() != device->profile().featureLength || buffer[0] != 0) {
+  if (device == nullptr) {
     return false;
+  }
+  // The class driver refuses a buffer of another length than the device's feature reports.
+  if (buffer.size() != device->profile().featureLength) {
+    return fail("the buffer is not as long as the device's feature reports");
+  }
+  if (buffer.empty() || buffer[0] != 0) {
+    return fail("the device has no feature report with this ID");
   }
   std::copy(device->configuration_.begin(), device->configuration_.end(), buffer.begin());
   return true;
@@ -432,8 +475,11 @@ bool SimHid::getFeature(HidHandle handle, std::span<std::uint8_t> buffer) {
 
 bool SimHid::setFeature(HidHandle handle, std::span<const std::uint8_t> report) {
   SimDevice* device = live(handle);
-  if (device == nullptr || report.size() != device->profile().featureLength) {
+  if (device == nullptr) {
     return false;
+  }
+  if (report.size() != device->profile().featureLength) {
+    return fail("the report is not as long as the device's feature reports");
   }
   device->received_.emplace_back(report.begin(), report.end());
   device->applyCommand(report);
@@ -452,9 +498,12 @@ bool SimHid::read(HidHandle handle, std::span<std::uint8_t> buffer, std::size_t&
                   std::chrono::milliseconds /*firstReportWait*/) {
   bytesRead = 0;
   SimDevice* device = live(handle);
-  const std::size_t length = device == nullptr ? 0 : device->profile().inputLength;
-  if (device == nullptr || buffer.size() < length) {
+  if (device == nullptr) {
     return false;
+  }
+  const std::size_t length = device->profile().inputLength;
+  if (buffer.size() < length) {
+    return fail("the buffer cannot hold one input report");
   }
   device->catchUp();
   // Whole reports only, as many as fit, oldest first: first the ones a test queued, which

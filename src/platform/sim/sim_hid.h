@@ -13,11 +13,9 @@
 
 #include "platform/hid.h"
 #include "platform/sim/sim_receiver.h"
+#include "protocol/usb_identity.h"
 
 namespace qvr::platform::sim {
-
-inline constexpr std::uint16_t kVendorId = 0x3A81;
-inline constexpr std::uint16_t kProductId = 0x5C17;
 
 // What a simulated device is made of. Strings are UTF-16, so characters above U+00FF can be
 // given to exercise the host's low-byte rule.
@@ -25,8 +23,8 @@ struct DeviceProfile {
   std::u16string serial;
   std::u16string manufacturer = u"QVR Instruments";
   std::u16string product = u"QVR-7130 GPSDO";
-  std::uint16_t vendorId = kVendorId;
-  std::uint16_t productId = kProductId;
+  std::uint16_t vendorId = protocol::kVendorId;
+  std::uint16_t productId = protocol::kProductId;
   std::uint16_t versionNumber = 0x0108;  // firmware 1.08
   // Deliberately different, so that a host mixing the two lengths up fails in tests.
   std::uint16_t inputLength = 64;
@@ -164,14 +162,18 @@ class SimHid final : public Hid {
   [[nodiscard]] bool setFeature(HidHandle handle, std::span<const std::uint8_t> report) override;
   [[nodiscard]] bool read(HidHandle handle, std::span<std::uint8_t> buffer, std::size_t& bytesRead,
                           std::chrono::milliseconds firstReportWait) override;
+  // A plain sentence per simulated fault, as a system would give one.
+  [[nodiscard]] std::string lastErrorText() const override { return lastError_; }
 
  private:
   struct OpenHandle {
     SimDevice* device;
     std::uint64_t generation;
   };
-  // The device behind a handle that is still valid, or nullptr.
+  // The device behind a handle that is still valid, or nullptr after recording why not.
   SimDevice* live(HidHandle handle);
+  // Records why the call fails and returns what a failed call returns.
+  bool fail(const char* reason);
 
   // Shared with the devices, so that they see a clock set after they were attached.
   std::shared_ptr<Clock> clock_ = std::make_shared<Clock>();
@@ -179,6 +181,7 @@ class SimHid final : public Hid {
   std::map<HidHandle, OpenHandle> handles_;
   HidHandle nextHandle_ = 1;
   ReportListener listener_;
+  std::string lastError_;
 };
 
 // The serial number of the n-th device `--simulate=N` stands for: QVR000001, QVR000002, ...

@@ -4,17 +4,23 @@
 #include <cmath>
 #include <numbers>
 
+#include "protocol/bytes.h"
 #include "protocol/commands.h"
 #include "protocol/ubx_parser.h"
 
 namespace qvr::platform::sim {
 namespace {
 
+using protocol::readU16Le;
+using protocol::writeI32Le;
+using protocol::writeU16Le;
+using protocol::writeU32Le;
 using std::chrono::milliseconds;
 using namespace std::chrono_literals;
 
 constexpr std::uint8_t kSync1 = 0xB5;
 constexpr std::uint8_t kSync2 = 0x62;
+constexpr std::size_t kFrameLength = 4;  // u16 after sync bytes, class and ID, payload bytes
 constexpr std::uint8_t kClassAck = 0x05;
 constexpr std::uint8_t kIdAckNak = 0x00;
 constexpr std::uint8_t kIdAckAck = 0x01;
@@ -52,42 +58,46 @@ constexpr std::uint32_t kUnknownAccuracy = 0xFFFF'FFFF;
 
 // NAV-PVT payload.
 constexpr std::size_t kPvtLength = 92;
-constexpr std::size_t kPvtITow = 0;      // u32, ms
-constexpr std::size_t kPvtYear = 4;      // u16
-constexpr std::size_t kPvtMonth = 6;     // u8
-constexpr std::size_t kPvtDay = 7;       // u8
-constexpr std::size_t kPvtHour = 8;      // u8
-constexpr std::size_t kPvtMinute = 9;    // u8
-constexpr std::size_t kPvtSecond = 10;   // u8
-constexpr std::size_t kPvtValid = 11;    // bit field
-constexpr std::size_t kPvtTAcc = 12;     // u32, ns
-constexpr std::size_t kPvtNano = 16;     // i32, ns
-constexpr std::size_t kPvtFixType = 20;  // u8
-constexpr std::size_t kPvtFlags = 21;    // bit field
-constexpr std::size_t kPvtFlags2 = 22;   // bit field
-constexpr std::size_t kPvtNumSv = 23;    // u8
-constexpr std::size_t kPvtLon = 24;      // i32, 1e-7 deg
-constexpr std::size_t kPvtLat = 28;      // i32, 1e-7 deg
-constexpr std::size_t kPvtHeight = 32;   // i32, mm above the ellipsoid
-constexpr std::size_t kPvtHMsl = 36;     // i32, mm
-constexpr std::size_t kPvtHAcc = 40;     // u32, mm
-constexpr std::size_t kPvtVAcc = 44;     // u32, mm
-constexpr std::size_t kPvtVelN = 48;     // i32, mm/s
-constexpr std::size_t kPvtVelE = 52;     // i32, mm/s
-constexpr std::size_t kPvtVelD = 56;     // i32, mm/s
-constexpr std::size_t kPvtGSpeed = 60;   // i32, mm/s
-constexpr std::size_t kPvtSAcc = 68;     // u32, mm/s
-constexpr std::size_t kPvtHeadAcc = 72;  // u32, 1e-5 deg
-constexpr std::size_t kPvtPDop = 76;     // u16, 0.01
-constexpr std::size_t kPvtFlags3 = 78;   // bit field
+constexpr std::size_t kPvtITow = 0;                      // u32, ms
+constexpr std::size_t kPvtYear = 4;                      // u16
+constexpr std::size_t kPvtMonth = 6;                     // u8
+constexpr std::size_t kPvtDay = 7;                       // u8
+constexpr std::size_t kPvtHour = 8;                      // u8
+constexpr std::size_t kPvtMinute = 9;                    // u8
+constexpr std::size_t kPvtSecond = 10;                   // u8
+constexpr std::size_t kPvtValid = 11;                    // bit field
+constexpr std::size_t kPvtTAcc = 12;                     // u32, ns
+constexpr std::size_t kPvtNano = 16;                     // i32, ns
+constexpr std::size_t kPvtFixType = 20;                  // u8
+constexpr std::size_t kPvtFlags = 21;                    // bit field
+constexpr std::size_t kPvtFlags2 = 22;                   // bit field
+constexpr std::size_t kPvtNumSv = 23;                    // u8
+constexpr std::size_t kPvtLon = 24;                      // i32, 1e-7 deg
+constexpr std::size_t kPvtLat = 28;                      // i32, 1e-7 deg
+constexpr double kPvtPerDegree = 1e7;                    // lon and lat
+constexpr std::size_t kPvtHeight = 32;                   // i32, mm above the ellipsoid
+constexpr std::size_t kPvtHMsl = 36;                     // i32, mm
+constexpr double kPvtPerMetre = 1e3;                     // height and hMSL
+constexpr std::size_t kPvtHAcc = 40;                     // u32, mm
+constexpr std::size_t kPvtVAcc = 44;                     // u32, mm
+constexpr std::size_t kPvtVelN = 48;                     // i32, mm/s
+constexpr std::size_t kPvtVelE = 52;                     // i32, mm/s
+constexpr std::size_t kPvtVelD = 56;                     // i32, mm/s
+constexpr std::size_t kPvtGSpeed = 60;                   // i32, mm/s
+constexpr std::size_t kPvtSAcc = 68;                     // u32, mm/s
+constexpr std::size_t kPvtHeadAcc = 72;                  // u32, 1e-5 deg
+constexpr std::uint32_t kPvtHeadAccPerDegree = 100'000;  // headAcc
+constexpr std::size_t kPvtPDop = 76;                     // u16, 0.01
+constexpr double kPvtPDopPerUnit = 100.0;                // pDOP
+constexpr std::size_t kPvtFlags3 = 78;                   // bit field
 constexpr std::uint8_t kValidFixed = 0x37;
 constexpr std::uint8_t kValidRough = 0x03;  // date and time, not fully resolved
 constexpr std::uint8_t kFix3d = 3;
 constexpr std::uint8_t kGnssFixOk = 0x01;
 constexpr std::uint8_t kConfirmedDateTime = 0xE0;
 constexpr std::uint8_t kInvalidLlh = 0x01;
-constexpr std::uint32_t kHeadingUnknown = 18'000'000;  // 180 degrees
-constexpr std::uint16_t kDopUnknown = 9999;
+constexpr std::uint32_t kHeadingUnknown = 180 * kPvtHeadAccPerDegree;
+constexpr std::uint16_t kDopUnknown = 9999;  // 99.99
 
 // NAV-STATUS payload.
 constexpr std::size_t kStatusLength = 16;
@@ -118,7 +128,8 @@ constexpr std::size_t kSatCno = 2;     // u8, dB-Hz
 constexpr std::size_t kSatElev = 3;    // i8, degrees
 constexpr std::size_t kSatAzim = 4;    // i16, degrees
 constexpr std::size_t kSatPrRes = 6;   // i16, 0.1 m
-constexpr std::size_t kSatFlags = 8;   // u32
+constexpr double kSatPrResPerMetre = 10.0;
+constexpr std::size_t kSatFlags = 8;  // u32
 constexpr std::uint32_t kQualitySearching = 1;
 constexpr std::uint32_t kQualityCodeLocked = 4;
 constexpr std::uint32_t kQualityCarrierLocked = 7;
@@ -146,6 +157,7 @@ constexpr std::size_t kCfgMsgAllPorts = 8;
 constexpr std::size_t kCfgMsgRate = 2;
 
 // Tunnelled message inside command 8: class, ID, length, payload.
+constexpr std::size_t kTunnelLength = 2;  // u16, bytes of payload
 constexpr std::size_t kTunnelHeader = 4;
 
 // Satellites in view over a day, per system.
@@ -182,21 +194,6 @@ T rounded(double value) {
 
 void put8(std::vector<std::uint8_t>& p, std::size_t offset, std::uint8_t value) {
   p[offset] = value;
-}
-
-void put16(std::vector<std::uint8_t>& p, std::size_t offset, std::uint16_t value) {
-  p[offset] = static_cast<std::uint8_t>(value);
-  p[offset + 1] = static_cast<std::uint8_t>(value >> 8);
-}
-
-void put32(std::vector<std::uint8_t>& p, std::size_t offset, std::uint32_t value) {
-  for (std::size_t i = 0; i < 4; ++i) {
-    p[offset + i] = static_cast<std::uint8_t>(value >> (8 * i));
-  }
-}
-
-void putI32(std::vector<std::uint8_t>& p, std::size_t offset, std::int32_t value) {
-  put32(p, offset, static_cast<std::uint32_t>(value));
 }
 
 std::chrono::sys_time<milliseconds> utcAt(milliseconds t) {
@@ -311,7 +308,7 @@ void SimReceiver::receiverMessage(std::span<const std::uint8_t> message) {
   }
   const std::uint8_t messageClass = message[0];
   const std::uint8_t messageId = message[1];
-  const std::size_t length = message[2] | (static_cast<std::size_t>(message[3]) << 8);
+  const std::size_t length = readU16Le(message, kTunnelLength);
   // Longer than the report could carry: the receiver gets a cut-off frame and drops it.
   if (length > message.size() - kTunnelHeader) {
     return;
@@ -454,10 +451,9 @@ void SimReceiver::observe(milliseconds t) {
 void SimReceiver::appendFrame(std::vector<std::uint8_t>& stream, std::uint8_t messageClass,
                               std::uint8_t messageId) {
   const std::size_t start = stream.size();
-  const auto length = static_cast<std::uint16_t>(payload_.size());
-  stream.insert(stream.end(),
-                {kSync1, kSync2, messageClass, messageId, static_cast<std::uint8_t>(length),
-                 static_cast<std::uint8_t>(length >> 8)});
+  stream.insert(stream.end(), {kSync1, kSync2, messageClass, messageId, 0, 0});
+  writeU16Le(std::span(stream).subspan(start), kFrameLength,
+             static_cast<std::uint16_t>(payload_.size()));
   stream.insert(stream.end(), payload_.begin(), payload_.end());
   // Over everything after the two sync bytes.
   const protocol::UbxChecksum sum = protocol::ubxChecksum(std::span(stream).subspan(start + 2));
@@ -477,8 +473,8 @@ void SimReceiver::writeNavPvt(milliseconds t) {
   const auto nano = static_cast<std::int32_t>(std::chrono::nanoseconds(utc - second).count() +
                                               std::lround(timeError_));
 
-  put32(payload_, kPvtITow, iTowAt(t));
-  put16(payload_, kPvtYear, static_cast<std::uint16_t>(static_cast<int>(date.year())));
+  writeU32Le(payload_, kPvtITow, iTowAt(t));
+  writeU16Le(payload_, kPvtYear, static_cast<std::uint16_t>(static_cast<int>(date.year())));
   put8(payload_, kPvtMonth, static_cast<std::uint8_t>(static_cast<unsigned>(date.month())));
   put8(payload_, kPvtDay, static_cast<std::uint8_t>(static_cast<unsigned>(date.day())));
   put8(payload_, kPvtHour, static_cast<std::uint8_t>(time.hours().count()));
@@ -486,15 +482,15 @@ void SimReceiver::writeNavPvt(milliseconds t) {
   put8(payload_, kPvtSecond, static_cast<std::uint8_t>(time.seconds().count()));
   put8(payload_, kPvtValid,
        fixed ? kValidFixed : (t - powerUp_ >= kRoughTimeAfter ? kValidRough : 0));
-  putI32(payload_, kPvtNano, nano);
+  writeI32Le(payload_, kPvtNano, nano);
   if (!fixed) {
     // No position yet: zeros, as the receiver reports them before its first fix.
-    put32(payload_, kPvtTAcc, kUnknownAccuracy);
-    put32(payload_, kPvtHAcc, kUnknownAccuracy);
-    put32(payload_, kPvtVAcc, kUnknownAccuracy);
-    put32(payload_, kPvtSAcc, 20'000);
-    put32(payload_, kPvtHeadAcc, kHeadingUnknown);
-    put16(payload_, kPvtPDop, kDopUnknown);
+    writeU32Le(payload_, kPvtTAcc, kUnknownAccuracy);
+    writeU32Le(payload_, kPvtHAcc, kUnknownAccuracy);
+    writeU32Le(payload_, kPvtVAcc, kUnknownAccuracy);
+    writeU32Le(payload_, kPvtSAcc, 20'000);
+    writeU32Le(payload_, kPvtHeadAcc, kHeadingUnknown);
+    writeU16Le(payload_, kPvtPDop, kDopUnknown);
     put8(payload_, kPvtFlags3, kInvalidLlh);
     return;
   }
@@ -505,31 +501,33 @@ void SimReceiver::writeNavPvt(milliseconds t) {
   const double longitude = kLongitude + east / (kMetresPerDegree * std::cos(radians(kLatitude)));
   const double velocityN = velocityError_[0];
   const double velocityE = velocityError_[1];
-  put32(payload_, kPvtTAcc, rounded<std::uint32_t>(15.0 + std::abs(timeError_)));
+  writeU32Le(payload_, kPvtTAcc, rounded<std::uint32_t>(15.0 + std::abs(timeError_)));
   put8(payload_, kPvtFixType, kFix3d);
   put8(payload_, kPvtFlags, kGnssFixOk);
   put8(payload_, kPvtFlags2, kConfirmedDateTime);
   put8(payload_, kPvtNumSv, static_cast<std::uint8_t>(usedCount_));
-  putI32(payload_, kPvtLon, rounded<std::int32_t>(longitude * 1e7));
-  putI32(payload_, kPvtLat, rounded<std::int32_t>(latitude * 1e7));
-  putI32(payload_, kPvtHeight, rounded<std::int32_t>((kHeightMsl + kGeoidSeparation + up) * 1e3));
-  putI32(payload_, kPvtHMsl, rounded<std::int32_t>((kHeightMsl + up) * 1e3));
-  put32(payload_, kPvtHAcc, rounded<std::uint32_t>(1400.0 + 300.0 * std::abs(north)));
-  put32(payload_, kPvtVAcc, rounded<std::uint32_t>(2300.0 + 300.0 * std::abs(up)));
-  putI32(payload_, kPvtVelN, rounded<std::int32_t>(velocityN));
-  putI32(payload_, kPvtVelE, rounded<std::int32_t>(velocityE));
-  putI32(payload_, kPvtVelD, rounded<std::int32_t>(velocityError_[2]));
-  putI32(payload_, kPvtGSpeed, rounded<std::int32_t>(std::hypot(velocityN, velocityE)));
-  put32(payload_, kPvtSAcc, 250);
-  put32(payload_, kPvtHeadAcc, kHeadingUnknown);
+  writeI32Le(payload_, kPvtLon, rounded<std::int32_t>(longitude * kPvtPerDegree));
+  writeI32Le(payload_, kPvtLat, rounded<std::int32_t>(latitude * kPvtPerDegree));
+  writeI32Le(payload_, kPvtHeight,
+             rounded<std::int32_t>((kHeightMsl + kGeoidSeparation + up) * kPvtPerMetre));
+  writeI32Le(payload_, kPvtHMsl, rounded<std::int32_t>((kHeightMsl + up) * kPvtPerMetre));
+  writeU32Le(payload_, kPvtHAcc, rounded<std::uint32_t>(1400.0 + 300.0 * std::abs(north)));
+  writeU32Le(payload_, kPvtVAcc, rounded<std::uint32_t>(2300.0 + 300.0 * std::abs(up)));
+  writeI32Le(payload_, kPvtVelN, rounded<std::int32_t>(velocityN));
+  writeI32Le(payload_, kPvtVelE, rounded<std::int32_t>(velocityE));
+  writeI32Le(payload_, kPvtVelD, rounded<std::int32_t>(velocityError_[2]));
+  writeI32Le(payload_, kPvtGSpeed, rounded<std::int32_t>(std::hypot(velocityN, velocityE)));
+  writeU32Le(payload_, kPvtSAcc, 250);
+  writeU32Le(payload_, kPvtHeadAcc, kHeadingUnknown);
   // More satellites, better geometry.
-  put16(payload_, kPvtPDop, rounded<std::uint16_t>(600.0 / std::sqrt(std::max(usedCount_, 4))));
+  writeU16Le(payload_, kPvtPDop,
+             rounded<std::uint16_t>(6.0 * kPvtPDopPerUnit / std::sqrt(std::max(usedCount_, 4))));
 }
 
 void SimReceiver::writeNavStatus(milliseconds t) {
   payload_.assign(kStatusLength, 0);
   const bool fixed = fixedAt(t);
-  put32(payload_, kStatusITow, iTowAt(t));
+  writeU32Le(payload_, kStatusITow, iTowAt(t));
   put8(payload_, kStatusFix, fixed ? kFix3d : 0);
   put8(payload_, kStatusFlags,
        static_cast<std::uint8_t>((fixed ? kGnssFixOk : 0) |
@@ -537,28 +535,28 @@ void SimReceiver::writeNavStatus(milliseconds t) {
   if (fixed) {
     // The first epoch at or after the time to fix.
     const milliseconds firstFix = (powerUp_ + kTimeToFix + kEpoch - 1ms) / kEpoch * kEpoch;
-    put32(payload_, kStatusTtff, static_cast<std::uint32_t>((firstFix - powerUp_).count()));
+    writeU32Le(payload_, kStatusTtff, static_cast<std::uint32_t>((firstFix - powerUp_).count()));
   }
-  put32(payload_, kStatusMsss, static_cast<std::uint32_t>((t - powerUp_).count()));
+  writeU32Le(payload_, kStatusMsss, static_cast<std::uint32_t>((t - powerUp_).count()));
 }
 
 void SimReceiver::writeNavClock(milliseconds t) {
   payload_.assign(kClockLength, 0);
   const bool fixed = fixedAt(t);
-  put32(payload_, kClockITow, iTowAt(t));
-  putI32(payload_, kClockBias, rounded<std::int32_t>(clockBias_));
-  putI32(payload_, kClockDrift,
-         rounded<std::int32_t>(std::clamp(driftCentre_ + driftWander_, -45.0, 45.0)));
-  put32(payload_, kClockTAcc,
-        fixed ? rounded<std::uint32_t>(15.0 + std::abs(timeError_)) : kUnknownAccuracy);
-  put32(payload_, kClockFAcc, fixed ? 180 : kUnknownAccuracy);
+  writeU32Le(payload_, kClockITow, iTowAt(t));
+  writeI32Le(payload_, kClockBias, rounded<std::int32_t>(clockBias_));
+  writeI32Le(payload_, kClockDrift,
+             rounded<std::int32_t>(std::clamp(driftCentre_ + driftWander_, -45.0, 45.0)));
+  writeU32Le(payload_, kClockTAcc,
+             fixed ? rounded<std::uint32_t>(15.0 + std::abs(timeError_)) : kUnknownAccuracy);
+  writeU32Le(payload_, kClockFAcc, fixed ? 180 : kUnknownAccuracy);
 }
 
 void SimReceiver::writeNavSat(milliseconds t) {
   const auto listed = static_cast<std::size_t>(
       std::count_if(sky_.begin(), sky_.end(), [this](const Satellite& s) { return selected(s); }));
   payload_.assign(kSatFirstBlock + kSatBlockSize * listed, 0);
-  put32(payload_, kSatITow, iTowAt(t));
+  writeU32Le(payload_, kSatITow, iTowAt(t));
   put8(payload_, kSatVersion, 1);
   put8(payload_, kSatNumSvs, static_cast<std::uint8_t>(listed));
   const bool fixed = fixedAt(t);
@@ -580,11 +578,12 @@ void SimReceiver::writeNavSat(milliseconds t) {
     put8(payload_, block + kSatSvId, s.svId);
     put8(payload_, block + kSatCno, o.cno);
     put8(payload_, block + kSatElev, static_cast<std::uint8_t>(o.elevation));
-    put16(payload_, block + kSatAzim, static_cast<std::uint16_t>(o.azimuth));
+    writeU16Le(payload_, block + kSatAzim, static_cast<std::uint16_t>(o.azimuth));
     // Residuals only exist for satellites in the solution; a few metres.
-    put16(payload_, block + kSatPrRes,
-          static_cast<std::uint16_t>(o.used ? rounded<std::int16_t>(20.0 * s.cnoWander) : 0));
-    put32(payload_, block + kSatFlags, flags);
+    writeU16Le(payload_, block + kSatPrRes,
+               static_cast<std::uint16_t>(
+                   o.used ? rounded<std::int16_t>(kSatPrResPerMetre * 2.0 * s.cnoWander) : 0));
+    writeU32Le(payload_, block + kSatFlags, flags);
     block += kSatBlockSize;
   }
 }
@@ -592,8 +591,8 @@ void SimReceiver::writeNavSat(milliseconds t) {
 void SimReceiver::writeMonHw() {
   payload_.assign(kHwLength, 0);
   // Steady figures with a little movement, so the message is not the same every time.
-  put16(payload_, kHwNoise, static_cast<std::uint16_t>(80 + nextEpoch_ / kMonHwEvery % 9));
-  put16(payload_, kHwAgc, rounded<std::uint16_t>(5900.0 + 40.0 * driftWander_));
+  writeU16Le(payload_, kHwNoise, static_cast<std::uint16_t>(80 + nextEpoch_ / kMonHwEvery % 9));
+  writeU16Le(payload_, kHwAgc, rounded<std::uint16_t>(5900.0 + 40.0 * driftWander_));
   put8(payload_, kHwAntennaStatus, kAntennaOk);
   put8(payload_, kHwAntennaPower, kAntennaPowered);
   put8(payload_, kHwJamming, static_cast<std::uint8_t>(4 + nextEpoch_ / kMonHwEvery % 5));

@@ -2,14 +2,9 @@
 
 #include "protocol/device_strings.h"
 #include "protocol/firmware.h"
+#include "protocol/usb_identity.h"
 
 namespace qvr::platform::win32 {
-namespace {
-
-constexpr std::uint16_t kVendorId = 0x3A81;
-constexpr std::uint16_t kProductId = 0x5C17;
-
-}  // namespace
 
 std::vector<ListedDevice> findDevices(Hid& hid) {
   std::vector<ListedDevice> devices;
@@ -19,8 +14,8 @@ std::vector<ListedDevice> findDevices(Hid& hid) {
       continue;
     }
     HidAttributes attributes;
-    if (hid.attributes(handle, attributes) && attributes.vendorId == kVendorId &&
-        attributes.productId == kProductId) {
+    if (hid.attributes(handle, attributes) && attributes.vendorId == protocol::kVendorId &&
+        attributes.productId == protocol::kProductId) {
       ListedDevice device{.path = path, .versionNumber = attributes.versionNumber};
       DeviceStringBuffer serial{};
       if (hid.serialNumber(handle, serial)) {
@@ -39,7 +34,7 @@ std::vector<ListedDevice> findDevices(Hid& hid) {
 
 std::string formatDeviceList(const std::vector<ListedDevice>& devices) {
   if (devices.empty()) {
-    return "No QVR-7130 found (USB vendor 3a81, product 5c17).\n";
+    return protocol::noDeviceFoundText();
   }
   std::string text;
   for (const ListedDevice& device : devices) {

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "protocol/bytes.h"
+
 namespace qvr::platform::win32 {
 
 void prepareDetailBuffer(std::vector<std::uint8_t>& buffer, std::uint32_t requiredSize,
@@ -9,9 +11,8 @@ void prepareDetailBuffer(std::vector<std::uint8_t>& buffer, std::uint32_t requir
   // Never shorter than the size field itself, whatever the first query said.
   const std::size_t size = std::max<std::size_t>(requiredSize, kDetailPathOffset) + 1;
   buffer.assign(size, 0);
-  for (std::size_t i = 0; i < kDetailPathOffset; ++i) {
-    buffer[i] = static_cast<std::uint8_t>(sizeField >> (8 * i));
-  }
+  static_assert(kDetailPathOffset == sizeof sizeField, "the path follows the size field");
+  protocol::writeU32Le(buffer, 0, sizeField);
 }
 
 std::string interfaceDetailPath(std::span<const std::uint8_t> record) {

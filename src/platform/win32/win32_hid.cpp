@@ -12,6 +12,8 @@ extern "C" {
 }
 
 #include <cstddef>
+#include <cstdio>
+#include <string>
 
 #include "platform/win32/interface_detail.h"
 
@@ -44,6 +46,29 @@ ULONG length(std::size_t size) {
 
 }  // namespace
 
+std::string systemErrorText(std::uint32_t errorCode) {
+  char text[512];
+  const DWORD length =
+      FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, errorCode,
+                     0, text, static_cast<DWORD>(sizeof text), nullptr);
+  std::string message(text, length);
+  // Messages end in a period and CR LF, which a reason quoted inside a sentence must not.
+  while (!message.empty() && (message.back() == '\r' || message.back() == '\n' ||
+                              message.back() == ' ' || message.back() == '.')) {
+    message.pop_back();
+  }
+  return message.empty() ? "error " + std::to_string(errorCode) : message;
+}
+
+bool Win32Hid::fail(std::uint32_t errorCode) {
+  lastError_ = systemErrorText(errorCode);
+  return false;
+}
+
+bool Win32Hid::failWithLastError() {
+  return fail(GetLastError());
+}
+
 Win32Hid::~Win32Hid() {
   for (auto& [number, open] : handles_) {
     closeReader(open);
@@ -64,6 +89,7 @@ std::vector<std::string> Win32Hid::presentInterfaces() {
   const HDEVINFO set =
       SetupDiGetClassDevsA(&hidGuid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
   if (set == INVALID_HANDLE_VALUE) {
+    failWithLastError();
     return paths;
   }
   for (DWORD index = 0;; ++index) {
@@ -91,6 +117,7 @@ HidHandle Win32Hid::open(const std::string& path, OpenMode mode) {
   const DWORD flags = mode == OpenMode::Strings ? FILE_FLAG_OVERLAPPED : 0;
   const HANDLE handle = openDevicePath(path, flags);
   if (!valid(handle)) {
+    failWithLastError();
     return kInvalidHandle;
   }
   const HidHandle number = nextHandle_++;
@@ -101,10 +128,13 @@ HidHandle Win32Hid::open(const std::string& path, OpenMode mode) {
 bool Win32Hid::close(HidHandle handle) {
   const auto it = handles_.find(handle);
   if (it == handles_.end()) {
-    return false;
+    return fail(ERROR_INVALID_HANDLE);
   }
   closeReader(it->second);
   const bool ok = CloseHandle(it->second.handle) != 0;
+  if (!ok) {
+    failWithLastError();
+  }
   handles_.erase(it);
   return ok;
 }
@@ -115,7 +145,7 @@ bool Win32Hid::attributes(HidHandle handle, HidAttributes& out) {
   attributes.VendorID = 0;
   attributes.ProductID = 0;
   if (!HidD_GetAttributes(native(handle), &attributes)) {
-    return false;
+    return failWithLastError();
   }
   out.vendorId = attributes.VendorID;
   out.productId = attributes.ProductID;
@@ -126,39 +156,50 @@ bool Win32Hid::attributes(HidHandle handle, HidAttributes& out) {
 bool Win32Hid::capabilities(HidHandle handle, HidCaps& out) {
   PHIDP_PREPARSED_DATA preparsed = nullptr;
   if (!HidD_GetPreparsedData(native(handle), &preparsed)) {
-    return false;
+    return failWithLastError();
   }
   HIDP_CAPS caps{};
-  const bool ok = HidP_GetCaps(preparsed, &caps) == HIDP_STATUS_SUCCESS;
+  const NTSTATUS status = HidP_GetCaps(preparsed, &caps);
   HidD_FreePreparsedData(preparsed);
-  if (ok) {
-    out.inputReportByteLength = caps.InputReportByteLength;
-    out.featureReportByteLength = caps.FeatureReportByteLength;
+  if (status != HIDP_STATUS_SUCCESS) {
+    // HidP_ calls answer with a status of their own and leave the last error alone.
+    char text[96];
+    std::snprintf(text, sizeof text, "the device's capabilities are unreadable (status 0x%08lX)",
+                  static_cast<unsigned long>(status));
+    lastError_ = text;
+    return false;
   }
-  return ok;
+  out.inputReportByteLength = caps.InputReportByteLength;
+  out.featureReportByteLength = caps.FeatureReportByteLength;
+  return true;
 }
 
 // The string queries fill the seam's buffer as it is: UTF-16 little-endian, zero-filled.
 bool Win32Hid::serialNumber(HidHandle handle, DeviceStringBuffer& out) {
-  return HidD_GetSerialNumberString(native(handle), out.data(), length(out.size())) != 0;
+  return HidD_GetSerialNumberString(native(handle), out.data(), length(out.size())) != 0 ||
+         failWithLastError();
 }
 
 bool Win32Hid::manufacturer(HidHandle handle, DeviceStringBuffer& out) {
-  return HidD_GetManufacturerString(native(handle), out.data(), length(out.size())) != 0;
+  return HidD_GetManufacturerString(native(handle), out.data(), length(out.size())) != 0 ||
+         failWithLastError();
 }
 
 bool Win32Hid::product(HidHandle handle, DeviceStringBuffer& out) {
-  return HidD_GetProductString(native(handle), out.data(), length(out.size())) != 0;
+  return HidD_GetProductString(native(handle), out.data(), length(out.size())) != 0 ||
+         failWithLastError();
 }
 
 bool Win32Hid::getFeature(HidHandle handle, std::span<std::uint8_t> buffer) {
-  return HidD_GetFeature(native(handle), buffer.data(), length(buffer.size())) != 0;
+  return HidD_GetFeature(native(handle), buffer.data(), length(buffer.size())) != 0 ||
+         failWithLastError();
 }
 
 bool Win32Hid::setFeature(HidHandle handle, std::span<const std::uint8_t> report) {
   // The parameter is not const in the header, but the driver only reads the report.
   return HidD_SetFeature(native(handle), const_cast<std::uint8_t*>(report.data()),
-                         length(report.size())) != 0;
+                         length(report.size())) != 0 ||
+         failWithLastError();
 }
 
 bool Win32Hid::openReader(OpenHandle& open) {
@@ -167,11 +208,12 @@ bool Win32Hid::openReader(OpenHandle& open) {
   }
   const HANDLE reader = openDevicePath(open.path, FILE_FLAG_OVERLAPPED);
   if (!valid(reader)) {
-    return false;
+    return failWithLastError();
   }
   // Manual reset, as GetOverlappedResult expects of the event it waits on.
   const HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   if (event == nullptr) {
+    failWithLastError();  // before CloseHandle, which may set its own
     CloseHandle(reader);
     return false;
   }
@@ -193,7 +235,10 @@ bool Win32Hid::read(HidHandle handle, std::span<std::uint8_t> buffer, std::size_
                     std::chrono::milliseconds firstReportWait) {
   bytesRead = 0;
   const auto it = handles_.find(handle);
-  if (it == handles_.end() || !openReader(it->second)) {
+  if (it == handles_.end()) {
+    return fail(ERROR_INVALID_HANDLE);
+  }
+  if (!openReader(it->second)) {
     return false;
   }
   const HANDLE reader = it->second.reader;
@@ -201,9 +246,11 @@ bool Win32Hid::read(HidHandle handle, std::span<std::uint8_t> buffer, std::size_
   overlapped.hEvent = it->second.readerEvent;
   // The driver places as many whole queued reports as fit, and completes the read at once when
   // one is queued; otherwise it completes with the first report to arrive.
-  if (!ReadFile(reader, buffer.data(), length(buffer.size()), nullptr, &overlapped) &&
-      GetLastError() != ERROR_IO_PENDING) {
-    return false;  // the device is gone, or the handle no longer valid
+  if (!ReadFile(reader, buffer.data(), length(buffer.size()), nullptr, &overlapped)) {
+    const DWORD error = GetLastError();
+    if (error != ERROR_IO_PENDING) {
+      return fail(error);  // the device is gone, or the handle no longer valid
+    }
   }
   const auto wait = static_cast<DWORD>(firstReportWait.count() < 0 ? 0 : firstReportWait.count());
   if (WaitForSingleObject(overlapped.hEvent, wait) != WAIT_OBJECT_0) {
@@ -213,7 +260,8 @@ bool Win32Hid::read(HidHandle handle, std::span<std::uint8_t> buffer, std::size_
   // completes the read instead and is taken now, so nothing is lost and nothing reordered.
   DWORD transferred = 0;
   if (!GetOverlappedResult(reader, &overlapped, &transferred, TRUE)) {
-    return GetLastError() == ERROR_OPERATION_ABORTED;  // nothing came in time
+    const DWORD error = GetLastError();
+    return error == ERROR_OPERATION_ABORTED || fail(error);  // aborted: nothing came in time
   }
   bytesRead = transferred;
   return true;

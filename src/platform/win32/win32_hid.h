@@ -41,6 +41,7 @@ class Win32Hid final : public Hid {
   [[nodiscard]] bool setFeature(HidHandle handle, std::span<const std::uint8_t> report) override;
   [[nodiscard]] bool read(HidHandle handle, std::span<std::uint8_t> buffer, std::size_t& bytesRead,
                           std::chrono::milliseconds firstReportWait) override;
+  [[nodiscard]] std::string lastErrorText() const override { return lastError_; }
 
  private:
   // Windows handles are kept as void*, which HANDLE is, so this header needs no windows.h.
@@ -53,10 +54,19 @@ class Win32Hid final : public Hid {
   [[nodiscard]] void* native(HidHandle handle) const;
   [[nodiscard]] bool openReader(OpenHandle& open);
   static void closeReader(OpenHandle& open);
+  // Records the system's message for the error code and returns what a failed call returns.
+  bool fail(std::uint32_t errorCode);
+  // The same for the thread's last error, which must be taken before any other system call.
+  bool failWithLastError();
 
   std::map<HidHandle, OpenHandle> handles_;
   HidHandle nextHandle_ = 1;
   std::vector<std::uint8_t> detailBuffer_;  // reused from one interface to the next
+  std::string lastError_;
 };
+
+// The system's message for an error code as one line: no line break and no closing period.
+// "error N" when the system has no message for it.
+[[nodiscard]] std::string systemErrorText(std::uint32_t errorCode);
 
 }  // namespace qvr::platform::win32
