@@ -29,8 +29,10 @@ constexpr int kUtf8BitsPerByte = 6;
 
 char32_t codePoint(wchar_t c) {
   // wchar_t is signed on some targets; a negative value is no code point either.
-  const auto value = static_cast<std::uint32_t>(c);
-  if (value > kLastCodePoint || (value >= kSurrogateFirst && value <= kSurrogateLast)) {
+  // The check takes wchar_t for a character type; here it is a code unit whose sign is tested.
+  const std::int64_t value = c;  // NOLINT(bugprone-signed-char-misuse)
+  if (value < 0 || value > kLastCodePoint ||
+      (value >= kSurrogateFirst && value <= kSurrogateLast)) {
     return kReplacement;
   }
   return static_cast<char32_t>(value);

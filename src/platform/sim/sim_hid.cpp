@@ -52,7 +52,7 @@ constexpr std::size_t kFrequencyData = 2 * kWord;  // fraction word, integer wor
 // between, so it costs no more memory than the input buffer holds.
 constexpr std::chrono::milliseconds kCatchUpStep{1000};
 // Sent bytes are only moved out of the way once this many have piled up in front.
-constexpr std::size_t kCompactAfter = 64 * 1024;
+constexpr std::size_t kCompactAfter = std::size_t{64} * 1024;
 
 // The device number in a path of this bus, or nothing for a path that is not one of ours.
 std::optional<std::size_t> deviceIndexOf(std::string_view path) {
@@ -541,7 +541,7 @@ bool SimHid::read(HidHandle handle, std::span<std::uint8_t> buffer, std::size_t&
 std::u16string simulatedSerial(int n) {
   char digits[16];
   std::snprintf(digits, sizeof digits, "QVR%06d", n);
-  return std::u16string(digits, digits + std::char_traits<char>::length(digits));
+  return {digits, digits + std::char_traits<char>::length(digits)};
 }
 
 std::unique_ptr<SimHid> simulatedBus(int devices, const std::chrono::milliseconds* virtualNow) {

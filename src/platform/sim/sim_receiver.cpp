@@ -421,7 +421,7 @@ void SimReceiver::advance() {
 }
 
 void SimReceiver::observe(milliseconds t) {
-  const double millis = static_cast<double>(t.count());
+  const auto millis = static_cast<double>(t.count());
   const double acquisition = std::chrono::duration<double>(t - powerUp_) / kTimeToFix;
   const bool fixed = fixedAt(t);
   usedCount_ = 0;
