@@ -10,7 +10,9 @@ namespace {
 constexpr int kMaxSimulatedDevices = 99;
 constexpr int kMaxTicks = 1000000;
 
-std::optional<int> parseCount(const std::string& text, int max) {
+}  // namespace
+
+std::optional<int> parseCount(std::string_view text, int max) {
   int value = 0;
   const char* end = text.data() + text.size();
   const auto [ptr, ec] = std::from_chars(text.data(), end, value);
@@ -20,7 +22,36 @@ std::optional<int> parseCount(const std::string& text, int max) {
   return value;
 }
 
-}  // namespace
+OptionArgument::OptionArgument(const std::vector<std::string>& args, std::size_t& index)
+    : args_(args), index_(index) {
+  const std::string& arg = args[index];
+  const std::size_t equals = arg.find('=');
+  name_ = arg.substr(0, equals);
+  hasInlineValue_ = equals != std::string::npos;
+  if (hasInlineValue_) {
+    inlineValue_ = arg.substr(equals + 1);
+  }
+}
+
+std::optional<std::string> OptionArgument::value(std::string& error) {
+  if (hasInlineValue_) {
+    return inlineValue_;
+  }
+  if (index_ + 1 < args_.size()) {
+    return args_[++index_];
+  }
+  error = "option '" + name_ + "' needs a value";
+  return std::nullopt;
+}
+
+std::optional<int> OptionArgument::simulatedDevices(std::string& error) const {
+  const auto count = hasInlineValue_ ? parseCount(inlineValue_, kMaxSimulatedDevices) : 1;
+  if (!count) {
+    error = "'" + args_[index_] + "': the number of devices must be 0 to " +
+            std::to_string(kMaxSimulatedDevices);
+  }
+  return count;
+}
 
 ParsedCommandLine parseCommandLine(const std::vector<std::string>& args) {
   ParsedCommandLine result;
@@ -29,57 +60,37 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& args) {
 
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
-    const std::size_t equals = arg.find('=');
-    const std::string name = arg.substr(0, equals);
-    const bool hasInlineValue = equals != std::string::npos;
-    const std::string inlineValue = hasInlineValue ? arg.substr(equals + 1) : std::string();
+    OptionArgument option(args, i);
+    const std::string& name = option.name();
 
-    // Options that take a value accept it both as "--name VALUE" and as "--name=VALUE".
-    auto value = [&](std::string& out) {
-      if (hasInlineValue) {
-        out = inlineValue;
-        return true;
-      }
-      if (i + 1 < args.size()) {
-        out = args[++i];
-        return true;
-      }
-      result.error = "option '" + name + "' needs a value";
-      return false;
-    };
-
-    if (name == "--help" && !hasInlineValue) {
+    if (name == "--help" && !option.hasInlineValue()) {
       options.help = true;
-    } else if (name == "--list-devices" && !hasInlineValue) {
+    } else if (name == "--list-devices" && !option.hasInlineValue()) {
       options.listDevices = true;
     } else if (name == "--simulate") {
-      // The count is optional, so it is only ever written after '='.
-      const auto count = hasInlineValue ? parseCount(inlineValue, kMaxSimulatedDevices) : 1;
-      if (!count) {
-        result.error = "'" + arg + "': the number of devices must be 0 to " +
-                       std::to_string(kMaxSimulatedDevices);
+      options.simulatedDevices = option.simulatedDevices(result.error);
+      if (!options.simulatedDevices) {
         return result;
       }
-      options.simulatedDevices = count;
     } else if (name == "--screenshot") {
-      std::string file;
-      if (!value(file)) {
+      const auto file = option.value(result.error);
+      if (!file) {
         return result;
       }
-      if (file.empty()) {
+      if (file->empty()) {
         result.error = "option '--screenshot' needs a file name";
         return result;
       }
-      options.screenshot = file;
+      options.screenshot = *file;
     } else if (name == "--ticks") {
-      std::string text;
-      if (!value(text)) {
+      const auto text = option.value(result.error);
+      if (!text) {
         return result;
       }
-      const auto count = parseCount(text, kMaxTicks);
+      const auto count = parseCount(*text, kMaxTicks);
       if (!count) {
         result.error =
-            "'" + text + "' is not a tick count (0 to " + std::to_string(kMaxTicks) + ")";
+            "'" + *text + "' is not a tick count (0 to " + std::to_string(kMaxTicks) + ")";
         return result;
       }
       options.ticks = *count;

@@ -3,6 +3,7 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace qvr::platform {
@@ -13,6 +14,47 @@ struct Options {
   std::optional<int> simulatedDevices;  // --simulate[=N]; without it the real devices
   std::optional<std::string> screenshot;
   int ticks = 0;
+};
+
+// A whole number from 0 to `max`, digits only.
+[[nodiscard]] std::optional<int> parseCount(std::string_view text, int max);
+
+// One "--name" or "--name=VALUE" argument, as every program's command line reads it.
+class OptionArgument {
+ public:
+  // The argument at `index`; value() may move `index` on to the argument after it.
+  OptionArgument(const std::vector<std::string>& args, std::size_t& index);
+
+  [[nodiscard]] const std::string& name() const { return name_; }
+  [[nodiscard]] bool hasInlineValue() const { return hasInlineValue_; }
+
+  // The value of an option that needs one, both as "--name VALUE" and as "--name=VALUE";
+  // nothing, with `error` set, when the line ends before it.
+  [[nodiscard]] std::optional<std::string> value(std::string& error);
+
+  // The value of an option whose value may be left out: given after '=', or the next argument
+  // when `looksLikeValue(next)` says it is one; nothing when there is none.
+  template <typename Predicate>
+  [[nodiscard]] std::optional<std::string> optionalValue(Predicate&& looksLikeValue) {
+    if (hasInlineValue_) {
+      return inlineValue_;
+    }
+    if (index_ + 1 < args_.size() && looksLikeValue(args_[index_ + 1])) {
+      return args_[++index_];
+    }
+    return std::nullopt;
+  }
+
+  // --simulate[=N]: N simulated devices, 1 without a count (which is only ever written after
+  // '=', as it is optional); nothing, with `error` set, for a count out of range.
+  [[nodiscard]] std::optional<int> simulatedDevices(std::string& error) const;
+
+ private:
+  const std::vector<std::string>& args_;
+  std::size_t& index_;
+  std::string name_;
+  bool hasInlineValue_ = false;
+  std::string inlineValue_;
 };
 
 struct ParsedCommandLine {

@@ -4,13 +4,13 @@
 #include <charconv>
 #include <string_view>
 
+#include "programs/common/command_line.h"
+
 namespace qvr::ctl {
 namespace {
 
 using std::chrono::milliseconds;
 
-// More devices than this only slows the scan down; it shows nothing new.
-constexpr int kMaxSimulatedDevices = 99;
 constexpr milliseconds kLongestWait{24LL * 60 * 60 * 1000};
 // The poll cadence: a shorter interval would print the same line twice.
 constexpr milliseconds kShortestWatch{10};
@@ -102,16 +102,6 @@ const CommandRow* rowOf(Command command) {
   return nullptr;
 }
 
-std::optional<int> parseCount(std::string_view text, int max) {
-  int value = 0;
-  const char* end = text.data() + text.size();
-  const auto [ptr, ec] = std::from_chars(text.data(), end, value);
-  if (text.empty() || ec != std::errc() || ptr != end || value < 0 || value > max) {
-    return std::nullopt;
-  }
-  return value;
-}
-
 // Seconds as digits with an optional fraction, to the millisecond (further digits are
 // dropped); no sign, no exponent.
 std::optional<milliseconds> parseSeconds(std::string_view text) {
@@ -188,23 +178,8 @@ ParsedArguments parseArguments(const std::vector<std::string>& args) {
       continue;
     }
 
-    const std::size_t equals = arg.find('=');
-    const std::string name = arg.substr(0, equals);
-    const bool hasInlineValue = equals != std::string::npos;
-    const std::string inlineValue = hasInlineValue ? arg.substr(equals + 1) : std::string();
-    // Options that take a value accept it both as "--name VALUE" and as "--name=VALUE".
-    auto value = [&](std::string& out) {
-      if (hasInlineValue) {
-        out = inlineValue;
-        return true;
-      }
-      if (i + 1 < args.size()) {
-        out = args[++i];
-        return true;
-      }
-      result.error = "option '" + name + "' needs a value";
-      return false;
-    };
+    platform::OptionArgument option(args, i);
+    const std::string& name = option.name();
     auto seconds = [&](const std::string& text) {
       const auto parsed = parseSeconds(text);
       if (!parsed) {
@@ -213,7 +188,7 @@ ParsedArguments parseArguments(const std::vector<std::string>& args) {
       return parsed;
     };
 
-    if ((name == "--help" || name == "--version" || name == "--json") && hasInlineValue) {
+    if ((name == "--help" || name == "--version" || name == "--json") && option.hasInlineValue()) {
       result.error = "option '" + name + "' takes no value";
       return result;
     }
@@ -225,44 +200,35 @@ ParsedArguments parseArguments(const std::vector<std::string>& args) {
       options.json = true;
       given.push_back({name, kJson});
     } else if (name == "--simulate") {
-      // The count is optional, so it is only ever written after '='.
-      const auto count = hasInlineValue ? parseCount(inlineValue, kMaxSimulatedDevices) : 1;
-      if (!count) {
-        result.error = "'" + arg + "': the number of devices must be 0 to " +
-                       std::to_string(kMaxSimulatedDevices);
+      options.simulatedDevices = option.simulatedDevices(result.error);
+      if (!options.simulatedDevices) {
         return result;
       }
-      options.simulatedDevices = count;
       given.push_back({name, kSimulate});
     } else if (name == "--serial") {
-      std::string serial;
-      if (!value(serial)) {
+      const auto serial = option.value(result.error);
+      if (!serial) {
         return result;
       }
-      if (serial.empty()) {
+      if (serial->empty()) {
         result.error = "option '--serial' needs a serial number";
         return result;
       }
-      options.serial = serial;
+      options.serial = *serial;
       given.push_back({name, kSerial});
     } else if (name == "--timeout") {
-      std::string text;
-      if (!value(text)) {
+      const auto text = option.value(result.error);
+      if (!text) {
         return result;
       }
-      options.timeout = seconds(text);
+      options.timeout = seconds(*text);
       if (!options.timeout) {
         return result;
       }
       given.push_back({name, kTimeout});
     } else if (name == "--watch") {
       // The interval is optional: a following word is taken only when it looks like one.
-      std::optional<std::string> text;
-      if (hasInlineValue) {
-        text = inlineValue;
-      } else if (i + 1 < args.size() && startsLikeSeconds(args[i + 1])) {
-        text = args[++i];
-      }
+      const auto text = option.optionalValue(startsLikeSeconds);
       options.watch = text ? seconds(*text) : kDefaultWatchInterval;
       if (!options.watch) {
         return result;
