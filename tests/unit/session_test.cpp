@@ -85,8 +85,8 @@ TEST(Session, GuardsAndValuesSayWhyNothingWasSent) {
   EXPECT_FALSE(gone.sent);
   EXPECT_EQ(b.session.state().lastFailure.operation, "set feature");
   EXPECT_FALSE(b.session.state().lastFailure.reason.empty());
-  EXPECT_EQ(gone.reason, "the device did not take the report: " +
-                             b.session.state().lastFailure.reason);
+  EXPECT_EQ(gone.reason,
+            "the device did not take the report: " + b.session.state().lastFailure.reason);
   EXPECT_EQ(b.session.state().hidFailures, 1u);
 }
 
