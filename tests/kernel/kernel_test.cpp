@@ -147,6 +147,7 @@ std::string text(const ui::MainWindow& window, ui::ControlId id) {
 class TestSystem final : public platform::System {
  public:
   void sleep(milliseconds duration) override { std::this_thread::sleep_for(duration); }
+  [[nodiscard]] milliseconds now() const override { return platform::steadyNow(); }
   bool setSystemTime(const platform::UtcTime&) override { return false; }
   void openAddress(const std::string&) override {}
   [[nodiscard]] std::string operatingSystemVersion() override { return "Linux"; }

@@ -260,6 +260,19 @@ Action parseStatus(Arguments& arguments, ParseContext& context) {
   return [serial, status](World& world) { world.device(serial).setStatusByte(status); };
 }
 
+// silent SERIAL / talk SERIAL: the device stops sending input reports / starts again.
+Action parseSilent(Arguments& arguments, ParseContext& context) {
+  const std::string serial = serialArgument(arguments, context);
+  arguments.expectEnd();
+  return [serial](World& world) { world.device(serial).setSilent(true); };
+}
+
+Action parseTalk(Arguments& arguments, ParseContext& context) {
+  const std::string serial = serialArgument(arguments, context);
+  arguments.expectEnd();
+  return [serial](World& world) { world.device(serial).setSilent(false); };
+}
+
 Action parseClose(Arguments& arguments, ParseContext&) {
   arguments.expectEnd();
   return [](World& world) { world.window.unload(); };
@@ -360,6 +373,7 @@ const std::vector<CommandEntry>& commands() {
       {"key", parseKey},       {"locale", parseLocale}, {"config", parseConfig},
       {"close", parseClose},   {"show", parseShow},     {"ubx", parseUbx},
       {"bytes", parseBytes},   {"status", parseStatus}, {"report", parseReport},
+      {"silent", parseSilent}, {"talk", parseTalk},
   };
   return table;
 }
