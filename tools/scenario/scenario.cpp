@@ -101,9 +101,9 @@ Action parseDevice(Arguments& arguments, ParseContext& context) {
     } else if (key == "pid" && hasValue) {
       device.productId = parseHex16(value, "pid");
     } else if (key == "input" && hasValue) {
-      device.inputLength = static_cast<std::uint16_t>(parseInteger(value, "input", 1, 0xFFFF));
+      device.inputLength = static_cast<std::uint16_t>(parseInteger(value, "input", 0, 0xFFFF));
     } else if (key == "feature" && hasValue) {
-      device.featureLength = static_cast<std::uint16_t>(parseInteger(value, "feature", 1, 0xFFFF));
+      device.featureLength = static_cast<std::uint16_t>(parseInteger(value, "feature", 0, 0xFFFF));
     } else if (key == "manufacturer" && hasValue) {
       device.manufacturer = utf16FromUtf8(value);
     } else if (key == "product" && hasValue) {

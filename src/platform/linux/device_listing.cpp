@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "protocol/firmware.h"
+#include "protocol/report_lengths.h"
 #include "protocol/usb_identity.h"
 
 namespace qvr::platform::hidraw {
@@ -27,6 +28,9 @@ std::string formatDeviceList(const std::vector<ListedDevice>& devices) {
       text += ", opens, but its report descriptor is malformed (" +
               std::string(protocol::describe(device.descriptor.error)) + " at byte " +
               std::to_string(device.descriptor.errorOffset) + ")";
+    } else if (const auto problem = protocol::reportLengthsProblem(
+                   device.descriptor.lengths.input, device.descriptor.lengths.feature)) {
+      text += ", opens, but cannot be used: " + *problem;
     } else {
       text += ", opens (input reports " + std::to_string(device.descriptor.lengths.input) +
               " bytes, feature reports " + std::to_string(device.descriptor.lengths.feature) +

@@ -5,6 +5,7 @@
 #include "platform/linux/linux_hid.h"
 #include "programs/ctl/listing.h"
 #include "protocol/firmware.h"
+#include "protocol/report_lengths.h"
 
 namespace qvr::ctl {
 
@@ -29,6 +30,10 @@ Listing attachedDevices() {
     } else {
       device.inputReportBytes = d.descriptor.lengths.input;
       device.featureReportBytes = d.descriptor.lengths.feature;
+      if (const auto problem = protocol::reportLengthsProblem(d.descriptor.lengths.input,
+                                                              d.descriptor.lengths.feature)) {
+        device.problem = "it cannot be used: " + *problem;
+      }
     }
     listing.devices.push_back(std::move(device));
   }
