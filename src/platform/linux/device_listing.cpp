@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <system_error>
 
+#include "platform/linux/usb_sysfs.h"
 #include "protocol/firmware.h"
 #include "protocol/report_lengths.h"
 #include "protocol/usb_identity.h"
@@ -10,7 +11,12 @@
 namespace qvr::platform::hidraw {
 
 std::string formatDeviceList(const std::vector<ListedDevice>& devices) {
-  if (devices.empty()) {
+  return formatDeviceList(devices, {});
+}
+
+std::string formatDeviceList(const std::vector<ListedDevice>& devices,
+                             const std::vector<std::string>& refusedUsbDevices) {
+  if (devices.empty() && refusedUsbDevices.empty()) {
     return protocol::noDeviceFoundText();
   }
   std::string text;
@@ -42,6 +48,9 @@ std::string formatDeviceList(const std::vector<ListedDevice>& devices) {
     text +=
         "The device node is not yours to open: install the udev rule 70-qvr7130.rules (see the "
         "README) and plug the device in again.\n";
+  }
+  for (const std::string& name : refusedUsbDevices) {
+    text += refusedUsbDeviceText(name);
   }
   return text;
 }
