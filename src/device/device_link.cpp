@@ -1,6 +1,8 @@
 #include "device/device_link.h"
 
+#include "device/receiver.h"
 #include "protocol/device_strings.h"
+#include "protocol/report_lengths.h"
 #include "protocol/usb_identity.h"
 
 namespace qvr::device {
@@ -9,6 +11,8 @@ namespace {
 // A read waits this long at most for the first report, so a device that stops sending never
 // freezes the window; reports already queued are taken at once.
 constexpr std::chrono::milliseconds kFirstReportWait{20};
+
+static_assert(kReceiverBytesOffset == protocol::kInputReportHeader);
 
 }  // namespace
 
@@ -39,6 +43,15 @@ bool DeviceLink::identifiedSerial(platform::HidHandle handle, std::string& seria
   return true;
 }
 
+bool DeviceLink::usable(platform::HidHandle handle) {
+  platform::HidCaps caps;
+  const bool ok = hid_.capabilities(handle, caps);
+  record(ok, "capabilities");
+  // Lengths that cannot be read are no reason to give up on a device, as they never were.
+  return !ok ||
+         !protocol::reportLengthsProblem(caps.inputReportByteLength, caps.featureReportByteLength);
+}
+
 platform::HidHandle DeviceLink::openPath(const std::string& path, platform::OpenMode mode) {
   const platform::HidHandle handle = hid_.open(path, mode);
   record(handle != platform::kInvalidHandle, "open");
@@ -58,7 +71,7 @@ std::vector<std::string> DeviceLink::scanSerialNumbers() {
     platform::HidHandle handle = openPath(path, platform::OpenMode::Device);
     std::string serial;
     platform::HidAttributes attributes;
-    if (identifiedSerial(handle, serial, attributes)) {
+    if (identifiedSerial(handle, serial, attributes) && usable(handle)) {
       serials.push_back(serial);
     }
     closeHandle(handle);
@@ -74,8 +87,8 @@ bool DeviceLink::findTheHid(const std::string& serial) {
     std::string candidate;
     platform::HidAttributes attributes;
     // The first match in enumeration order wins; a later device with the same serial number
-    // is never opened.
-    if (identifiedSerial(handle, candidate, attributes) && candidate == serial) {
+    // is never opened, unless the first one's reports cannot carry the protocol.
+    if (identifiedSerial(handle, candidate, attributes) && candidate == serial && usable(handle)) {
       state_.attributes = attributes;
       state_.deviceHandle = handle;
       state_.devicePath = path;

@@ -34,10 +34,11 @@ class DeviceLink {
   [[nodiscard]] const ConnectionState& state() const { return state_; }
 
   // Serial numbers of the present devices of the right identity whose serial number can be
-  // read, in enumeration order, duplicates kept. Leaves no handle open.
+  // read and whose report lengths can carry the protocol, in enumeration order, duplicates
+  // kept. Leaves no handle open.
   [[nodiscard]] std::vector<std::string> scanSerialNumbers();
 
-  // Opens the first device of the right identity whose serial number equals `serial`
+  // Opens the first usable device of the right identity whose serial number equals `serial`
   // (case-sensitive), reads its capabilities and opens its string handle. The phase becomes
   // Found, or NoDevice when there is no such device.
   bool findTheHid(const std::string& serial);
@@ -83,6 +84,8 @@ class DeviceLink {
   [[nodiscard]] bool identifiedSerial(platform::HidHandle handle, std::string& serial,
                                       platform::HidAttributes& attributes);
   void readCapabilities();
+  // False when the device's report lengths cannot carry the protocol (see reportLengthsProblem).
+  [[nodiscard]] bool usable(platform::HidHandle handle);
 
   platform::Hid& hid_;
   ConnectionState state_;

@@ -18,6 +18,12 @@ struct UtcTime {
   friend bool operator==(const UtcTime&, const UtcTime&) = default;
 };
 
+// The steady clock in milliseconds, what a System on real time gives as now().
+[[nodiscard]] inline std::chrono::milliseconds steadyNow() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+      std::chrono::steady_clock::now().time_since_epoch());
+}
+
 // Operating-system services other than HID. Time goes through here so that tests run on a
 // virtual clock.
 class System {
@@ -26,6 +32,11 @@ class System {
 
   // Blocks the window's thread; the poll timer does not run meanwhile.
   virtual void sleep(std::chrono::milliseconds duration) = 0;
+
+  // A monotonic clock for measuring how long something took or has not happened: it never
+  // goes back and does not follow changes to the computer's clock. Its zero is arbitrary, so
+  // only differences mean anything. On a virtual clock, sleep() advances it.
+  [[nodiscard]] virtual std::chrono::milliseconds now() const = 0;
 
   // Sets the computer's clock. Needs the right to change it; false when it was refused or the
   // time is not a valid one.

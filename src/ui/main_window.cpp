@@ -17,6 +17,9 @@ using namespace std::chrono_literals;
 constexpr int kConnectedInterval = 10;  // ms between reads while the device is open
 constexpr int kSearchInterval = 100;    // ms between searches while no device is open
 constexpr int kCaretAfterText = 99;
+// A working device sends an input report every few milliseconds, receiver bytes or not; this
+// long without one and the status line stops vouching for a signal it no longer hears about.
+constexpr std::chrono::milliseconds kSilenceLimit{3000};
 
 constexpr const char* kDynamicModelRows[] = {"Stationary", "Portable", "Airborne"};
 
@@ -105,6 +108,11 @@ void MainWindow::readInputReports() {
         graph_.showStatus(statusByte);
       },
       [this](std::uint8_t id) { handleMessage(id); });
+  if (!reports->empty()) {
+    lastReportsAt_ = system_.now();
+  } else if (link_.state().configured() && system_.now() - lastReportsAt_ >= kSilenceLimit) {
+    graph_.showNoData();
+  }
 }
 
 void MainWindow::reconnect() {
@@ -391,6 +399,7 @@ void MainWindow::connectionStartup() {
   }
   session_.markConfigured();
   session_.requestMessages();
+  lastReportsAt_ = system_.now();
   restAllBars();
   controlEnabling(true);
   if (s.capabilities.receiverSettings) {

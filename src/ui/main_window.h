@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -112,6 +113,8 @@ class MainWindow {
   bool ticking_ = false;
   bool clearingLeftoverNmea_ = false;
   std::vector<std::string> scannedSerials_;
+  // When the open device last sent input reports (or was configured), by the system's clock.
+  std::chrono::milliseconds lastReportsAt_{0};
 };
 
 }  // namespace qvr::ui

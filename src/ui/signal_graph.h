@@ -26,6 +26,8 @@ class SignalGraph {
   [[nodiscard]] const GraphGeometry& geometry() const { return geometry_; }
 
   void showStatus(std::uint8_t statusByte);
+  // The device has sent nothing for a while, so the last status no longer says anything.
+  void showNoData();
   void showPosition(double latitude, double longitude, double altitude, char decimalSeparator);
   void showTime(int year, int month, int day, int hour, int minute, int second);
   void showUnknownTime();

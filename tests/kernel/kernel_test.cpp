@@ -23,6 +23,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "platform/linux/linux_hid.h"
@@ -67,8 +68,13 @@ bool eventually(const std::function<bool()>& done, milliseconds deadline) {
 // unplugged) by stop() or at the end of the test.
 class Responder {
  public:
-  explicit Responder(const std::string& name) : log_("/tmp/" + name + ".log") {
-    std::vector<char*> argv = {responderPath.data(), log_.data(), nullptr};
+  explicit Responder(const std::string& name, std::string variant = {})
+      : log_("/tmp/" + name + ".log"), variant_(std::move(variant)) {
+    std::vector<char*> argv = {responderPath.data(), log_.data()};
+    if (!variant_.empty()) {
+      argv.push_back(variant_.data());
+    }
+    argv.push_back(nullptr);
     if (posix_spawn(&pid_, responderPath.c_str(), nullptr, nullptr, argv.data(), environ) != 0) {
       pid_ = -1;
     }
@@ -108,6 +114,7 @@ class Responder {
 
  private:
   std::string log_;
+  std::string variant_;
   pid_t pid_ = -1;
 };
 
@@ -147,6 +154,7 @@ std::string text(const ui::MainWindow& window, ui::ControlId id) {
 class TestSystem final : public platform::System {
  public:
   void sleep(milliseconds duration) override { std::this_thread::sleep_for(duration); }
+  [[nodiscard]] milliseconds now() const override { return platform::steadyNow(); }
   bool setSystemTime(const platform::UtcTime&) override { return false; }
   void openAddress(const std::string&) override {}
   [[nodiscard]] std::string operatingSystemVersion() override { return "Linux"; }
@@ -400,6 +408,31 @@ TEST(Window, NoticesAnUnpluggedDeviceAndTakesTheNextOne) {
   EXPECT_TRUE(window.form()[ui::ctl::Out1Freq].enabled);
   EXPECT_EQ(second.received(), messageRates(10));
   window.unload();
+}
+
+TEST(Window, LeavesADeviceWhoseInputReportsCarryNoReceiverData) {
+  Responder responder("short-input", "short-input");
+  ASSERT_TRUE(responder.running());
+  LinuxHid hid;
+  const std::vector<std::string> paths = waitForInterfaces(hid, 1);
+  ASSERT_EQ(paths.size(), 1u);
+  EXPECT_EQ(platform::hidraw::formatDeviceList(platform::hidraw::listDevices()),
+            paths[0] + ": serial '" + kSerial +
+                "', firmware 0.00, opens, but cannot be used: input reports of 3 bytes carry no "
+                "receiver data\n");
+
+  TestSystem system;
+  ui::MainWindow window(hid, system);
+  window.load();
+  for (int tick = 0; tick < 5; ++tick) {
+    window.tick();
+    std::this_thread::sleep_for(milliseconds(window.form()[ui::ctl::Timer].interval));
+  }
+  EXPECT_FALSE(window.connection().found());
+  EXPECT_EQ(text(window, ui::ctl::lblSerialNumber), "");
+  EXPECT_TRUE(system.messages.empty());
+  window.unload();
+  EXPECT_TRUE(responder.received().empty()) << "the device was configured";
 }
 
 // The command-line program as a script runs it: its exit status and what it printed on stdout.

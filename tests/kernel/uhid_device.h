@@ -38,6 +38,15 @@ inline constexpr std::array<std::uint8_t, 27> kReportDescriptor = {
     0xC0,                             // End Collection
 };
 
+// The same device with input reports of 2 bytes (3 as the host counts them): room for the
+// status and data-present bytes and none for receiver bytes, so the host must leave it alone.
+inline constexpr std::uint8_t kShortInputBytes = 2;
+inline constexpr std::array<std::uint8_t, 27> kShortInputDescriptor = [] {
+  auto descriptor = kReportDescriptor;
+  descriptor[15] = kShortInputBytes;  // the input's Report Count
+  return descriptor;
+}();
+
 // The configuration report after its report ID byte: format 1, outputs enabled, OUT1 10.5 Hz,
 // OUT2 -0.5 Hz, FLL off, GPS+SBAS+Galileo+GLONASS, stationary, antenna current 12.
 inline constexpr std::array<std::uint8_t, 25> kConfiguration = {

@@ -25,6 +25,7 @@
 #include <deque>
 #include <map>
 #include <span>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -164,15 +165,15 @@ bool send(int fd, const uhid_event& event) {
   return write(fd, &event, sizeof event) == static_cast<ssize_t>(sizeof event);
 }
 
-bool create(int fd) {
+bool create(int fd, std::span<const std::uint8_t> descriptor) {
   uhid_event event{};
   event.type = UHID_CREATE2;
   uhid_create2_req& req = event.u.create2;
   std::snprintf(reinterpret_cast<char*>(req.name), sizeof req.name, "%s", kProductName);
   std::snprintf(reinterpret_cast<char*>(req.uniq), sizeof req.uniq, "%s", kSerial);
   std::snprintf(reinterpret_cast<char*>(req.phys), sizeof req.phys, "qvr-uhid-responder");
-  std::copy(kReportDescriptor.begin(), kReportDescriptor.end(), req.rd_data);
-  req.rd_size = kReportDescriptor.size();
+  std::copy(descriptor.begin(), descriptor.end(), req.rd_data);
+  req.rd_size = static_cast<std::uint16_t>(descriptor.size());
   // hidapi leaves devices on the virtual bus out of its enumeration.
   req.bus = BUS_USB;
   req.vendor = kVendorId;
@@ -240,8 +241,11 @@ void sendInputReport(int fd, Receiver& receiver, std::uint8_t& count) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: %s LOG\n", argv[0]);
+  // With "short-input" the device's input reports are too short for receiver bytes; it then
+  // sends none, since a host that behaves never reads them.
+  const bool shortInput = argc == 3 && std::string_view(argv[2]) == "short-input";
+  if (argc != 2 && !shortInput) {
+    std::fprintf(stderr, "usage: %s LOG [short-input]\n", argv[0]);
     return 2;
   }
   std::FILE* log = std::fopen(argv[1], "w");
@@ -255,7 +259,9 @@ int main(int argc, char** argv) {
   sigaction(SIGINT, &action, nullptr);
 
   const int fd = open("/dev/uhid", O_RDWR | O_CLOEXEC);
-  if (fd < 0 || !create(fd)) {
+  const std::span<const std::uint8_t> descriptor =
+      shortInput ? std::span<const std::uint8_t>(kShortInputDescriptor) : kReportDescriptor;
+  if (fd < 0 || !create(fd, descriptor)) {
     std::perror("/dev/uhid");
     return 1;
   }
@@ -275,7 +281,7 @@ int main(int argc, char** argv) {
     }
     if (now >= nextReport) {
       // Like a USB device, which the host polls only while somebody has the node open.
-      if (opened > 0) {
+      if (opened > 0 && !shortInput) {
         sendInputReport(fd, receiver, count);
       }
       nextReport += kReportPeriod;

@@ -318,5 +318,25 @@ TEST(DeviceListing, SaysForEachDeviceWhetherItOpensAndWhyNot) {
   }
 }
 
+TEST(DeviceListing, SaysWhyADeviceWhoseReportsCannotCarryTheProtocolIsOfNoUse) {
+  const struct {
+    std::uint16_t input;
+    std::uint16_t feature;
+    std::string expected;
+  } cases[] = {
+      {0, 40, "no input reports"},
+      {3, 40, "input reports of 3 bytes carry no receiver data"},
+      {64, 2, "feature reports of 2 bytes hold no command"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.expected);
+    ListedDevice device = openable("/dev/hidraw3", "QVR000001");
+    device.descriptor.lengths = {c.input, 0, c.feature, false};
+    EXPECT_EQ(formatDeviceList({device}),
+              "/dev/hidraw3: serial 'QVR000001', firmware 1.08, opens, but cannot be used: " +
+                  c.expected + "\n");
+  }
+}
+
 }  // namespace
 }  // namespace qvr::platform::hidraw

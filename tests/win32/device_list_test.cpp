@@ -64,5 +64,20 @@ TEST(DeviceList, ListsOnlyTheRightIdentityWithSerialFirmwareAndLengths) {
   }
 }
 
+TEST(DeviceList, SaysWhyADeviceWhoseReportsCannotCarryTheProtocolIsOfNoUse) {
+  DeviceProfile shortInput = device(u"QVR000001");
+  shortInput.inputLength = 2;
+  DeviceProfile noFeature = device(u"QVR000002");
+  noFeature.featureLength = 0;
+  sim::SimHid hid;
+  hid.attach(shortInput);
+  hid.attach(noFeature);
+  EXPECT_EQ(listDevices(hid),
+            "sim-hid:0: serial 'QVR000001', firmware 1.08, input reports 2 bytes, feature reports "
+            "40 bytes, cannot be used: input reports of 2 bytes carry no receiver data\n"
+            "sim-hid:1: serial 'QVR000002', firmware 1.08, input reports 64 bytes, feature reports "
+            "0 bytes, cannot be used: no feature reports\n");
+}
+
 }  // namespace
 }  // namespace qvr::platform::win32

@@ -101,9 +101,9 @@ Action parseDevice(Arguments& arguments, ParseContext& context) {
     } else if (key == "pid" && hasValue) {
       device.productId = parseHex16(value, "pid");
     } else if (key == "input" && hasValue) {
-      device.inputLength = static_cast<std::uint16_t>(parseInteger(value, "input", 1, 0xFFFF));
+      device.inputLength = static_cast<std::uint16_t>(parseInteger(value, "input", 0, 0xFFFF));
     } else if (key == "feature" && hasValue) {
-      device.featureLength = static_cast<std::uint16_t>(parseInteger(value, "feature", 1, 0xFFFF));
+      device.featureLength = static_cast<std::uint16_t>(parseInteger(value, "feature", 0, 0xFFFF));
     } else if (key == "manufacturer" && hasValue) {
       device.manufacturer = utf16FromUtf8(value);
     } else if (key == "product" && hasValue) {
@@ -260,6 +260,19 @@ Action parseStatus(Arguments& arguments, ParseContext& context) {
   return [serial, status](World& world) { world.device(serial).setStatusByte(status); };
 }
 
+// silent SERIAL / talk SERIAL: the device stops sending input reports / starts again.
+Action parseSilent(Arguments& arguments, ParseContext& context) {
+  const std::string serial = serialArgument(arguments, context);
+  arguments.expectEnd();
+  return [serial](World& world) { world.device(serial).setSilent(true); };
+}
+
+Action parseTalk(Arguments& arguments, ParseContext& context) {
+  const std::string serial = serialArgument(arguments, context);
+  arguments.expectEnd();
+  return [serial](World& world) { world.device(serial).setSilent(false); };
+}
+
 Action parseClose(Arguments& arguments, ParseContext&) {
   arguments.expectEnd();
   return [](World& world) { world.window.unload(); };
@@ -360,6 +373,7 @@ const std::vector<CommandEntry>& commands() {
       {"key", parseKey},       {"locale", parseLocale}, {"config", parseConfig},
       {"close", parseClose},   {"show", parseShow},     {"ubx", parseUbx},
       {"bytes", parseBytes},   {"status", parseStatus}, {"report", parseReport},
+      {"silent", parseSilent}, {"talk", parseTalk},
   };
   return table;
 }

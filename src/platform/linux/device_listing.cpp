@@ -3,13 +3,20 @@
 #include <cerrno>
 #include <system_error>
 
+#include "platform/linux/usb_sysfs.h"
 #include "protocol/firmware.h"
+#include "protocol/report_lengths.h"
 #include "protocol/usb_identity.h"
 
 namespace qvr::platform::hidraw {
 
 std::string formatDeviceList(const std::vector<ListedDevice>& devices) {
-  if (devices.empty()) {
+  return formatDeviceList(devices, {});
+}
+
+std::string formatDeviceList(const std::vector<ListedDevice>& devices,
+                             const std::vector<std::string>& refusedUsbDevices) {
+  if (devices.empty() && refusedUsbDevices.empty()) {
     return protocol::noDeviceFoundText();
   }
   std::string text;
@@ -27,6 +34,9 @@ std::string formatDeviceList(const std::vector<ListedDevice>& devices) {
       text += ", opens, but its report descriptor is malformed (" +
               std::string(protocol::describe(device.descriptor.error)) + " at byte " +
               std::to_string(device.descriptor.errorOffset) + ")";
+    } else if (const auto problem = protocol::reportLengthsProblem(
+                   device.descriptor.lengths.input, device.descriptor.lengths.feature)) {
+      text += ", opens, but cannot be used: " + *problem;
     } else {
       text += ", opens (input reports " + std::to_string(device.descriptor.lengths.input) +
               " bytes, feature reports " + std::to_string(device.descriptor.lengths.feature) +
@@ -38,6 +48,9 @@ std::string formatDeviceList(const std::vector<ListedDevice>& devices) {
     text +=
         "The device node is not yours to open: install the udev rule 70-qvr7130.rules (see the "
         "README) and plug the device in again.\n";
+  }
+  for (const std::string& name : refusedUsbDevices) {
+    text += refusedUsbDeviceText(name);
   }
   return text;
 }

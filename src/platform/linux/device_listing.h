@@ -20,8 +20,11 @@ struct ListedDevice {
   bool descriptorRead = false;
 };
 
-// One line per device, then a hint when a device was refused for lack of permission. Says so
-// when there is no device at all.
+// One line per device, then a hint when a device was refused for lack of permission, then a
+// line for each USB device of the right identity that the kernel gave no hidraw node (see
+// usbDevicesWithoutHidraw). Says so when there is no device at all.
+[[nodiscard]] std::string formatDeviceList(const std::vector<ListedDevice>& devices,
+                                           const std::vector<std::string>& refusedUsbDevices);
 [[nodiscard]] std::string formatDeviceList(const std::vector<ListedDevice>& devices);
 
 }  // namespace qvr::platform::hidraw

@@ -19,6 +19,7 @@ namespace qvr::platform::hidraw {
 class ConsoleSystem final : public System {
  public:
   void sleep(std::chrono::milliseconds duration) override;
+  [[nodiscard]] std::chrono::milliseconds now() const override { return steadyNow(); }
   bool setSystemTime(const UtcTime& time) override { return setRealTimeClock(time); }
   void openAddress(const std::string& address) override;
   [[nodiscard]] std::string operatingSystemVersion() override { return linuxVersion(); }

@@ -16,6 +16,7 @@ class QtSystem final : public System {
   void setHeadless(bool headless) { headless_ = headless; }
 
   void sleep(std::chrono::milliseconds duration) override;
+  [[nodiscard]] std::chrono::milliseconds now() const override { return steadyNow(); }
   bool setSystemTime(const UtcTime& time) override;
   void openAddress(const std::string& address) override;
   [[nodiscard]] std::string operatingSystemVersion() override;

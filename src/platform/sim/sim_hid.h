@@ -90,6 +90,11 @@ class SimDevice {
   // shorted); nullopt hands it back to the receiver.
   void setStatusByte(std::optional<std::uint8_t> status) { statusOverride_ = status; }
   [[nodiscard]] std::uint8_t statusByte() const;
+  // A silent device sends no input report at all, as firmware that hangs does: reads find
+  // nothing, its receiver's bytes are lost, and queued reports wait until it talks again.
+  // Feature reports still work. Kept across unplugging.
+  void setSilent(bool silent) { silent_ = silent; }
+  [[nodiscard]] bool silent() const { return silent_; }
 
  private:
   friend class SimHid;
@@ -124,6 +129,7 @@ class SimDevice {
   std::vector<std::uint8_t> stream_;
   std::size_t streamSent_ = 0;
   std::optional<std::uint8_t> statusOverride_;
+  bool silent_ = false;
 };
 
 // A HID bus of simulated devices, listed in the order they were attached. Handles are counted

@@ -17,7 +17,7 @@ class SimSystem final : public System {
   using ClockListener = std::function<void(const UtcTime& time)>;
   using AddressListener = std::function<void(const std::string& address)>;
 
-  [[nodiscard]] std::chrono::milliseconds now() const { return now_; }
+  [[nodiscard]] std::chrono::milliseconds now() const override { return now_; }
   void advance(std::chrono::milliseconds duration) { now_ += duration; }
   void setDecimalSeparator(char separator) { decimalSeparator_ = separator; }
   void setMessageListener(MessageListener listener) { messageListener_ = std::move(listener); }

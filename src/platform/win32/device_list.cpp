@@ -2,6 +2,7 @@
 
 #include "protocol/device_strings.h"
 #include "protocol/firmware.h"
+#include "protocol/report_lengths.h"
 #include "protocol/usb_identity.h"
 
 namespace qvr::platform::win32 {
@@ -45,6 +46,10 @@ std::string formatDeviceList(const std::vector<ListedDevice>& devices) {
       text += ", input reports " + std::to_string(device.caps->inputReportByteLength) +
               " bytes, feature reports " + std::to_string(device.caps->featureReportByteLength) +
               " bytes";
+      if (const auto problem = protocol::reportLengthsProblem(
+              device.caps->inputReportByteLength, device.caps->featureReportByteLength)) {
+        text += ", cannot be used: " + *problem;
+      }
     } else {
       text += ", report lengths unreadable";
     }

@@ -21,6 +21,7 @@ class Win32System final : public System {
   int runMessageLoop();
 
   void sleep(std::chrono::milliseconds duration) override;
+  [[nodiscard]] std::chrono::milliseconds now() const override { return steadyNow(); }
   bool setSystemTime(const UtcTime& time) override;
   void openAddress(const std::string& address) override;
   [[nodiscard]] std::string operatingSystemVersion() override;

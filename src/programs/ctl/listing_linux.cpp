@@ -3,15 +3,18 @@
 
 #include "platform/linux/device_listing.h"
 #include "platform/linux/linux_hid.h"
+#include "platform/linux/usb_sysfs.h"
 #include "programs/ctl/listing.h"
 #include "protocol/firmware.h"
+#include "protocol/report_lengths.h"
 
 namespace qvr::ctl {
 
 Listing attachedDevices() {
   namespace hidraw = platform::hidraw;
   const std::vector<hidraw::ListedDevice> found = hidraw::listDevices();
-  Listing listing{.text = hidraw::formatDeviceList(found)};
+  const std::vector<std::string> refused = hidraw::usbDevicesWithoutHidraw("/sys");
+  Listing listing{.text = hidraw::formatDeviceList(found, refused)};
   for (const hidraw::ListedDevice& d : found) {
     AttachedDevice device{
         .path = d.path,
@@ -29,8 +32,17 @@ Listing attachedDevices() {
     } else {
       device.inputReportBytes = d.descriptor.lengths.input;
       device.featureReportBytes = d.descriptor.lengths.feature;
+      if (const auto problem = protocol::reportLengthsProblem(d.descriptor.lengths.input,
+                                                              d.descriptor.lengths.feature)) {
+        device.problem = "it cannot be used: " + *problem;
+      }
     }
     listing.devices.push_back(std::move(device));
+  }
+  for (const std::string& name : refused) {
+    listing.devices.push_back(AttachedDevice{
+        .path = "usb:" + name,
+        .openError = "no hidraw node: the kernel refused the device (see dmesg or journalctl -k)"});
   }
   return listing;
 }

@@ -3,6 +3,7 @@
 #include "platform/win32/win32_hid.h"
 #include "programs/ctl/listing.h"
 #include "protocol/firmware.h"
+#include "protocol/report_lengths.h"
 
 namespace qvr::ctl {
 
@@ -20,6 +21,10 @@ Listing attachedDevices() {
     if (d.caps) {
       device.inputReportBytes = d.caps->inputReportByteLength;
       device.featureReportBytes = d.caps->featureReportByteLength;
+      if (const auto problem = protocol::reportLengthsProblem(d.caps->inputReportByteLength,
+                                                              d.caps->featureReportByteLength)) {
+        device.problem = "it cannot be used: " + *problem;
+      }
     } else {
       device.problem = "its report lengths cannot be read";
     }

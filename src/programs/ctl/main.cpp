@@ -37,7 +37,8 @@ class SimulatedSystem final : public platform::System {
  public:
   SimulatedSystem(platform::System& real, bool paced) : real_(real), paced_(paced) {}
 
-  [[nodiscard]] const std::chrono::milliseconds* now() const { return &now_; }
+  [[nodiscard]] const std::chrono::milliseconds* clock() const { return &now_; }
+  [[nodiscard]] std::chrono::milliseconds now() const override { return now_; }
 
   void sleep(std::chrono::milliseconds duration) override {
     now_ += duration;
@@ -88,7 +89,7 @@ int main(int argc, char** argv) {
   std::unique_ptr<platform::Hid> hid;
   platform::System* system = &console;
   if (options.simulatedDevices) {
-    hid = platform::sim::simulatedBus(*options.simulatedDevices, simulated.now());
+    hid = platform::sim::simulatedBus(*options.simulatedDevices, simulated.clock());
     system = &simulated;
   } else {
     hid = realHid();

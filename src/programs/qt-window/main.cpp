@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "platform/linux/linux_hid.h"
+#include "platform/linux/usb_sysfs.h"
 #include "platform/qt/qt_system.h"
 #include "platform/sim/sim_hid.h"
 #include "programs/common/command_line.h"
@@ -67,7 +68,8 @@ int main(int argc, char** argv) {
   }
   const platform::Options& options = parsed.options;
   if (options.listDevices) {
-    std::cout << platform::hidraw::formatDeviceList(platform::hidraw::listDevices());
+    std::cout << platform::hidraw::formatDeviceList(
+        platform::hidraw::listDevices(), platform::hidraw::usbDevicesWithoutHidraw("/sys"));
     return 0;
   }
   if (options.screenshot) {
