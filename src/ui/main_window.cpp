@@ -82,7 +82,9 @@ void MainWindow::tick() {
     return;
   }
   ticking_ = true;
-  if (link_.state().found()) {
+  if (link_.state().found() && link_.state().notAnswering) {
+    waitForAnswer();
+  } else if (link_.state().found()) {
     readInputReports();
   } else {
     reconnect();
@@ -93,6 +95,11 @@ void MainWindow::tick() {
 
 void MainWindow::readInputReports() {
   const auto reports = session_.readReports();
+  if (!reports && !selectionPending_ && link_.state().notAnswering) {
+    // Hung, not gone: the handles stay, and the device is asked again once it answers.
+    graph_.showNotAnswering();
+    return;
+  }
   if (!reports || selectionPending_) {
     deviceLost();
     return;
@@ -105,6 +112,16 @@ void MainWindow::readInputReports() {
         graph_.showStatus(statusByte);
       },
       [this](std::uint8_t id) { handleMessage(id); });
+}
+
+void MainWindow::waitForAnswer() {
+  // Nothing is asked of a device that does not answer: it would only fail at once.
+  if (!link_.deviceAnswers()) {
+    graph_.showNotAnswering();
+    return;
+  }
+  // What it missed while hung is unknown, so it is read and set up as a fresh connection is.
+  connectionStartup();
 }
 
 void MainWindow::reconnect() {
@@ -344,6 +361,7 @@ void MainWindow::connectionStartup() {
   if (s.configured()) {
     link_.setPhase(device::Phase::Found);
   }
+  link_.forgetNotAnswering();
   for (const ControlId id : {ctl::lblManuf, ctl::lblProduct, ctl::lblVersion}) {
     form_.setText(id, "");
   }
@@ -389,8 +407,7 @@ void MainWindow::connectionStartup() {
   if (const auto config = session_.readConfiguration()) {
     applyConfiguration(*config);
   }
-  session_.markConfigured();
-  session_.requestMessages();
+  session_.configure();
   restAllBars();
   controlEnabling(true);
   if (s.capabilities.receiverSettings) {

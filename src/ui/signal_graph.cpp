@@ -108,6 +108,11 @@ void SignalGraph::showStatus(std::uint8_t statusByte) {
   }
 }
 
+void SignalGraph::showNotAnswering() {
+  form_.setText(ctl::Status, " Device not answering");
+  form_.setBackColor(ctl::Status, kLightRed, true);
+}
+
 void SignalGraph::showPosition(double latitude, double longitude, double altitude,
                                char decimalSeparator) {
   text_.assign(" ");

@@ -26,6 +26,8 @@ class SignalGraph {
   [[nodiscard]] const GraphGeometry& geometry() const { return geometry_; }
 
   void showStatus(std::uint8_t statusByte);
+  // The status row while the device does not answer, in place of the receiver's status.
+  void showNotAnswering();
   void showPosition(double latitude, double longitude, double altitude, char decimalSeparator);
   void showTime(int year, int month, int day, int hour, int minute, int second);
   void showUnknownTime();

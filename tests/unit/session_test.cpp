@@ -85,8 +85,8 @@ TEST(Session, GuardsAndValuesSayWhyNothingWasSent) {
   EXPECT_FALSE(gone.sent);
   EXPECT_EQ(b.session.state().lastFailure.operation, "set feature");
   EXPECT_FALSE(b.session.state().lastFailure.reason.empty());
-  EXPECT_EQ(gone.reason, "the device did not take the report: " +
-                             b.session.state().lastFailure.reason);
+  EXPECT_EQ(gone.reason,
+            "the device did not take the report: " + b.session.state().lastFailure.reason);
   EXPECT_EQ(b.session.state().hidFailures, 1u);
 }
 
@@ -118,6 +118,54 @@ TEST(Session, StartUpReadsIdentityAndConfigurationAndAsksForMessages) {
   EXPECT_TRUE(refused.session.startUp().refused);
   EXPECT_FALSE(refused.session.state().configured());
   EXPECT_TRUE(refused.device.received().empty());
+}
+
+// Configured means the configuration was read and every message request got through; a
+// failure tells a hung device (asked again when it answers) from a gone one.
+TEST(Session, ConfiguredOnlyWhenTheConfigurationWasReadAndTheMessagesRequested) {
+  enum class Fault { None, HungBeforeTheRead, HungAfterOneRequest, GoneAfterOneRequest };
+  struct Row {
+    Fault fault;
+    bool configured;
+    bool notAnswering;
+    std::size_t requestsReceived;
+  };
+  const Row rows[] = {
+      {Fault::None, true, false, 3},
+      {Fault::HungBeforeTheRead, false, true, 0},
+      {Fault::HungAfterOneRequest, false, true, 1},
+      {Fault::GoneAfterOneRequest, false, false, 1},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(static_cast<int>(row.fault));
+    Bench b(0x0108);
+    ASSERT_TRUE(b.session.open("S1"));
+    if (row.fault == Fault::HungBeforeTheRead) {
+      b.device.hang();
+    }
+    b.hid.setReportListener([&](const SimDevice&, std::span<const std::uint8_t>) {
+      if (row.fault == Fault::HungAfterOneRequest) {
+        b.device.hang();
+      } else if (row.fault == Fault::GoneAfterOneRequest) {
+        b.hid.unplug(b.device);
+      }
+    });
+    (void)b.session.startUp();
+    EXPECT_EQ(b.session.state().configured(), row.configured);
+    EXPECT_EQ(b.session.state().notAnswering, row.notAnswering);
+    EXPECT_EQ(b.device.received().size(), row.requestsReceived);
+    EXPECT_EQ(b.session.state().found(), true);
+
+    if (row.notAnswering) {
+      b.hid.setReportListener(nullptr);
+      b.device.answer();
+      b.device.clearReceived();
+      (void)b.session.startUp();
+      EXPECT_TRUE(b.session.state().configured());
+      EXPECT_FALSE(b.session.state().notAnswering);
+      EXPECT_EQ(b.device.received().size(), 3u);
+    }
+  }
 }
 
 TEST(Receiver, DecodesNavMessagesAndCountsTooShortOnes) {
