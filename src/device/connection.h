@@ -9,7 +9,7 @@
 namespace qvr::device {
 
 // Where the connection to the chosen device stands. Commands go out only once it is
-// Configured: its firmware was accepted and its configuration read.
+// Configured: its firmware was accepted, its configuration read and its messages requested.
 enum class Phase { NoDevice, Found, Configured };
 
 // A HID call that failed: which call, and the system's reason as the backend captured it.
@@ -37,6 +37,10 @@ struct ConnectionState {
   std::uint8_t dynamicModel = 0;
   int antennaCurrent = 0;  // -1 once a connection start-up has begun and not read it
   std::int32_t lastResult = 0;
+
+  // A call failed because the device did not answer in time: it is there but hung, not gone.
+  // Stays set until a start-up begins again.
+  bool notAnswering = false;
 
   HidFailure lastFailure;         // the latest failed HID call
   std::uint64_t hidFailures = 0;  // failed HID calls since the start

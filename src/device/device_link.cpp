@@ -21,6 +21,9 @@ void DeviceLink::record(bool ok, const char* operation) {
   if (!ok) {
     state_.lastFailure = HidFailure{operation, hid_.lastErrorText()};
     ++state_.hidFailures;
+    if (!hid_.answering()) {
+      state_.notAnswering = true;
+    }
   }
 }
 

@@ -47,6 +47,11 @@ class DeviceLink {
   // (it read the configuration) or NoDevice (the device went away).
   void setPhase(Phase phase) { state_.phase = phase; }
   void setListReady(bool ready) { state_.deviceListReady = ready; }
+  // Whether the device answers calls now; false while a call that missed its deadline has not
+  // come back, so anything asked of it would fail at once.
+  [[nodiscard]] bool deviceAnswers() const { return hid_.answering(); }
+  // A start-up begins: what happened to the device before no longer counts.
+  void forgetNotAnswering() { state_.notAnswering = false; }
 
   // Closes the device handle and then the string handle, those that are open.
   void closeHandles();

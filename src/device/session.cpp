@@ -78,7 +78,8 @@ std::optional<protocol::Configuration> Session::readConfiguration() {
   s.antennaCurrent = -1;
   pauseBetweenRequests();
   std::vector<std::uint8_t> report;
-  if (!link_.readConfiguration(report)) {
+  configurationRead_ = link_.readConfiguration(report);
+  if (!configurationRead_) {
     return std::nullopt;
   }
   auto config = protocol::decodeConfiguration(report, s.firmware);
@@ -96,10 +97,26 @@ std::optional<protocol::Configuration> Session::readConfiguration() {
   return config;
 }
 
-void Session::requestMessages() {
+bool Session::requestMessages() {
+  // A refusal (a report too long for the device, say) is no fault of the device's; only the
+  // calls that failed at it count.
+  const std::uint64_t failuresBefore = state().hidFailures;
   for (const std::uint8_t id : kPeriodicMessages) {
     link_.setMessageRate(protocol::kUbxClassNav, id, capabilities().messageRate());
   }
+  return state().hidFailures == failuresBefore;
+}
+
+bool Session::configure() {
+  if (!configurationRead_) {
+    return false;
+  }
+  markConfigured();
+  if (!requestMessages()) {
+    link_.setPhase(Phase::Found);
+    return false;
+  }
+  return true;
 }
 
 void Session::stopMessages() {
@@ -111,6 +128,7 @@ void Session::stopMessages() {
 Session::StartUp Session::startUp() {
   StartUp result;
   link_.setPhase(Phase::Found);
+  link_.forgetNotAnswering();
   (void)readManufacturer();
   takeFirmware();
   pauseBetweenRequests();
@@ -121,8 +139,7 @@ Session::StartUp Session::startUp() {
     return result;
   }
   result.configuration = readConfiguration();
-  markConfigured();
-  requestMessages();
+  (void)configure();
   return result;
 }
 

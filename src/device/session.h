@@ -75,11 +75,19 @@ class Session {
   // report is not one this program knows. Pauses first, as the device needs, and keeps the
   // receiver settings and the antenna current it reports.
   [[nodiscard]] std::optional<protocol::Configuration> readConfiguration();
+  // Whether the latest readConfiguration() read the report from the device (whatever it
+  // decoded to).
+  [[nodiscard]] bool configurationRead() const { return configurationRead_; }
   // The phase becomes Configured: from now on the guards let commands through.
   void markConfigured() { link_.setPhase(Phase::Configured); }
   // Asks the receiver for its periodic NAV messages at this firmware's rate / switches them off.
-  void requestMessages();
+  // True when none of the requests failed at the device.
+  bool requestMessages();
   void stopMessages();
+  // Ends a start-up after readConfiguration(): the device is Configured and its messages
+  // requested only when the configuration was read, and stays so only when the requests got
+  // through. A device that failed either is asked again when it answers, as a fresh one.
+  bool configure();
 
   // The whole start-up as the window runs it, for front ends without a window: strings,
   // firmware, configuration, configured, messages. Nothing is configured on refused firmware.
@@ -138,6 +146,7 @@ class Session {
   std::string manufacturer_;
   std::string product_;
   std::vector<std::uint8_t> readBuffer_;
+  bool configurationRead_ = false;
 };
 
 }  // namespace qvr::device

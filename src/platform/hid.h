@@ -71,6 +71,11 @@ class Hid {
                                   std::size_t& bytesRead,
                                   std::chrono::milliseconds firstReportWait) = 0;
 
+  // False while the device does not answer: a call missed its deadline and has not come back
+  // yet, so calls fail at once whatever they ask. A caller tells a hung device from a gone one
+  // by asking this right after a call failed; a backend without deadlines always answers.
+  [[nodiscard]] virtual bool answering() const { return true; }
+
   // The system's reason for the most recent call that failed on this backend, captured at the
   // moment it failed (errno text on Linux, the GetLastError message on Windows); empty before
   // any failure.

@@ -85,7 +85,9 @@ void MainWindow::tick() {
     return;
   }
   ticking_ = true;
-  if (link_.state().found()) {
+  if (link_.state().found() && link_.state().notAnswering) {
+    waitForAnswer();
+  } else if (link_.state().found()) {
     readInputReports();
   } else {
     reconnect();
@@ -96,6 +98,11 @@ void MainWindow::tick() {
 
 void MainWindow::readInputReports() {
   const auto reports = session_.readReports();
+  if (!reports && !selectionPending_ && link_.state().notAnswering) {
+    // Hung, not gone: the handles stay, and the device is asked again once it answers.
+    graph_.showNotAnswering();
+    return;
+  }
   if (!reports || selectionPending_) {
     deviceLost();
     return;
@@ -113,6 +120,16 @@ void MainWindow::readInputReports() {
   } else if (link_.state().configured() && system_.now() - lastReportsAt_ >= kSilenceLimit) {
     graph_.showNoData();
   }
+}
+
+void MainWindow::waitForAnswer() {
+  // Nothing is asked of a device that does not answer: it would only fail at once.
+  if (!link_.deviceAnswers()) {
+    graph_.showNotAnswering();
+    return;
+  }
+  // What it missed while hung is unknown, so it is read and set up as a fresh connection is.
+  connectionStartup();
 }
 
 void MainWindow::reconnect() {
@@ -352,6 +369,7 @@ void MainWindow::connectionStartup() {
   if (s.configured()) {
     link_.setPhase(device::Phase::Found);
   }
+  link_.forgetNotAnswering();
   for (const ControlId id : {ctl::lblManuf, ctl::lblProduct, ctl::lblVersion}) {
     form_.setText(id, "");
   }
@@ -397,8 +415,7 @@ void MainWindow::connectionStartup() {
   if (const auto config = session_.readConfiguration()) {
     applyConfiguration(*config);
   }
-  session_.markConfigured();
-  session_.requestMessages();
+  session_.configure();
   lastReportsAt_ = system_.now();
   restAllBars();
   controlEnabling(true);

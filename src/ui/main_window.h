@@ -69,6 +69,7 @@ class MainWindow {
   void restAllBars();
   void readInputReports();
   void reconnect();
+  void waitForAnswer();
   void handleMessage(std::uint8_t id);
   void handleNavPvt(const protocol::NavPvt& pvt);
   void handleNavSat();

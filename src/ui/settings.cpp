@@ -165,26 +165,34 @@ void MainWindow::factoryReset() {
   form_.setValue(ctl::FLL, 0);
   form_.setValue(ctl::PPS, 0);
   form_.setValue(ctl::NMEA, 0);
+  // A device that stopped answering is asked nothing more: every send would fail at once, and
+  // the pauses between them would only hold the window.
+  const auto answering = [this] { return !link_.state().notAnswering; };
   if (lowPowerGate()) {
     form_.setValue(ctl::Out1power, 0);
     form_.setValue(ctl::Out2power, 0);
-    form_.run(ctl::Out1power);
-    system_.sleep(kFactoryPause);
-    form_.run(ctl::Out2power);
-    system_.sleep(kFactoryPause);
+    for (const ControlId box : {ctl::Out1power, ctl::Out2power}) {
+      if (!answering()) {
+        return;
+      }
+      form_.run(box);
+      system_.sleep(kFactoryPause);
+    }
   }
   // Each setting is sent again, whether or not the boxes changed above.
-  form_.run(ctl::FindFreq);
-  system_.sleep(kFactoryPause);
-  form_.run(ctl::FindFreq2);
-  system_.sleep(kFactoryPause);
-  form_.run(ctl::FLL);
-  system_.sleep(kFactoryPause);
-  form_.run(ctl::PPS);
-  system_.sleep(kFactoryPause);
+  for (const ControlId setting : {ctl::FindFreq, ctl::FindFreq2, ctl::FLL, ctl::PPS}) {
+    if (!answering()) {
+      return;
+    }
+    form_.run(setting);
+    system_.sleep(kFactoryPause);
+  }
+  if (!answering()) {
+    return;
+  }
   form_.run(ctl::NMEA);
   focusOut1Freq();
-  if (satelliteSystemGate()) {
+  if (satelliteSystemGate() && answering()) {
     form_.setValue(ctl::GNSS_GPS, 1);
     form_.setValue(ctl::GNSS_SBAS, 1);
     form_.setValue(ctl::GNSS_Galileo, 1);

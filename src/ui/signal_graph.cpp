@@ -113,6 +113,11 @@ void SignalGraph::showNoData() {
   form_.setBackColor(ctl::Status, kLightRed, true);
 }
 
+void SignalGraph::showNotAnswering() {
+  form_.setText(ctl::Status, " Device not answering");
+  form_.setBackColor(ctl::Status, kLightRed, true);
+}
+
 void SignalGraph::showPosition(double latitude, double longitude, double altitude,
                                char decimalSeparator) {
   text_.assign(" ");

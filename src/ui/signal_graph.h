@@ -28,6 +28,8 @@ class SignalGraph {
   void showStatus(std::uint8_t statusByte);
   // The device has sent nothing for a while, so the last status no longer says anything.
   void showNoData();
+  // The status row while the device does not answer, in place of the receiver's status.
+  void showNotAnswering();
   void showPosition(double latitude, double longitude, double altitude, char decimalSeparator);
   void showTime(int year, int month, int day, int hour, int minute, int second);
   void showUnknownTime();

@@ -15,11 +15,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -28,6 +30,7 @@
 
 #include "platform/linux/linux_hid.h"
 #include "platform/system.h"
+#include "platform/timed/timed_hid.h"
 #include "protocol/device_strings.h"
 #include "uhid_device.h"
 #include "ui/controls.h"
@@ -85,6 +88,10 @@ class Responder {
 
   [[nodiscard]] bool running() const { return pid_ > 0; }
 
+  // The firmware stops answering feature requests / answers again, the kept ones first.
+  void hang() const { kill(pid_, SIGUSR1); }
+  void answer() const { kill(pid_, SIGUSR2); }
+
   // Destroys the UHID device, which the kernel sees as the device being unplugged.
   void stop() {
     if (pid_ > 0) {
@@ -118,7 +125,7 @@ class Responder {
   pid_t pid_ = -1;
 };
 
-std::vector<std::string> waitForInterfaces(LinuxHid& hid, std::size_t count) {
+std::vector<std::string> waitForInterfaces(platform::Hid& hid, std::size_t count) {
   std::vector<std::string> paths;
   eventually(
       [&] {
@@ -433,6 +440,133 @@ TEST(Window, LeavesADeviceWhoseInputReportsCarryNoReceiverData) {
   EXPECT_TRUE(system.messages.empty());
   window.unload();
   EXPECT_TRUE(responder.received().empty()) << "the device was configured";
+}
+
+// The longest HID call the window thread made through it.
+class MeasuredHid final : public platform::Hid {
+ public:
+  explicit MeasuredHid(platform::Hid& hid) : hid_(hid) {}
+  [[nodiscard]] double longestMs() const { return longest_; }
+  void restart() { longest_ = 0; }
+
+  template <typename Call>
+  auto timed(Call call) {
+    const auto start = Clock::now();
+    auto result = call();
+    longest_ =
+        std::max(longest_, std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+    return result;
+  }
+
+  std::vector<std::string> presentInterfaces() override {
+    return timed([&] { return hid_.presentInterfaces(); });
+  }
+  platform::HidHandle open(const std::string& path, platform::OpenMode mode) override {
+    return timed([&] { return hid_.open(path, mode); });
+  }
+  bool close(platform::HidHandle h) override {
+    return timed([&] { return hid_.close(h); });
+  }
+  bool attributes(platform::HidHandle h, platform::HidAttributes& out) override {
+    return timed([&] { return hid_.attributes(h, out); });
+  }
+  bool capabilities(platform::HidHandle h, platform::HidCaps& out) override {
+    return timed([&] { return hid_.capabilities(h, out); });
+  }
+  bool serialNumber(platform::HidHandle h, platform::DeviceStringBuffer& out) override {
+    return timed([&] { return hid_.serialNumber(h, out); });
+  }
+  bool manufacturer(platform::HidHandle h, platform::DeviceStringBuffer& out) override {
+    return timed([&] { return hid_.manufacturer(h, out); });
+  }
+  bool product(platform::HidHandle h, platform::DeviceStringBuffer& out) override {
+    return timed([&] { return hid_.product(h, out); });
+  }
+  bool getFeature(platform::HidHandle h, std::span<std::uint8_t> buffer) override {
+    return timed([&] { return hid_.getFeature(h, buffer); });
+  }
+  bool setFeature(platform::HidHandle h, std::span<const std::uint8_t> report) override {
+    return timed([&] { return hid_.setFeature(h, report); });
+  }
+  bool read(platform::HidHandle h, std::span<std::uint8_t> buffer, std::size_t& bytesRead,
+            milliseconds firstReportWait) override {
+    return timed([&] { return hid_.read(h, buffer, bytesRead, firstReportWait); });
+  }
+  std::string lastErrorText() const override { return hid_.lastErrorText(); }
+  bool answering() const override { return hid_.answering(); }
+
+ private:
+  platform::Hid& hid_;
+  double longest_ = 0;
+};
+
+// How long one window operation held the window thread, and its longest HID call; printed.
+struct Held {
+  double operationMs = 0;
+  double longestCallMs = 0;
+};
+
+Held hold(const char* what, MeasuredHid& hid, const std::function<void()>& operation) {
+  hid.restart();
+  const auto start = Clock::now();
+  operation();
+  const Held held{std::chrono::duration<double, std::milli>(Clock::now() - start).count(),
+                  hid.longestMs()};
+  std::printf("hung device: %-16s held the window %7.1f ms, longest HID call %7.1f ms\n", what,
+              held.operationMs, held.longestCallMs);
+  return held;
+}
+
+// A device whose firmware stops answering never holds the window for long: every call goes
+// through the device thread's deadline, and nothing queues behind the request the kernel
+// waits seconds for. Answering again, the device is set up anew and decoded within a second.
+TEST(Window, StaysResponsiveWhileTheDeviceDoesNotAnswerAndRecovers) {
+  constexpr double kLongestCallMs = 300;
+  constexpr double kGenerousOperationMs = 1000;
+  Responder responder("hang");
+  ASSERT_TRUE(responder.running());
+  platform::TimedHid timed(std::make_unique<LinuxHid>());
+  MeasuredHid hid(timed);
+  ASSERT_EQ(waitForInterfaces(hid, 1).size(), 1u);
+  responder.hang();
+  TestSystem system;
+  ui::MainWindow window(hid, system);
+
+  std::vector<Held> held;
+  held.push_back(hold("start-up", hid, [&] { window.load(); }));
+  const device::ConnectionState& connection = window.connection();
+  EXPECT_TRUE(connection.found());
+  EXPECT_FALSE(connection.configured()) << "configured without its configuration";
+  EXPECT_TRUE(connection.notAnswering);
+  held.push_back(hold("a tick", hid, [&] { window.tick(); }));
+  EXPECT_EQ(text(window, ui::ctl::Status), " Device not answering");
+  held.push_back(hold("a frequency set", hid, [&] {
+    window.form().userType(ui::ctl::Out1Freq, "12.345678");
+    window.form().userClick(ui::ctl::FindFreq);
+  }));
+  held.push_back(hold("a factory reset", hid, [&] { window.form().userClick(ui::ctl::Factory); }));
+  // The operation as a whole also pauses between requests and works on a slow emulated
+  // machine, so only a generous bound is held against it.
+  for (const Held& h : held) {
+    EXPECT_LT(h.longestCallMs, kLongestCallMs);
+    EXPECT_LT(h.operationMs, kGenerousOperationMs);
+  }
+
+  responder.answer();
+  const auto answered = Clock::now();
+  EXPECT_TRUE(tickUntil(
+      window, [&] { return connection.configured() && window.decoded().positionKnown; },
+      milliseconds(1000)))
+      << "not configured and decoding a second after the device answered again";
+  std::printf("hung device: configured and decoding %.1f ms after it answered again\n",
+              std::chrono::duration<double, std::milli>(Clock::now() - answered).count());
+  EXPECT_EQ(text(window, ui::ctl::Out1Freq), "10.5") << "the configuration was not read again";
+
+  responder.hang();
+  const Held closing = hold("closing", hid, [&] { window.unload(); });
+  EXPECT_LT(closing.operationMs, kGenerousOperationMs);
+  EXPECT_LT(closing.longestCallMs, kLongestCallMs);
+  responder.answer();
 }
 
 // The command-line program as a script runs it: its exit status and what it printed on stdout.

@@ -9,7 +9,10 @@
 // receiver bytes or, when the receiver has nothing to say, a running count that lets the test
 // check order and framing. The receiver emits NAV-PVT and NAV-CLOCK at every solution once
 // the host switched them on with CFG-MSG, and a frame of another class that the host must
-// skip. SIGTERM destroys the device and ends the program.
+// skip. SIGTERM destroys the device and ends the program. SIGUSR1 makes the firmware stop
+// answering GET_REPORT and SET_REPORT (the kernel waits for an answer that does not come, and
+// queues every further request behind it); SIGUSR2 makes it answer again, the requests it kept
+// first, as firmware that wakes up finishes what it was asked.
 
 #include <fcntl.h>
 #include <linux/uhid.h>
@@ -82,6 +85,13 @@ constexpr std::uint8_t kFix3d = 3;
 volatile std::sig_atomic_t stopRequested = 0;
 void requestStop(int) {
   stopRequested = 1;
+}
+volatile std::sig_atomic_t hung = 0;
+void stopAnswering(int) {
+  hung = 1;
+}
+void answerAgain(int) {
+  hung = 0;
 }
 
 Bytes ubxFrame(std::uint8_t messageClass, std::uint8_t id, const Bytes& payload) {
@@ -257,6 +267,12 @@ int main(int argc, char** argv) {
   action.sa_handler = requestStop;
   sigaction(SIGTERM, &action, nullptr);
   sigaction(SIGINT, &action, nullptr);
+  struct sigaction hang {};
+  hang.sa_handler = stopAnswering;
+  sigaction(SIGUSR1, &hang, nullptr);
+  struct sigaction answer {};
+  answer.sa_handler = answerAgain;
+  sigaction(SIGUSR2, &answer, nullptr);
 
   const int fd = open("/dev/uhid", O_RDWR | O_CLOEXEC);
   const std::span<const std::uint8_t> descriptor =
@@ -272,7 +288,17 @@ int main(int argc, char** argv) {
   std::uint32_t iTow = 0;
   auto nextReport = Clock::now();
   auto nextSolution = Clock::now();
+  std::vector<uhid_event> unanswered;  // requests kept while hung, oldest first
   while (stopRequested == 0) {
+    if (hung == 0 && !unanswered.empty()) {
+      for (const uhid_event& request : std::exchange(unanswered, {})) {
+        if (request.type == UHID_GET_REPORT) {
+          answerGetReport(fd, request.u.get_report);
+        } else {
+          answerSetReport(fd, request.u.set_report, log, receiver);
+        }
+      }
+    }
     const auto now = Clock::now();
     if (now >= nextSolution) {
       receiver.solve(iTow);
@@ -308,10 +334,18 @@ int main(int argc, char** argv) {
         opened = std::max(0, opened - 1);
         break;
       case UHID_GET_REPORT:
-        answerGetReport(fd, event.u.get_report);
+        if (hung != 0) {
+          unanswered.push_back(event);
+        } else {
+          answerGetReport(fd, event.u.get_report);
+        }
         break;
       case UHID_SET_REPORT:
-        answerSetReport(fd, event.u.set_report, log, receiver);
+        if (hung != 0) {
+          unanswered.push_back(event);
+        } else {
+          answerSetReport(fd, event.u.set_report, log, receiver);
+        }
         break;
       default:
         break;  // start, stop, output reports: nothing to do

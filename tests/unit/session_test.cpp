@@ -120,6 +120,54 @@ TEST(Session, StartUpReadsIdentityAndConfigurationAndAsksForMessages) {
   EXPECT_TRUE(refused.device.received().empty());
 }
 
+// Configured means the configuration was read and every message request got through; a
+// failure tells a hung device (asked again when it answers) from a gone one.
+TEST(Session, ConfiguredOnlyWhenTheConfigurationWasReadAndTheMessagesRequested) {
+  enum class Fault { None, HungBeforeTheRead, HungAfterOneRequest, GoneAfterOneRequest };
+  struct Row {
+    Fault fault;
+    bool configured;
+    bool notAnswering;
+    std::size_t requestsReceived;
+  };
+  const Row rows[] = {
+      {Fault::None, true, false, 3},
+      {Fault::HungBeforeTheRead, false, true, 0},
+      {Fault::HungAfterOneRequest, false, true, 1},
+      {Fault::GoneAfterOneRequest, false, false, 1},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(static_cast<int>(row.fault));
+    Bench b(0x0108);
+    ASSERT_TRUE(b.session.open("S1"));
+    if (row.fault == Fault::HungBeforeTheRead) {
+      b.device.hang();
+    }
+    b.hid.setReportListener([&](const SimDevice&, std::span<const std::uint8_t>) {
+      if (row.fault == Fault::HungAfterOneRequest) {
+        b.device.hang();
+      } else if (row.fault == Fault::GoneAfterOneRequest) {
+        b.hid.unplug(b.device);
+      }
+    });
+    (void)b.session.startUp();
+    EXPECT_EQ(b.session.state().configured(), row.configured);
+    EXPECT_EQ(b.session.state().notAnswering, row.notAnswering);
+    EXPECT_EQ(b.device.received().size(), row.requestsReceived);
+    EXPECT_EQ(b.session.state().found(), true);
+
+    if (row.notAnswering) {
+      b.hid.setReportListener(nullptr);
+      b.device.answer();
+      b.device.clearReceived();
+      (void)b.session.startUp();
+      EXPECT_TRUE(b.session.state().configured());
+      EXPECT_FALSE(b.session.state().notAnswering);
+      EXPECT_EQ(b.device.received().size(), 3u);
+    }
+  }
+}
+
 TEST(Receiver, DecodesNavMessagesAndCountsTooShortOnes) {
   Receiver receiver;
   std::vector<std::uint8_t> sat(8 + 2 * 12, 0);

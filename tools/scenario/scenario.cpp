@@ -273,6 +273,19 @@ Action parseTalk(Arguments& arguments, ParseContext& context) {
   return [serial](World& world) { world.device(serial).setSilent(false); };
 }
 
+// hang SERIAL / answer SERIAL: the device's firmware stops answering / answers again.
+Action parseHang(Arguments& arguments, ParseContext& context) {
+  const std::string serial = serialArgument(arguments, context);
+  arguments.expectEnd();
+  return [serial](World& world) { world.device(serial).hang(); };
+}
+
+Action parseAnswer(Arguments& arguments, ParseContext& context) {
+  const std::string serial = serialArgument(arguments, context);
+  arguments.expectEnd();
+  return [serial](World& world) { world.device(serial).answer(); };
+}
+
 Action parseClose(Arguments& arguments, ParseContext&) {
   arguments.expectEnd();
   return [](World& world) { world.window.unload(); };
@@ -373,7 +386,8 @@ const std::vector<CommandEntry>& commands() {
       {"key", parseKey},       {"locale", parseLocale}, {"config", parseConfig},
       {"close", parseClose},   {"show", parseShow},     {"ubx", parseUbx},
       {"bytes", parseBytes},   {"status", parseStatus}, {"report", parseReport},
-      {"silent", parseSilent}, {"talk", parseTalk},
+      {"silent", parseSilent}, {"talk", parseTalk},     {"hang", parseHang},
+      {"answer", parseAnswer},
   };
   return table;
 }

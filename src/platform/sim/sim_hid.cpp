@@ -15,6 +15,8 @@ namespace qvr::platform::sim {
 namespace {
 
 constexpr const char* kPathPrefix = "sim-hid:";
+// What a backend with the programs' deadline says of a call that missed it.
+constexpr const char* kNoAnswer = "the device did not answer within 250 ms";
 
 // Input report: report ID, status byte, data-present byte, then receiver bytes.
 constexpr std::size_t kReportStatus = 1;
@@ -356,10 +358,22 @@ std::vector<std::string> SimHid::presentInterfaces() {
 
 bool SimHid::fail(const char* reason) {
   lastError_ = reason;
+  unanswered_ = nullptr;
   return false;
 }
 
+bool SimHid::hangUp(const SimDevice& device) {
+  fail(kNoAnswer);
+  unanswered_ = &device;
+  return false;
+}
+
+bool SimHid::answering() const {
+  return unanswered_ == nullptr || !unanswered_->hung() || !unanswered_->present();
+}
+
 HidHandle SimHid::open(const std::string& path, OpenMode /*mode*/) {
+  unanswered_ = nullptr;
   const std::optional<std::size_t> index = deviceIndexOf(path);
   if (!index || *index >= devices_.size()) {
     fail("no device has this path");
@@ -368,6 +382,10 @@ HidHandle SimHid::open(const std::string& path, OpenMode /*mode*/) {
   SimDevice& device = *devices_[*index];
   if (!device.present()) {
     fail("the device is unplugged");
+    return kInvalidHandle;
+  }
+  if (device.hung()) {
+    hangUp(device);
     return kInvalidHandle;
   }
   if (device.profile().unopenable) {
@@ -391,6 +409,7 @@ bool SimHid::close(HidHandle handle) {
 }
 
 SimDevice* SimHid::live(HidHandle handle) {
+  unanswered_ = nullptr;  // whether the device answers is a matter of the latest call
   const auto it = handles_.find(handle);
   if (it == handles_.end()) {
     fail("no such handle");
@@ -400,6 +419,10 @@ SimDevice* SimHid::live(HidHandle handle) {
   if (!device->present() || device->generation_ != it->second.generation) {
     // Plugged back or not, the handle was opened on a device that has since gone.
     fail("the device is unplugged");
+    return nullptr;
+  }
+  if (device->hung()) {
+    hangUp(*device);
     return nullptr;
   }
   return device;

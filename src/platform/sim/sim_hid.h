@@ -96,6 +96,13 @@ class SimDevice {
   void setSilent(bool silent) { silent_ = silent; }
   [[nodiscard]] bool silent() const { return silent_; }
 
+  // Firmware that stops answering, from now on until answer(): every call on the device fails
+  // at once and the bus says it is not answering, as a backend with deadlines reports a call
+  // that missed its deadline. The device keeps its state, and keeps it across unplugging.
+  void hang() { hung_ = true; }
+  void answer() { hung_ = false; }
+  [[nodiscard]] bool hung() const { return hung_; }
+
  private:
   friend class SimHid;
   [[nodiscard]] std::chrono::milliseconds now() const;
@@ -130,6 +137,7 @@ class SimDevice {
   std::size_t streamSent_ = 0;
   std::optional<std::uint8_t> statusOverride_;
   bool silent_ = false;
+  bool hung_ = false;
 };
 
 // A HID bus of simulated devices, listed in the order they were attached. Handles are counted
@@ -170,6 +178,8 @@ class SimHid final : public Hid {
                           std::chrono::milliseconds firstReportWait) override;
   // A plain sentence per simulated fault, as a system would give one.
   [[nodiscard]] std::string lastErrorText() const override { return lastError_; }
+  // False while the device the latest failed call went to is hung and present.
+  [[nodiscard]] bool answering() const override;
 
  private:
   struct OpenHandle {
@@ -180,6 +190,8 @@ class SimHid final : public Hid {
   SimDevice* live(HidHandle handle);
   // Records why the call fails and returns what a failed call returns.
   bool fail(const char* reason);
+  // The same for a call that went to a hung device.
+  bool hangUp(const SimDevice& device);
 
   // Shared with the devices, so that they see a clock set after they were attached.
   std::shared_ptr<Clock> clock_ = std::make_shared<Clock>();
@@ -188,6 +200,7 @@ class SimHid final : public Hid {
   HidHandle nextHandle_ = 1;
   ReportListener listener_;
   std::string lastError_;
+  const SimDevice* unanswered_ = nullptr;  // the hung device the latest failed call went to
 };
 
 // The serial number of the n-th device `--simulate=N` stands for: QVR000001, QVR000002, ...

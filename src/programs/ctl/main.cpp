@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/sim/sim_hid.h"
+#include "platform/timed/timed_hid.h"
 #include "programs/ctl/program.h"
 #ifdef _WIN32
 #include "platform/win32/win32_hid.h"
@@ -86,14 +87,17 @@ int main(int argc, char** argv) {
 #endif
 
   SimulatedSystem simulated(console, options.watch.has_value());
-  std::unique_ptr<platform::Hid> hid;
+  std::unique_ptr<platform::Hid> backend;
   platform::System* system = &console;
   if (options.simulatedDevices) {
-    hid = platform::sim::simulatedBus(*options.simulatedDevices, simulated.clock());
+    backend = platform::sim::simulatedBus(*options.simulatedDevices, simulated.clock());
     system = &simulated;
   } else {
-    hid = realHid();
+    backend = realHid();
   }
+  // Every call on a device thread with a deadline: a device that stops answering makes a call
+  // fail after a quarter of a second instead of holding the program for seconds.
+  const auto hid = std::make_unique<platform::TimedHid>(std::move(backend));
 
   ctl::Environment env{.hid = *hid,
                        .system = *system,

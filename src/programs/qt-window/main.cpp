@@ -14,6 +14,7 @@
 #include "platform/linux/usb_sysfs.h"
 #include "platform/qt/qt_system.h"
 #include "platform/sim/sim_hid.h"
+#include "platform/timed/timed_hid.h"
 #include "programs/common/command_line.h"
 #include "programs/qt-window/qt_window.h"
 #include "ui/controls.h"
@@ -91,13 +92,16 @@ int main(int argc, char** argv) {
   }
 
   std::chrono::milliseconds virtualNow{0};
-  std::unique_ptr<platform::Hid> hid;
+  // Every call on a device thread with a deadline, so a device that stops answering never
+  // freezes the window; the simulated bus too, so that --simulate runs the same way.
+  std::unique_ptr<platform::Hid> backend;
   if (options.simulatedDevices) {
-    hid = platform::sim::simulatedBus(*options.simulatedDevices,
-                                      options.screenshot ? &virtualNow : nullptr);
+    backend = platform::sim::simulatedBus(*options.simulatedDevices,
+                                          options.screenshot ? &virtualNow : nullptr);
   } else {
-    hid = std::make_unique<platform::hidraw::LinuxHid>();
+    backend = std::make_unique<platform::hidraw::LinuxHid>();
   }
+  const auto hid = std::make_unique<platform::TimedHid>(std::move(backend));
   platform::qt::QtSystem system;
   system.setHeadless(options.screenshot.has_value());
 

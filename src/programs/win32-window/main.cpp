@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/sim/sim_hid.h"
+#include "platform/timed/timed_hid.h"
 #include "platform/win32/device_list.h"
 #include "platform/win32/win32_hid.h"
 #include "platform/win32/win32_system.h"
@@ -89,13 +90,16 @@ int main(int argc, char** argv) {
   }
 
   std::chrono::milliseconds virtualNow{0};
-  std::unique_ptr<platform::Hid> hid;
+  // Every call on a device thread with a deadline, so a device that stops answering never
+  // freezes the window; the simulated bus too, so that --simulate runs the same way.
+  std::unique_ptr<platform::Hid> backend;
   if (options.simulatedDevices) {
-    hid = platform::sim::simulatedBus(*options.simulatedDevices,
-                                      options.screenshot ? &virtualNow : nullptr);
+    backend = platform::sim::simulatedBus(*options.simulatedDevices,
+                                          options.screenshot ? &virtualNow : nullptr);
   } else {
-    hid = std::make_unique<win32::Win32Hid>();
+    backend = std::make_unique<win32::Win32Hid>();
   }
+  const auto hid = std::make_unique<platform::TimedHid>(std::move(backend));
   win32::Win32System system;
   system.setHeadless(options.screenshot.has_value());
 
