@@ -1,8 +1,8 @@
 // A day in the life of the window, on the virtual clock: two simulated devices with live
-// receivers, the open one unplugged and plugged back every five minutes, the user switching
-// devices now and then and changing settings. Afterwards nothing may have leaked, the memory in
-// use must be where it was after the first hour, every read-back must show what was set, and
-// the window must show what the receiver last said.
+// receivers, the open one unplugged and plugged back every five minutes, its firmware hanging
+// and its reports stopping now and then, the user switching devices and changing settings.
+// Afterwards nothing may have leaked, the memory in use must be where it was after the first hour,
+// every read-back must show what was set, and the window must show what the receiver last said.
 #include <gtest/gtest.h>
 #include <malloc.h>
 
@@ -76,6 +76,7 @@ class TappedHid final : public platform::Hid {
     return ok;
   }
   std::string lastErrorText() const override { return bus_.lastErrorText(); }
+  bool answering() const override { return bus_.answering(); }
 
  private:
   void remember() {
@@ -150,6 +151,35 @@ class Day {
     expectReadBack();
   }
 
+  // The firmware stops answering for two seconds: the window says so, and once the device
+  // answers again it reads it back as a fresh connection would.
+  void hangAWhile() {
+    platform::sim::SimDevice& device = openDevice();
+    device.hang();
+    for (int i = 0; i < 20; ++i) {
+      tick();
+    }
+    EXPECT_EQ(form_[ctl::Status].text, " Device not answering");
+    device.answer();
+    tick();
+    expectReadBack();
+  }
+
+  // No input reports for five seconds: the window says no data is coming, until it comes.
+  void silenceAWhile() {
+    platform::sim::SimDevice& device = openDevice();
+    device.setSilent(true);
+    for (int i = 0; i < 50; ++i) {
+      tick();
+    }
+    EXPECT_EQ(form_[ctl::Status].text, " No data from the device");
+    device.setSilent(false);
+    for (int i = 0; i < 5; ++i) {
+      tick();
+    }
+    EXPECT_NE(form_[ctl::Status].text, " No data from the device");
+  }
+
   void switchDevice() {
     form_.userChoose(ctl::SerNo, openSerial() == "E1" ? 1 : 0);
     expectReadBack();
@@ -218,6 +248,12 @@ TEST(Endurance, ADayOfMonitoringWithReplugsSwitchesAndSettings) {
     }
     if (minute % 13 == 0) {
       day.changeSettings(minute);
+    }
+    if (minute % 11 == 0) {
+      day.hangAWhile();
+    }
+    if (minute % 17 == 0) {
+      day.silenceAWhile();
     }
     if (minute == 60) {
       afterFirstHour = heapInUse();

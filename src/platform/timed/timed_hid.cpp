@@ -74,7 +74,9 @@ void TimedHid::Worker::serve(const std::shared_ptr<Worker>& self) {
 }
 
 TimedHid::TimedHid(std::unique_ptr<Hid> backend, std::chrono::milliseconds budget)
-    : worker_(std::make_shared<Worker>(std::move(backend))), budget_(budget) {
+    : worker_(std::make_shared<Worker>(std::move(backend))),
+      budget_(budget),
+      notAnswering_("the device did not answer within " + std::to_string(budget.count()) + " ms") {
   worker_->thread = std::thread([worker = worker_] { worker->serve(worker); });
 }
 
@@ -100,11 +102,9 @@ bool TimedHid::answering() const {
 }
 
 bool TimedHid::run(std::shared_ptr<Job> job, std::chrono::milliseconds deadline) {
-  const std::string notAnswering =
-      "the device did not answer within " + std::to_string(budget_.count()) + " ms";
   std::unique_lock lock(worker_->mutex);
   if (worker_->busy) {
-    lastError_ = notAnswering;
+    lastError_ = notAnswering_;
     return false;
   }
   worker_->busy = true;
@@ -112,7 +112,7 @@ bool TimedHid::run(std::shared_ptr<Job> job, std::chrono::milliseconds deadline)
   worker_->wake.notify_one();
   if (!worker_->finished.wait_for(lock, deadline, [&job] { return job->done; })) {
     job->abandoned = true;
-    lastError_ = notAnswering;
+    lastError_ = notAnswering_;
     return false;
   }
   if (!job->ok) {
@@ -167,8 +167,7 @@ bool TimedHid::close(HidHandle handle) {
     const std::lock_guard lock(worker_->mutex);
     if (worker_->busy) {
       worker_->closes.push_back(handle);
-      lastError_ = "the device did not answer within " + std::to_string(budget_.count()) +
-                   " ms; the handle is closed when it does";
+      lastError_ = notAnswering_ + "; the handle is closed when it does";
       return false;
     }
   }

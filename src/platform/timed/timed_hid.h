@@ -24,7 +24,7 @@ namespace qvr::platform {
 // copies of the caller's buffers and copies results back only for calls that finished in time.
 class TimedHid final : public Hid {
  public:
-  static constexpr std::chrono::milliseconds kDefaultBudget{250};
+  static constexpr std::chrono::milliseconds kDefaultBudget{200};
 
   explicit TimedHid(std::unique_ptr<Hid> backend,
                     std::chrono::milliseconds budget = kDefaultBudget);
@@ -65,6 +65,7 @@ class TimedHid final : public Hid {
 
   std::shared_ptr<Worker> worker_;
   std::chrono::milliseconds budget_;
+  std::string notAnswering_;  // the reason a call that missed its deadline gives
   std::string lastError_;
 };
 
