@@ -50,6 +50,7 @@ std::string responderPath;  // from the command line
 std::string ctlPath;        // the command-line program, from the command line
 
 constexpr milliseconds kDeviceDeadline{5000};
+constexpr milliseconds kSignalTaken{50};
 constexpr milliseconds kStreamDeadline{10000};
 constexpr std::size_t kHostInputLength = kInputBytes + 1;
 constexpr std::size_t kHostFeatureLength = kFeatureBytes + 1;
@@ -89,8 +90,16 @@ class Responder {
   [[nodiscard]] bool running() const { return pid_ > 0; }
 
   // The firmware stops answering feature requests / answers again, the kept ones first.
-  void hang() const { kill(pid_, SIGUSR1); }
-  void answer() const { kill(pid_, SIGUSR2); }
+  // The responder takes these signals in its loop: the pause lets it run on the guest's one
+  // processor before the test goes on.
+  void hang() const {
+    kill(pid_, SIGUSR1);
+    std::this_thread::sleep_for(kSignalTaken);
+  }
+  void answer() const {
+    kill(pid_, SIGUSR2);
+    std::this_thread::sleep_for(kSignalTaken);
+  }
 
   // Destroys the UHID device, which the kernel sees as the device being unplugged.
   void stop() {
@@ -562,10 +571,26 @@ TEST(Window, StaysResponsiveWhileTheDeviceDoesNotAnswerAndRecovers) {
               std::chrono::duration<double, std::milli>(Clock::now() - answered).count());
   EXPECT_EQ(text(window, ui::ctl::Out1Freq), "10.5") << "the configuration was not read again";
 
+  // Hung again, and this time a setting is the first to find out: its own call waits out the
+  // deadline. Then the device answers, and hangs once more for the factory reset and closing.
+  std::vector<Held> afresh;
   responder.hang();
-  const Held closing = hold("closing", hid, [&] { window.unload(); });
-  EXPECT_LT(closing.operationMs, kGenerousOperationMs);
-  EXPECT_LT(closing.longestCallMs, kLongestCallMs);
+  afresh.push_back(hold("a frequency set*", hid, [&] {
+    window.form().userType(ui::ctl::Out1Freq, "12.345678");
+    window.form().userClick(ui::ctl::FindFreq);
+  }));
+  responder.answer();
+  EXPECT_TRUE(tickUntil(
+      window, [&] { return connection.configured() && !connection.notAnswering; },
+      milliseconds(1000)));
+  responder.hang();
+  afresh.push_back(
+      hold("a factory reset*", hid, [&] { window.form().userClick(ui::ctl::Factory); }));
+  afresh.push_back(hold("closing", hid, [&] { window.unload(); }));
+  for (const Held& h : afresh) {
+    EXPECT_LT(h.operationMs, kGenerousOperationMs);
+    EXPECT_LT(h.longestCallMs, kLongestCallMs);
+  }
   responder.answer();
 }
 
