@@ -100,6 +100,15 @@ class Responder {
     kill(pid_, SIGUSR2);
     std::this_thread::sleep_for(kSignalTaken);
   }
+  // The device stops sending input reports, still answering requests / sends them again.
+  void silence() const {
+    kill(pid_, SIGRTMIN);
+    std::this_thread::sleep_for(kSignalTaken);
+  }
+  void talk() const {
+    kill(pid_, SIGRTMIN + 1);
+    std::this_thread::sleep_for(kSignalTaken);
+  }
 
   // Destroys the UHID device, which the kernel sees as the device being unplugged.
   void stop() {
@@ -592,6 +601,33 @@ TEST(Window, StaysResponsiveWhileTheDeviceDoesNotAnswerAndRecovers) {
     EXPECT_LT(h.longestCallMs, kLongestCallMs);
   }
   responder.answer();
+}
+
+// A device that still answers but sends no input reports is not shown as healthy: after a few
+// seconds the status row says that no data is coming, and the receiver's status is back as
+// soon as reports come again.
+TEST(Window, TellsWhenTheDeviceSendsNothing) {
+  Responder responder("silent");
+  ASSERT_TRUE(responder.running());
+  platform::TimedHid hid(std::make_unique<LinuxHid>());
+  ASSERT_EQ(waitForInterfaces(hid, 1).size(), 1u);
+  TestSystem system;
+  ui::MainWindow window(hid, system);
+  window.load();
+  ASSERT_TRUE(tickUntil(
+      window, [&] { return text(window, ui::ctl::Status) == " GPS signal OK"; }, kStreamDeadline));
+
+  responder.silence();
+  EXPECT_TRUE(tickUntil(
+      window, [&] { return text(window, ui::ctl::Status) == " No data from the device"; },
+      milliseconds(6000)));
+  EXPECT_TRUE(window.connection().configured()) << "a silent device is still the open one";
+
+  responder.talk();
+  EXPECT_TRUE(tickUntil(
+      window, [&] { return text(window, ui::ctl::Status) == " GPS signal OK"; },
+      milliseconds(1000)));
+  window.unload();
 }
 
 // The command-line program as a script runs it: its exit status and what it printed on stdout.

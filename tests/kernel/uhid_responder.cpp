@@ -12,7 +12,8 @@
 // skip. SIGTERM destroys the device and ends the program. SIGUSR1 makes the firmware stop
 // answering GET_REPORT and SET_REPORT (the kernel waits for an answer that does not come, and
 // queues every further request behind it); SIGUSR2 makes it answer again, the requests it kept
-// first, as firmware that wakes up finishes what it was asked.
+// first, as firmware that wakes up finishes what it was asked. SIGRTMIN makes it stop sending
+// input reports while it still answers, SIGRTMIN+1 makes it send them again.
 
 #include <fcntl.h>
 #include <linux/uhid.h>
@@ -92,6 +93,13 @@ void stopAnswering(int) {
 }
 void answerAgain(int) {
   hung = 0;
+}
+volatile std::sig_atomic_t silent = 0;
+void stopSending(int) {
+  silent = 1;
+}
+void sendAgain(int) {
+  silent = 0;
 }
 
 Bytes ubxFrame(std::uint8_t messageClass, std::uint8_t id, const Bytes& payload) {
@@ -273,6 +281,12 @@ int main(int argc, char** argv) {
   struct sigaction answer {};
   answer.sa_handler = answerAgain;
   sigaction(SIGUSR2, &answer, nullptr);
+  struct sigaction quiet {};
+  quiet.sa_handler = stopSending;
+  sigaction(SIGRTMIN, &quiet, nullptr);
+  struct sigaction talk {};
+  talk.sa_handler = sendAgain;
+  sigaction(SIGRTMIN + 1, &talk, nullptr);
 
   const int fd = open("/dev/uhid", O_RDWR | O_CLOEXEC);
   const std::span<const std::uint8_t> descriptor =
@@ -307,7 +321,7 @@ int main(int argc, char** argv) {
     }
     if (now >= nextReport) {
       // Like a USB device, which the host polls only while somebody has the node open.
-      if (opened > 0 && !shortInput) {
+      if (opened > 0 && !shortInput && silent == 0) {
         sendInputReport(fd, receiver, count);
       }
       nextReport += kReportPeriod;
