@@ -102,8 +102,6 @@ class Session {
   void close();
 
   [[nodiscard]] Identity identity() const;
-  [[nodiscard]] const std::string& manufacturer() const { return manufacturer_; }
-  [[nodiscard]] const std::string& product() const { return product_; }
 
   // ---- Settings: each builds its one command report, checks the guard and this firmware's
   // gate, and sends it.

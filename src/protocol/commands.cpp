@@ -81,6 +81,14 @@ std::uint8_t gnssSelectionByte(const SatelliteSystems& systems) {
   return selection;
 }
 
+SatelliteSystems satelliteSystemsOf(std::uint8_t selection) {
+  return {.gps = (selection & kGnssGps) != 0,
+          .sbas = (selection & kGnssSbas) != 0,
+          .galileo = (selection & kGnssGalileo) != 0,
+          .beidou = (selection & kGnssBeiDou) != 0,
+          .glonass = (selection & kGnssGlonass) != 0};
+}
+
 std::uint8_t dynamicModelByte(int row) {
   switch (row) {
     case kPortableRow:

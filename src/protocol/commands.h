@@ -75,6 +75,8 @@ inline constexpr std::uint8_t kGnssGalileo = 0x04;
 inline constexpr std::uint8_t kGnssBeiDou = 0x08;
 inline constexpr std::uint8_t kGnssGlonass = 0x40;
 [[nodiscard]] std::uint8_t gnssSelectionByte(const SatelliteSystems& systems);
+// The systems a selection byte read back from the device names; other bits are ignored.
+[[nodiscard]] SatelliteSystems satelliteSystemsOf(std::uint8_t selection);
 
 // Rows of the dynamic-model list and the receiver's platform model numbers they stand for.
 enum DynamicModelRow : int { kStationaryRow = 0, kPortableRow = 1, kAirborneRow = 2 };

@@ -455,12 +455,12 @@ void MainWindow::applyConfiguration(const protocol::Configuration& config) {
   setValueIfRead(ctl::OUT1EN, config.outputsEnabled);
 
   if (config.gnssSelection) {
-    const std::uint8_t g = *config.gnssSelection;
-    form_.setValue(ctl::GNSS_GPS, (g & protocol::kGnssGps) != 0 ? 1 : 0);
-    form_.setValue(ctl::GNSS_SBAS, (g & protocol::kGnssSbas) != 0 ? 1 : 0);
-    form_.setValue(ctl::GNSS_Galileo, (g & protocol::kGnssGalileo) != 0 ? 1 : 0);
-    form_.setValue(ctl::GNSS_BeiDou, (g & protocol::kGnssBeiDou) != 0 ? 1 : 0);
-    form_.setValue(ctl::GNSS_GLONASS, (g & protocol::kGnssGlonass) != 0 ? 1 : 0);
+    const protocol::SatelliteSystems s = protocol::satelliteSystemsOf(*config.gnssSelection);
+    form_.setValue(ctl::GNSS_GPS, s.gps ? 1 : 0);
+    form_.setValue(ctl::GNSS_SBAS, s.sbas ? 1 : 0);
+    form_.setValue(ctl::GNSS_Galileo, s.galileo ? 1 : 0);
+    form_.setValue(ctl::GNSS_BeiDou, s.beidou ? 1 : 0);
+    form_.setValue(ctl::GNSS_GLONASS, s.glonass ? 1 : 0);
   }
   if (config.dynamicModel) {
     form_.clearItems(ctl::dynmodel);

@@ -97,8 +97,8 @@ TEST(SettingValues, WhatIsSentIsWhatWasMeant) {
   EXPECT_EQ(protocol::gnssSelectionByte(parsed.values[2].systems), 0x41);
   EXPECT_EQ(describeSent(parsed.values[2]), "gnss=gps,glonass");
   EXPECT_EQ(parsed.values[3].model, protocol::kModelPortable);
-  EXPECT_EQ(gnssNames(systemsOf(0)), "none");
-  EXPECT_EQ(gnssNames(systemsOf(0x4F)), "gps,sbas,galileo,beidou,glonass");
+  EXPECT_EQ(gnssNames(protocol::satelliteSystemsOf(0)), "none");
+  EXPECT_EQ(gnssNames(protocol::satelliteSystemsOf(0x4F)), "gps,sbas,galileo,beidou,glonass");
 }
 
 TEST(SettingValues, FirmwareRefusesWhatItDoesNotHave) {

@@ -80,7 +80,7 @@ std::string frequencyLine(const std::optional<FrequencyView>& f) {
 
 std::string systemsLine(std::uint8_t selection) {
   static constexpr const char* kShown[] = {"GPS", "SBAS", "Galileo", "BeiDou", "GLONASS"};
-  const protocol::SatelliteSystems s = systemsOf(selection);
+  const protocol::SatelliteSystems s = protocol::satelliteSystemsOf(selection);
   const bool on[] = {s.gps, s.sbas, s.galileo, s.beidou, s.glonass};
   std::string line;
   for (std::size_t i = 0; i < std::size(kShown); ++i) {
@@ -319,7 +319,7 @@ std::string statusJson(const StatusView& status, const std::vector<std::string>&
   json.key("gnss");
   if (s.gnssSelection) {
     json.beginArray();
-    for (const std::string& name : gnssNameList(systemsOf(*s.gnssSelection))) {
+    for (const std::string& name : gnssNameList(protocol::satelliteSystemsOf(*s.gnssSelection))) {
       json.string(name);
     }
     json.endArray();

@@ -303,14 +303,6 @@ std::string gnssNames(const protocol::SatelliteSystems& systems) {
   return joined.empty() ? "none" : joined;
 }
 
-protocol::SatelliteSystems systemsOf(std::uint8_t selection) {
-  return {.gps = (selection & protocol::kGnssGps) != 0,
-          .sbas = (selection & protocol::kGnssSbas) != 0,
-          .galileo = (selection & protocol::kGnssGalileo) != 0,
-          .beidou = (selection & protocol::kGnssBeiDou) != 0,
-          .glonass = (selection & protocol::kGnssGlonass) != 0};
-}
-
 const char* dynamicModelName(std::uint8_t model) {
   switch (model) {
     case protocol::kModelStationary:

@@ -75,7 +75,6 @@ struct PlannedSend {
 [[nodiscard]] std::vector<std::string> gnssNameList(const protocol::SatelliteSystems& systems);
 // The same comma-separated; "none" without any.
 [[nodiscard]] std::string gnssNames(const protocol::SatelliteSystems& systems);
-[[nodiscard]] protocol::SatelliteSystems systemsOf(std::uint8_t selection);
 
 // "stationary", "portable", "airborne"; nothing for another model number.
 [[nodiscard]] const char* dynamicModelName(std::uint8_t model);
