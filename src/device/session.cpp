@@ -125,16 +125,20 @@ void Session::stopMessages() {
   }
 }
 
-Session::StartUp Session::startUp() {
-  StartUp result;
-  link_.setPhase(Phase::Found);
-  link_.forgetNotAnswering();
+bool Session::readIdentity() {
   (void)readManufacturer();
   takeFirmware();
   pauseBetweenRequests();
   (void)readProduct();
   pauseBetweenRequests();
-  if (capabilities().refused) {
+  return !capabilities().refused;
+}
+
+Session::StartUp Session::startUp() {
+  StartUp result;
+  link_.setPhase(Phase::Found);
+  link_.forgetNotAnswering();
+  if (!readIdentity()) {
     result.refused = true;
     return result;
   }

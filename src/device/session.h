@@ -71,6 +71,9 @@ class Session {
   void takeFirmware();
   // The pause the device needs between two requests during the start-up.
   void pauseBetweenRequests();
+  // The strings and the firmware with the pauses between them, as the start-up reads them;
+  // false when this program does not know the firmware.
+  [[nodiscard]] bool readIdentity();
   // The configuration report, decoded for this firmware; nothing when the read failed or the
   // report is not one this program knows. Pauses first, as the device needs, and keeps the
   // receiver settings and the antenna current it reports.

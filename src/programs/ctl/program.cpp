@@ -226,12 +226,7 @@ device::SendResult sendSetting(device::Session& session, const SettingValue& v) 
 template <typename Refusals>
 int configure(device::Session& session, Environment& env, Refusals&& refusals,
               std::optional<protocol::Configuration>& configuration) {
-  (void)session.readManufacturer();
-  session.takeFirmware();
-  session.pauseBetweenRequests();
-  (void)session.readProduct();
-  session.pauseBetweenRequests();
-  if (session.capabilities().refused) {
+  if (!session.readIdentity()) {
     sayRefusedFirmware(env, session);
     session.link().closeHandles();
     return kDeviceFailed;
