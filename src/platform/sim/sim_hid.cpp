@@ -16,7 +16,8 @@ namespace {
 
 constexpr const char* kPathPrefix = "sim-hid:";
 // What a backend with the programs' deadline says of a call that missed it.
-constexpr const char* kNoAnswer = "the device did not answer within 200 ms";
+// Its own words: how long a real backend waited is the business of the backend with deadlines.
+constexpr const char* kNoAnswer = "the device does not answer";
 
 // Input report: report ID, status byte, data-present byte, then receiver bytes.
 constexpr std::size_t kReportStatus = 1;
