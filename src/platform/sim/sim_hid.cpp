@@ -15,8 +15,7 @@ namespace qvr::platform::sim {
 namespace {
 
 constexpr const char* kPathPrefix = "sim-hid:";
-// What a backend with the programs' deadline says of a call that missed it.
-// Its own words: how long a real backend waited is the business of the backend with deadlines.
+// A hung device's calls fail with this; how long a real backend waits is its own business.
 constexpr const char* kNoAnswer = "the device does not answer";
 
 // Input report: report ID, status byte, data-present byte, then receiver bytes.
