@@ -10,6 +10,7 @@
 #include <array>
 #include <cerrno>
 #include <cwchar>
+#include <mutex>
 #include <string_view>
 #include <system_error>
 
@@ -43,6 +44,14 @@ std::string hidapiFailure(hid_device* device) {
 }
 
 using StringQuery = int (*)(hid_device*, wchar_t*, std::size_t);
+
+// hidapi keeps the reason of a failed open or enumeration, and its set-up, in globals that it
+// frees and replaces without a lock; a program with several backends on several threads (one
+// per device) takes this lock around every call that touches them.
+std::mutex& hidapiGlobals() {
+  static std::mutex lock;
+  return lock;
+}
 
 // Empty on success, else why the string could not be had.
 std::string deviceString(hid_device* device, StringQuery query, DeviceStringBuffer& out) {
@@ -92,6 +101,7 @@ bool readReportDescriptor(const std::string& path, std::vector<std::uint8_t>& ou
 }  // namespace
 
 LinuxHid::LinuxHid() {
+  const std::lock_guard lock(hidapiGlobals());
   // A failure here shows up as an empty enumeration, which the window already copes with.
   (void)hid_init();
 }
@@ -100,6 +110,7 @@ LinuxHid::~LinuxHid() {
   for (const auto& [handle, open] : handles_) {
     hid_close(open.device);
   }
+  const std::lock_guard lock(hidapiGlobals());
   hid_exit();
 }
 
@@ -123,6 +134,7 @@ LinuxHid::OpenDevice* LinuxHid::find(HidHandle handle) {
 
 std::vector<std::string> LinuxHid::presentInterfaces() {
   std::vector<std::string> paths;
+  const std::lock_guard lock(hidapiGlobals());
   hid_device_info* const list = hid_enumerate(protocol::kVendorId, protocol::kProductId);
   for (const hid_device_info* info = list; info != nullptr; info = info->next) {
     paths.emplace_back(info->path);
@@ -154,6 +166,7 @@ const std::optional<protocol::ReportLengths>& LinuxHid::reportLengths(OpenDevice
 // Both modes open the node alike: hidraw has no overlapped handles, and a second open of the
 // same node serves the string queries as well as Windows' second handle does.
 HidHandle LinuxHid::open(const std::string& path, OpenMode /*mode*/) {
+  const std::lock_guard lock(hidapiGlobals());
   errno = 0;
   hid_device* const device = hid_open_path(path.c_str());
   if (device == nullptr) {
@@ -311,6 +324,7 @@ bool LinuxHid::read(HidHandle handle, std::span<std::uint8_t> buffer, std::size_
 
 std::vector<ListedDevice> listDevices() {
   std::vector<ListedDevice> devices;
+  const std::lock_guard lock(hidapiGlobals());
   (void)hid_init();
   hid_device_info* const list = hid_enumerate(protocol::kVendorId, protocol::kProductId);
   for (const hid_device_info* info = list; info != nullptr; info = info->next) {

@@ -104,16 +104,10 @@ int deviceGone(device::Session& session, Environment& env) {
   return kDeviceFailed;
 }
 
-std::optional<std::string> nonEmpty(const std::string& text) {
-  return text.empty() ? std::nullopt : std::optional<std::string>(text);
-}
-
 StatusView statusView(const device::Session& session,
                       const std::optional<protocol::Configuration>& configuration) {
-  const device::Identity id = session.identity();
   StatusView view;
-  view.device = {id.serial, nonEmpty(id.product), nonEmpty(id.manufacturer), id.firmware.text(),
-                 id.path};
+  view.device = deviceView(session.identity());
   if (configuration) {
     view.settings = settingsView(*configuration);
   }

@@ -176,6 +176,13 @@ std::string systemName(std::uint8_t gnssId) {
   return "gnss-" + std::to_string(gnssId);
 }
 
+DeviceView deviceView(const device::Identity& id) {
+  const auto nonEmpty = [](const std::string& text) {
+    return text.empty() ? std::nullopt : std::optional<std::string>(text);
+  };
+  return {id.serial, nonEmpty(id.product), nonEmpty(id.manufacturer), id.firmware.text(), id.path};
+}
+
 SettingsView settingsView(const protocol::Configuration& c) {
   SettingsView s;
   s.outputs = c.outputsEnabled;
@@ -291,10 +298,8 @@ std::string statusText(const StatusView& status) {
   return text;
 }
 
-std::string statusJson(const StatusView& status, const std::vector<std::string>& missing) {
-  JsonWriter json(true);
-  json.beginObject();
-
+void statusMembers(JsonWriter& json, const StatusView& status,
+                   const std::vector<std::string>& missing) {
   const DeviceView& d = status.device;
   json.key("device").beginObject();
   json.key("serial").string(d.serial, TextBytes::Latin1);
@@ -341,6 +346,12 @@ std::string statusJson(const StatusView& status, const std::vector<std::string>&
     json.string(name);
   }
   json.endArray();
+}
+
+std::string statusJson(const StatusView& status, const std::vector<std::string>& missing) {
+  JsonWriter json(true);
+  json.beginObject();
+  statusMembers(json, status, missing);
   json.endObject();
   return json.text() + "\n";
 }

@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "device/receiver.h"
+#include "device/session.h"
+#include "programs/ctl/json_writer.h"
 #include "protocol/config_report.h"
 #include "protocol/frequency.h"
 
@@ -46,6 +48,9 @@ struct StatusView {
   device::ReceiverState receiver;
 };
 
+// Who the device is, from what its start-up read.
+[[nodiscard]] DeviceView deviceView(const device::Identity& identity);
+
 // The settings of a configuration report as the status shows them.
 [[nodiscard]] SettingsView settingsView(const protocol::Configuration& configuration);
 
@@ -57,6 +62,9 @@ struct StatusView {
 
 // The whole status for people: one "Name  value" line each.
 [[nodiscard]] std::string statusText(const StatusView& status);
+// The members of the status's JSON object, for a caller that writes more of its own beside them.
+void statusMembers(JsonWriter& json, const StatusView& status,
+                   const std::vector<std::string>& missing);
 // The whole status as one JSON object, indented, with a final line break.
 [[nodiscard]] std::string statusJson(const StatusView& status,
                                      const std::vector<std::string>& missing);

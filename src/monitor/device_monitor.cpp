@@ -1,0 +1,137 @@
+#include "monitor/device_monitor.h"
+
+#include <utility>
+
+#include "protocol/ubx_messages.h"
+
+namespace qvr::monitor {
+
+DeviceMonitor::DeviceMonitor(platform::Hid& hid, platform::System& system, std::string serial)
+    : hid_(hid), system_(system) {
+  snapshot_.serial = std::move(serial);
+}
+
+DeviceMonitor::~DeviceMonitor() {
+  if (session_) {
+    session_->link().closeHandles();
+  }
+}
+
+bool DeviceMonitor::step() {
+  if (!snapshot_.present && !connect()) {
+    publish();
+    return false;
+  }
+  poll();
+  publish();
+  return snapshot_.present;
+}
+
+bool DeviceMonitor::connect() {
+  session_.emplace(hid_, system_);
+  if (!session_->open(snapshot_.serial)) {
+    // Failures of a device that is not there are no news; only the open ones count.
+    session_.reset();
+    return false;
+  }
+  if (everOpened_) {
+    ++earlier_.reconnects;
+  }
+  everOpened_ = true;
+  snapshot_.present = true;
+  changed_ = true;
+  snapshot_.receiver = {};
+  snapshot_.lastFixAt.reset();
+  startUp();
+  return true;
+}
+
+void DeviceMonitor::startUp() {
+  device::Session::StartUp result = session_->startUp();
+  snapshot_.refused = result.refused;
+  snapshot_.identity = session_->identity();
+  snapshot_.configuration = std::move(result.configuration);
+  changed_ = true;
+  // The messages were just asked for: give them their time before asking again.
+  lastMessageAt_ = system_.now();
+  lastRequestAt_ = lastMessageAt_;
+}
+
+void DeviceMonitor::disconnect() {
+  const device::ReceiverCounts counts = session_->receiver().counts();
+  earlier_.checkedFrames += counts.checkedFrames;
+  earlier_.checksumErrors += counts.checksumErrors;
+  earlier_.oversizedLengths += counts.oversizedLengths;
+  earlier_.tooShortMessages += counts.tooShortMessages;
+  session_->link().closeHandles();
+  earlier_.hidFailures += session_->state().hidFailures;
+  session_.reset();
+  snapshot_.present = false;
+  changed_ = true;
+}
+
+void DeviceMonitor::poll() {
+  device::Session& session = *session_;
+  // A device that hung comes back as from a new start: its configuration is read and its
+  // messages asked for again, as the window does.
+  if (session.state().notAnswering && hid_.answering() && !snapshot_.refused) {
+    startUp();
+  }
+  const bool read = session.poll([&](std::uint8_t /*status*/) { changed_ = true; },
+                                 [&](std::uint8_t id) {
+                                   ++earlier_.navMessages;
+                                   lastMessageAt_ = system_.now();
+                                   const auto& pvt = session.receiver().state().pvt;
+                                   if (id == protocol::kUbxIdNavPvt && pvt && pvt->fixOk()) {
+                                     snapshot_.lastFixAt = lastMessageAt_;
+                                   }
+                                 });
+  const bool answering = hid_.answering();
+  changed_ = changed_ || answering != snapshot_.answering;
+  snapshot_.answering = answering;
+  if (!read && answering) {
+    disconnect();
+    return;
+  }
+  const std::chrono::milliseconds now = system_.now();
+  if (!read || snapshot_.refused || now - lastMessageAt_ < kMessageSilence ||
+      now - lastRequestAt_ < kMessageSilence) {
+    return;
+  }
+  lastRequestAt_ = now;
+  if (session.state().configured()) {
+    ++earlier_.messageRequests;
+    changed_ = true;
+    (void)session.requestMessages();
+  } else {
+    // A start-up that could not read the configuration or ask for the messages is tried
+    // again, as a device that answers again is.
+    startUp();
+  }
+}
+
+void DeviceMonitor::publish() {
+  if (!changed_) {
+    return;
+  }
+  changed_ = false;
+  ++revision_;
+  DeviceSnapshot& s = snapshot_;
+  s.counters = earlier_;
+  if (!session_) {
+    s.up = false;
+    return;
+  }
+  const device::Session& session = *session_;
+  s.up = s.present && s.answering && session.state().configured();
+  s.receiver = session.receiver().state();
+  s.lastFailure = session.state().lastFailure;
+  const device::ReceiverCounts counts = session.receiver().counts();
+  s.counters.checkedFrames += counts.checkedFrames;
+  s.counters.checksumErrors += counts.checksumErrors;
+  s.counters.oversizedLengths += counts.oversizedLengths;
+  s.counters.tooShortMessages += counts.tooShortMessages;
+  s.counters.hidFailures += session.state().hidFailures;
+}
+
+}  // namespace qvr::monitor

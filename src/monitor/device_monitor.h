@@ -1,0 +1,87 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "device/session.h"
+#include "platform/hid.h"
+#include "platform/system.h"
+#include "protocol/config_report.h"
+
+namespace qvr::monitor {
+
+// Counts that only grow while the program runs, across every reconnect of the device.
+struct DeviceCounters {
+  std::uint64_t navMessages = 0;       // NAV-PVT, NAV-CLOCK and NAV-SAT decoded
+  std::uint64_t checkedFrames = 0;     // receiver frames with a right checksum
+  std::uint64_t checksumErrors = 0;    // ... with a wrong one
+  std::uint64_t oversizedLengths = 0;  // lengths no buffer holds
+  std::uint64_t tooShortMessages = 0;  // NAV messages too short for their fields
+  std::uint64_t hidFailures = 0;       // HID calls that failed
+  std::uint64_t reconnects = 0;        // opened again after it went away
+  std::uint64_t messageRequests = 0;   // messages asked for again after they stopped
+};
+
+// What is known of one device, for a scrape: a copy, so that reading it never waits for the
+// device.
+struct DeviceSnapshot {
+  std::string serial;
+  bool present = false;    // open, whatever it answers
+  bool answering = false;  // its calls come back in time
+  bool up = false;         // open, configured and answering
+  bool refused = false;    // firmware this program does not know: watched, never configured
+  std::optional<device::Identity> identity;              // of the latest start-up
+  std::optional<protocol::Configuration> configuration;  // as read at the latest start-up
+  device::ReceiverState receiver;                        // since the latest start-up
+  DeviceCounters counters;
+  // System::now() when the latest NAV-PVT with a valid fix came; nothing before the first.
+  std::optional<std::chrono::milliseconds> lastFixAt;
+  device::HidFailure lastFailure;
+};
+
+// Watches one device, chosen by serial number, for a program without a window: opens it when it
+// is there, runs the start-up, reads its reports at every step and asks for the navigation
+// messages again when they stop while the device still answers (a window that closed switched
+// them off, say). It never sends a setting, and it leaves the messages on when it lets the
+// device go, so a window on the same device keeps its data.
+class DeviceMonitor {
+ public:
+  // Messages that stayed away this long from a device that answers are asked for again, at
+  // most once in this time.
+  static constexpr std::chrono::milliseconds kMessageSilence{5000};
+
+  DeviceMonitor(platform::Hid& hid, platform::System& system, std::string serial);
+  ~DeviceMonitor();
+  DeviceMonitor(const DeviceMonitor&) = delete;
+  DeviceMonitor& operator=(const DeviceMonitor&) = delete;
+
+  // One poll at the window's cadence. Opens the device first when it is not open; false when
+  // it is not there (then the handles are closed and the snapshot says so).
+  bool step();
+
+  // Changes whenever the snapshot does, so that a caller copies it only then.
+  [[nodiscard]] std::uint64_t revision() const { return revision_; }
+  [[nodiscard]] const DeviceSnapshot& snapshot() const { return snapshot_; }
+
+ private:
+  bool connect();
+  void startUp();
+  void disconnect();
+  void poll();
+  void publish();
+
+  platform::Hid& hid_;
+  platform::System& system_;
+  std::optional<device::Session> session_;  // one per connection: its counts start at zero
+  DeviceCounters earlier_;                  // of the connections before this one
+  DeviceSnapshot snapshot_;
+  bool everOpened_ = false;
+  std::chrono::milliseconds lastMessageAt_{0};
+  std::chrono::milliseconds lastRequestAt_{0};
+  std::uint64_t revision_ = 0;
+  bool changed_ = true;  // since the latest publish()
+};
+
+}  // namespace qvr::monitor

@@ -1,0 +1,131 @@
+#include "monitor/fleet.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "device/device_link.h"
+
+namespace qvr::monitor {
+
+struct Fleet::Watched {
+  std::unique_ptr<platform::Hid> hid;
+  std::unique_ptr<DeviceMonitor> monitor;
+  DeviceSnapshot published;  // guarded by the fleet's mutex
+  std::uint64_t publishedRevision = 0;
+};
+
+Fleet::Fleet(HidFactory hidFactory, platform::System& system, Timing timing)
+    : hidFactory_(std::move(hidFactory)),
+      system_(system),
+      timing_(timing),
+      scanHid_(hidFactory_()) {}
+
+Fleet::~Fleet() {
+  {
+    const std::lock_guard lock(stopMutex_);
+    stopping_ = true;
+  }
+  stopped_.notify_all();
+  // The scan thread goes first: it is the one that starts device threads.
+  if (scanThread_.joinable()) {
+    scanThread_.join();
+  }
+  for (std::thread& thread : deviceThreads_) {
+    thread.join();
+  }
+}
+
+void Fleet::scan() {
+  device::DeviceLink link(*scanHid_);
+  for (const std::string& serial : link.scanSerialNumbers()) {
+    const std::lock_guard lock(mutex_);
+    const bool known = std::any_of(watched_.begin(), watched_.end(),
+                                   [&](const auto& w) { return w->published.serial == serial; });
+    if (known) {
+      continue;
+    }
+    auto watched = std::make_unique<Watched>();
+    watched->hid = hidFactory_();
+    watched->monitor = std::make_unique<DeviceMonitor>(*watched->hid, system_, serial);
+    watched->published.serial = serial;
+    Watched& added = *watched;
+    watched_.push_back(std::move(watched));
+    if (threaded_) {
+      deviceThreads_.emplace_back([this, &added] { watch(added); });
+    }
+  }
+}
+
+void Fleet::publish(Watched& watched) {
+  if (watched.monitor->revision() == watched.publishedRevision) {
+    return;
+  }
+  watched.publishedRevision = watched.monitor->revision();
+  const std::lock_guard lock(mutex_);
+  watched.published = watched.monitor->snapshot();
+}
+
+void Fleet::stepDevices() {
+  std::vector<Watched*> all;
+  {
+    const std::lock_guard lock(mutex_);
+    for (const auto& watched : watched_) {
+      all.push_back(watched.get());
+    }
+  }
+  for (Watched* watched : all) {
+    (void)watched->monitor->step();
+    publish(*watched);
+  }
+}
+
+void Fleet::start(std::function<void()> beforeScan) {
+  {
+    const std::lock_guard lock(mutex_);
+    threaded_ = true;
+    for (const auto& watched : watched_) {
+      Watched& w = *watched;
+      deviceThreads_.emplace_back([this, &w] { watch(w); });
+    }
+  }
+  scanThread_ = std::thread([this, beforeScan = std::move(beforeScan)] {
+    do {
+      if (beforeScan) {
+        beforeScan();
+      }
+      scan();
+    } while (pause(timing_.scan));
+  });
+}
+
+void Fleet::watch(Watched& watched) {
+  do {
+    const bool present = watched.monitor->step();
+    publish(watched);
+    // A device that is not there is looked for at the scan's pace, not the poll's.
+    if (!pause(present ? timing_.poll : timing_.scan)) {
+      return;
+    }
+  } while (true);
+}
+
+bool Fleet::pause(std::chrono::milliseconds duration) {
+  std::unique_lock lock(stopMutex_);
+  return !stopped_.wait_for(lock, duration, [this] { return stopping_; });
+}
+
+std::vector<DeviceSnapshot> Fleet::snapshots() const {
+  std::vector<DeviceSnapshot> all;
+  {
+    const std::lock_guard lock(mutex_);
+    all.reserve(watched_.size());
+    for (const auto& watched : watched_) {
+      all.push_back(watched->published);
+    }
+  }
+  std::sort(all.begin(), all.end(),
+            [](const DeviceSnapshot& a, const DeviceSnapshot& b) { return a.serial < b.serial; });
+  return all;
+}
+
+}  // namespace qvr::monitor

@@ -1,0 +1,81 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "monitor/device_monitor.h"
+#include "platform/hid.h"
+#include "platform/system.h"
+
+namespace qvr::monitor {
+
+// Makes the HID backend one device's calls go through. Each device gets one of its own, so a
+// device whose calls block holds up nothing but its own thread.
+using HidFactory = std::function<std::unique_ptr<platform::Hid>()>;
+
+// Every attached device at once, each watched by a DeviceMonitor. A device that appears is
+// picked up at the next scan; one that goes away stays listed, down, and is opened again when
+// it comes back.
+//
+// Run it either step by step on one thread (scan(), stepDevices(): tests on a virtual clock) or
+// with start(), which gives the scan and every device a thread of their own on real time.
+class Fleet {
+ public:
+  struct Timing {
+    std::chrono::milliseconds poll{10};   // the window's cadence while a device is open
+    std::chrono::milliseconds scan{500};  // looking for new devices, and for gone ones back
+  };
+
+  // `system` must be safe to call from several threads once start() ran (its sleep and now).
+  Fleet(HidFactory hidFactory, platform::System& system, Timing timing);
+  // Stops the threads: each finishes the call it is in, which a backend with deadlines bounds.
+  ~Fleet();
+  Fleet(const Fleet&) = delete;
+  Fleet& operator=(const Fleet&) = delete;
+
+  // One look for devices not watched yet; a monitor is added for each.
+  void scan();
+  // One step of every monitor, on the caller's thread.
+  void stepDevices();
+
+  // From now on the scan and each device run on threads of their own until the fleet ends.
+  // `beforeScan` runs on the scan thread before each scan (the simulation plugs and unplugs
+  // there).
+  void start(std::function<void()> beforeScan = {});
+
+  // Every device seen so far, by serial number; safe from any thread at any time, and never
+  // waits for a device.
+  [[nodiscard]] std::vector<DeviceSnapshot> snapshots() const;
+
+ private:
+  struct Watched;
+  void watch(Watched& watched);
+  // Copies the monitor's snapshot for readers when it changed.
+  void publish(Watched& watched);
+  // Waits until `duration` passed or the fleet stops; false once it stops.
+  bool pause(std::chrono::milliseconds duration);
+
+  HidFactory hidFactory_;
+  platform::System& system_;
+  Timing timing_;
+  std::unique_ptr<platform::Hid> scanHid_;
+
+  mutable std::mutex mutex_;  // guards watched_'s list and every published snapshot
+  std::vector<std::unique_ptr<Watched>> watched_;
+  bool threaded_ = false;  // guarded by mutex_
+
+  std::mutex stopMutex_;
+  std::condition_variable stopped_;
+  bool stopping_ = false;
+  std::thread scanThread_;
+  std::vector<std::thread> deviceThreads_;  // guarded by mutex_; joined before anything goes
+};
+
+}  // namespace qvr::monitor

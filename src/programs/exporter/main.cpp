@@ -1,0 +1,159 @@
+// The composition root of qvr7130_exporter: picks the backends, starts the fleet's threads and
+// serves what they found until it is told to stop.
+
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <iostream>
+#include <memory>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "monitor/fleet.h"
+#include "platform/linux/linux_hid.h"
+#include "platform/linux/linux_system.h"
+#include "platform/sim/shared_bus.h"
+#include "platform/sim/sim_hid.h"
+#include "platform/timed/timed_hid.h"
+#include "programs/exporter/arguments.h"
+#include "programs/exporter/http_server.h"
+#include "programs/exporter/metrics.h"
+#include "programs/exporter/pages.h"
+
+namespace {
+
+namespace platform = qvr::platform;
+namespace exporter = qvr::exporter;
+using namespace std::chrono_literals;
+
+std::atomic<bool> stopRequested{false};
+std::atomic<int> unplugsRequested{0};
+std::atomic<bool> plugRequested{false};
+
+extern "C" void onStop(int /*signalNumber*/) {
+  stopRequested = true;
+}
+extern "C" void onUnplug(int /*signalNumber*/) {
+  ++unplugsRequested;
+}
+extern "C" void onPlug(int /*signalNumber*/) {
+  plugRequested = true;
+}
+
+// The simulated bus, shared by the fleet's threads, and the plugging its signals ask for.
+class SimulatedBus {
+ public:
+  explicit SimulatedBus(int devices) : bus_(platform::sim::simulatedBus(devices)) {}
+
+  [[nodiscard]] std::unique_ptr<platform::Hid> view() {
+    return std::make_unique<platform::sim::SharedBusView>(*bus_, lock_);
+  }
+
+  // Runs on the scan thread, between two scans.
+  void plugAsAsked() {
+    const std::lock_guard lock(lock_);
+    for (; unplugsRequested > 0; --unplugsRequested) {
+      for (const auto& device : bus_->devices()) {
+        if (device->present()) {
+          bus_->unplug(*device);
+          break;
+        }
+      }
+    }
+    if (plugRequested.exchange(false)) {
+      for (const auto& device : bus_->devices()) {
+        if (!device->present()) {
+          bus_->plug(*device);
+        }
+      }
+    }
+  }
+
+ private:
+  std::unique_ptr<platform::sim::SimHid> bus_;
+  std::mutex lock_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const exporter::ParsedArguments parsed =
+      exporter::parseArguments(std::vector<std::string>(argv + 1, argv + argc));
+  if (!parsed.error.empty()) {
+    std::cerr << exporter::kProgram << ": " << parsed.error << "\n"
+              << "Try '" << exporter::kProgram << " --help' for more information.\n";
+    return 2;
+  }
+  const exporter::Options& options = parsed.options;
+  if (options.help) {
+    std::cout << exporter::usageText();
+    return 0;
+  }
+  if (options.version) {
+    std::cout << exporter::kProgram << " " << QVR_VERSION << "\n";
+    return 0;
+  }
+
+  std::signal(SIGTERM, onStop);
+  std::signal(SIGINT, onStop);
+
+  platform::hidraw::ConsoleSystem system;
+  std::unique_ptr<SimulatedBus> simulated;
+  qvr::monitor::HidFactory hidFactory;
+  std::function<void()> beforeScan;
+  if (options.simulatedDevices) {
+    simulated = std::make_unique<SimulatedBus>(*options.simulatedDevices);
+    hidFactory = [&simulated] { return simulated->view(); };
+    beforeScan = [&simulated] { simulated->plugAsAsked(); };
+    std::signal(SIGUSR1, onUnplug);
+    std::signal(SIGUSR2, onPlug);
+  } else {
+    // Each device's calls on a thread with a deadline: a hung device is "not answering" after
+    // the deadline instead of holding its monitor for the seconds the kernel waits.
+    hidFactory = [] {
+      return std::make_unique<platform::TimedHid>(std::make_unique<platform::hidraw::LinuxHid>());
+    };
+  }
+
+  qvr::monitor::Fleet fleet(hidFactory, system, {});
+  fleet.start(beforeScan);
+
+  std::atomic<double> previousScrape{0.0};
+  const auto metrics = [&] {
+    const auto started = std::chrono::steady_clock::now();
+    const exporter::ScrapeTime at{system.now(),
+                                  std::chrono::system_clock::now().time_since_epoch()};
+    std::string text =
+        exporter::metricsText(fleet.snapshots(), at, {QVR_VERSION, previousScrape.load()});
+    previousScrape =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    return exporter::HttpResponse{200, "text/plain; version=0.0.4; charset=utf-8", std::move(text)};
+  };
+  const auto status = [&] {
+    return exporter::HttpResponse{200, "application/json", exporter::statusJson(fleet.snapshots())};
+  };
+  const auto index = [&] {
+    return exporter::HttpResponse{200, "text/html; charset=utf-8",
+                                  exporter::indexPage(fleet.snapshots(), QVR_VERSION)};
+  };
+
+  std::unique_ptr<exporter::HttpServer> server;
+  try {
+    server = std::make_unique<exporter::HttpServer>(
+        options.listenAddress, std::map<std::string, exporter::HttpHandler>{
+                                   {"/metrics", metrics}, {"/status.json", status}, {"/", index}});
+  } catch (const std::exception& e) {
+    std::cerr << exporter::kProgram << ": cannot listen on " << options.listenAddress << ": "
+              << e.what() << "\n";
+    return 1;
+  }
+  std::cerr << "listening on " << server->boundAddress() << std::endl;
+
+  while (!stopRequested) {
+    std::this_thread::sleep_for(50ms);
+  }
+  return 0;
+}

@@ -1,0 +1,280 @@
+#include "programs/exporter/metrics.h"
+
+#include <prometheus/metric_family.h>
+#include <prometheus/text_serializer.h>
+#include <array>
+#include <cmath>
+#include <map>
+#include <optional>
+
+#include "programs/ctl/report.h"
+#include "protocol/device_status.h"
+
+namespace qvr::exporter {
+namespace {
+
+using prometheus::ClientMetric;
+using prometheus::MetricFamily;
+using prometheus::MetricType;
+
+constexpr double kNano = 1e-9;
+constexpr double kPico = 1e-12;
+constexpr double kFractionScale = 4294967296.0;  // 2^32: the 32.32 word's fraction
+
+// The systems NAV-SAT names, always listed, so that a system losing its last satellite reads 0
+// rather than vanishing.
+constexpr std::array<std::uint8_t, 7> kNamedSystems = {0, 1, 2, 3, 4, 5, 6};
+
+enum Family : std::size_t {
+  Up,
+  Info,
+  FixOk,
+  FixType,
+  TimeValid,
+  SatellitesUsed,
+  SatellitesVisible,
+  CnoAverage,
+  SatelliteCno,
+  ClockDrift,
+  TimeAccuracy,
+  FrequencyAccuracy,
+  AntennaOk,
+  SignalOk,
+  OutputsEnabled,
+  OutputFrequency,
+  LastFix,
+  NavMessages,
+  Frames,
+  ChecksumErrors,
+  Oversized,
+  ShortMessages,
+  HidFailures,
+  Reconnects,
+  MessageRequests,
+  BuildInfo,
+  ScrapeDuration,
+  kFamilies
+};
+
+struct FamilyRow {
+  const char* name;
+  MetricType type;
+  const char* help;
+};
+
+// In exposition order.
+constexpr std::array<FamilyRow, kFamilies> kRows = {{
+    {"qvr7130_up", MetricType::Gauge, "1 while the device is open, configured and answering."},
+    {"qvr7130_device_info", MetricType::Gauge, "Who the device is; always 1."},
+    {"qvr7130_gnss_fix_ok", MetricType::Gauge, "1 while the receiver reports a valid fix."},
+    {"qvr7130_gnss_fix_type", MetricType::Gauge,
+     "The receiver's fix type: 0 none, 1 dead reckoning, 2 2D, 3 3D, 4 GNSS and dead "
+     "reckoning, 5 time only."},
+    {"qvr7130_gnss_time_valid", MetricType::Gauge,
+     "1 while the receiver's date and time are valid."},
+    {"qvr7130_satellites_used", MetricType::Gauge, "Satellites used in the solution."},
+    {"qvr7130_satellites_visible", MetricType::Gauge,
+     "Satellites the receiver lists, per satellite system."},
+    {"qvr7130_cno_average_dbhz", MetricType::Gauge,
+     "Average carrier-to-noise density of the satellites used, in dB-Hz."},
+    {"qvr7130_satellite_cno_dbhz", MetricType::Gauge,
+     "Carrier-to-noise density of each satellite listed, in dB-Hz."},
+    {"qvr7130_clock_drift_seconds_per_second", MetricType::Gauge, "The receiver's clock drift."},
+    {"qvr7130_time_accuracy_seconds", MetricType::Gauge, "The receiver's time accuracy estimate."},
+    {"qvr7130_frequency_accuracy_seconds_per_second", MetricType::Gauge,
+     "The receiver's frequency accuracy estimate."},
+    {"qvr7130_antenna_ok", MetricType::Gauge, "0 while the device reports a shorted antenna."},
+    {"qvr7130_gnss_signal_ok", MetricType::Gauge,
+     "1 while the device reports a usable satellite signal."},
+    {"qvr7130_outputs_enabled", MetricType::Gauge, "1 while the outputs are enabled."},
+    {"qvr7130_output_frequency_hertz", MetricType::Gauge,
+     "The frequency an output produces, from the device's fixed-point word."},
+    {"qvr7130_last_fix_timestamp_seconds", MetricType::Gauge,
+     "Unix time of the latest navigation solution with a valid fix."},
+    {"qvr7130_nav_messages_total", MetricType::Counter,
+     "Navigation messages (PVT, clock, satellites) decoded."},
+    {"qvr7130_ubx_frames_total", MetricType::Counter, "Receiver frames with a right checksum."},
+    {"qvr7130_ubx_checksum_errors_total", MetricType::Counter,
+     "Receiver frames with a wrong checksum."},
+    {"qvr7130_ubx_oversized_frames_total", MetricType::Counter,
+     "Receiver frames whose length no buffer can hold."},
+    {"qvr7130_ubx_short_messages_total", MetricType::Counter,
+     "Navigation messages too short for their fields."},
+    {"qvr7130_hid_failures_total", MetricType::Counter, "HID calls to the device that failed."},
+    {"qvr7130_reconnects_total", MetricType::Counter,
+     "Times the device was opened again after it went away."},
+    {"qvr7130_message_requests_total", MetricType::Counter,
+     "Times the navigation messages were asked for again after they stopped."},
+    {"qvr7130_exporter_build_info", MetricType::Gauge, "The exporter's version; always 1."},
+    {"qvr7130_exporter_scrape_duration_seconds", MetricType::Gauge,
+     "How long the previous scrape took to render."},
+}};
+
+using Labels = std::vector<ClientMetric::Label>;
+
+class Families {
+ public:
+  Families() {
+    for (std::size_t i = 0; i < kFamilies; ++i) {
+      families_[i].name = kRows[i].name;
+      families_[i].help = kRows[i].help;
+      families_[i].type = kRows[i].type;
+    }
+  }
+
+  void add(Family family, Labels labels, double value) {
+    ClientMetric metric;
+    metric.label = std::move(labels);
+    if (kRows[family].type == MetricType::Counter) {
+      metric.counter.value = value;
+    } else {
+      metric.gauge.value = value;
+    }
+    families_[family].metric.push_back(std::move(metric));
+  }
+
+  // The families with at least one sample.
+  [[nodiscard]] std::vector<MetricFamily> take() {
+    std::vector<MetricFamily> filled;
+    for (MetricFamily& family : families_) {
+      if (!family.metric.empty()) {
+        filled.push_back(std::move(family));
+      }
+    }
+    return filled;
+  }
+
+ private:
+  std::array<MetricFamily, kFamilies> families_;
+};
+
+double flag(bool on) {
+  return on ? 1.0 : 0.0;
+}
+
+double hertz(const protocol::ReportedHz& word) {
+  return static_cast<double>(word.integerHz) +
+         static_cast<double>(word.fractionWord) / kFractionScale;
+}
+
+void addReceiver(Families& f, const Labels& serial, const device::ReceiverState& r) {
+  const auto with = [&](ClientMetric::Label label) {
+    Labels labels = serial;
+    labels.push_back(std::move(label));
+    return labels;
+  };
+  if (r.pvt) {
+    f.add(FixOk, serial, flag(r.pvt->fixOk()));
+    f.add(FixType, serial, r.pvt->fixType);
+    f.add(TimeValid, serial, flag(r.pvt->timeValid()));
+  }
+  if (r.satellitesHeard) {
+    f.add(SatellitesUsed, serial, r.satellitesUsed);
+    f.add(CnoAverage, serial, r.averageCno);
+    std::map<std::uint8_t, int> visible;
+    for (const std::uint8_t id : kNamedSystems) {
+      visible[id] = 0;
+    }
+    for (const device::SatelliteState& s : r.satellites) {
+      ++visible[s.gnssId];
+    }
+    for (const auto& [id, count] : visible) {
+      f.add(SatellitesVisible, with({"system", ctl::systemName(id)}), count);
+    }
+    for (const device::SatelliteState& s : r.satellites) {
+      Labels labels = with({"system", ctl::systemName(s.gnssId)});
+      labels.push_back({"sv", std::to_string(s.svId)});
+      f.add(SatelliteCno, std::move(labels), s.cno);
+    }
+  }
+  if (r.clockDrift) {
+    f.add(ClockDrift, serial, *r.clockDrift * kNano);
+  }
+  if (r.timeAccuracy) {
+    f.add(TimeAccuracy, serial, *r.timeAccuracy * kNano);
+  }
+  if (r.frequencyAccuracy) {
+    f.add(FrequencyAccuracy, serial, *r.frequencyAccuracy * kPico);
+  }
+  if (r.statusByte) {
+    const protocol::DeviceStatus status = protocol::deviceStatus(*r.statusByte);
+    f.add(AntennaOk, serial, flag(status != protocol::DeviceStatus::AntennaShorted));
+    f.add(SignalOk, serial, flag(status == protocol::DeviceStatus::SignalOk));
+  }
+}
+
+void addSettings(Families& f, const Labels& serial, const protocol::Configuration& configuration) {
+  const ctl::SettingsView settings = ctl::settingsView(configuration);
+  if (settings.outputs) {
+    f.add(OutputsEnabled, serial, flag(*settings.outputs));
+  }
+  for (const auto& [name, output] : {std::pair{"out1", &settings.out1}, {"out2", &settings.out2}}) {
+    if (*output) {
+      Labels labels = serial;
+      labels.push_back({"output", name});
+      f.add(OutputFrequency, std::move(labels), hertz((*output)->word));
+    }
+  }
+}
+
+void addCounters(Families& f, const Labels& serial, const monitor::DeviceCounters& c) {
+  const std::pair<Family, std::uint64_t> counters[] = {
+      {NavMessages, c.navMessages},        {Frames, c.checkedFrames},
+      {ChecksumErrors, c.checksumErrors},  {Oversized, c.oversizedLengths},
+      {ShortMessages, c.tooShortMessages}, {HidFailures, c.hidFailures},
+      {Reconnects, c.reconnects},          {MessageRequests, c.messageRequests},
+  };
+  for (const auto& [family, value] : counters) {
+    f.add(family, serial, static_cast<double>(value));
+  }
+}
+
+}  // namespace
+
+std::string latin1ToUtf8(const std::string& bytes) {
+  constexpr unsigned kAscii = 0x80;
+  std::string text;
+  text.reserve(bytes.size());
+  for (const char c : bytes) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < kAscii) {
+      text.push_back(c);
+    } else {
+      text.push_back(static_cast<char>(0xC0 | (byte >> 6)));
+      text.push_back(static_cast<char>(0x80 | (byte & 0x3F)));
+    }
+  }
+  return text;
+}
+
+std::string metricsText(const std::vector<monitor::DeviceSnapshot>& devices, const ScrapeTime& at,
+                        const ExporterFacts& facts) {
+  Families f;
+  for (const monitor::DeviceSnapshot& d : devices) {
+    const Labels serial = {{"serial", latin1ToUtf8(d.serial)}};
+    f.add(Up, serial, flag(d.up));
+    if (d.identity) {
+      Labels labels = serial;
+      labels.push_back({"product", latin1ToUtf8(d.identity->product)});
+      labels.push_back({"manufacturer", latin1ToUtf8(d.identity->manufacturer)});
+      labels.push_back({"firmware", d.identity->firmware.text()});
+      f.add(Info, std::move(labels), 1.0);
+    }
+    if (d.up) {
+      addReceiver(f, serial, d.receiver);
+      if (d.configuration) {
+        addSettings(f, serial, *d.configuration);
+      }
+    }
+    if (d.lastFixAt) {
+      const std::chrono::duration<double> age = at.monotonic - *d.lastFixAt;
+      f.add(LastFix, serial, (at.unixTime - age).count());
+    }
+    addCounters(f, serial, d.counters);
+  }
+  f.add(BuildInfo, {{"version", facts.version}}, 1.0);
+  f.add(ScrapeDuration, {}, facts.previousScrapeSeconds);
+  return prometheus::TextSerializer().Serialize(f.take());
+}
+
+}  // namespace qvr::exporter

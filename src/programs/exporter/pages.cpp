@@ -1,0 +1,122 @@
+#include "programs/exporter/pages.h"
+
+#include "programs/ctl/json_writer.h"
+#include "programs/ctl/report.h"
+#include "programs/exporter/metrics.h"
+
+namespace qvr::exporter {
+namespace {
+
+ctl::StatusView statusView(const monitor::DeviceSnapshot& d) {
+  ctl::StatusView view;
+  if (d.identity) {
+    view.device = ctl::deviceView(*d.identity);
+  } else {
+    view.device.serial = d.serial;
+  }
+  if (d.configuration) {
+    view.settings = ctl::settingsView(*d.configuration);
+  }
+  view.receiver = d.receiver;
+  return view;
+}
+
+void counterMembers(ctl::JsonWriter& json, const monitor::DeviceCounters& c) {
+  const std::pair<const char*, std::uint64_t> members[] = {
+      {"nav_messages", c.navMessages},
+      {"ubx_frames", c.checkedFrames},
+      {"ubx_checksum_errors", c.checksumErrors},
+      {"ubx_oversized_frames", c.oversizedLengths},
+      {"ubx_short_messages", c.tooShortMessages},
+      {"hid_failures", c.hidFailures},
+      {"reconnects", c.reconnects},
+      {"message_requests", c.messageRequests},
+  };
+  for (const auto& [name, value] : members) {
+    json.key(name).integer(static_cast<std::int64_t>(value));
+  }
+}
+
+std::string fixCell(const monitor::DeviceSnapshot& d) {
+  if (!d.up || !d.receiver.pvt) {
+    return "&ndash;";
+  }
+  return d.receiver.pvt->fixOk() ? "valid" : "none";
+}
+
+}  // namespace
+
+std::string statusJson(const std::vector<monitor::DeviceSnapshot>& devices) {
+  ctl::JsonWriter json(true);
+  json.beginArray();
+  for (const monitor::DeviceSnapshot& d : devices) {
+    const ctl::StatusView view = statusView(d);
+    json.beginObject();
+    ctl::statusMembers(json, view, ctl::missingMessages(view.receiver));
+    json.key("up").boolean(d.up);
+    json.key("counters").beginObject();
+    counterMembers(json, d.counters);
+    json.endObject();
+    json.endObject();
+  }
+  json.endArray();
+  return json.text() + "\n";
+}
+
+std::string htmlEscaped(const std::string& text) {
+  std::string escaped;
+  for (const char c : text) {
+    switch (c) {
+      case '&':
+        escaped += "&amp;";
+        break;
+      case '<':
+        escaped += "&lt;";
+        break;
+      case '>':
+        escaped += "&gt;";
+        break;
+      case '"':
+        escaped += "&quot;";
+        break;
+      case '\'':
+        escaped += "&#39;";
+        break;
+      default:
+        escaped.push_back(c);
+    }
+  }
+  return escaped;
+}
+
+std::string indexPage(const std::vector<monitor::DeviceSnapshot>& devices,
+                      const std::string& version) {
+  std::string page =
+      "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
+      "<title>QVR-7130 exporter</title>\n"
+      "<style>body{font-family:sans-serif;margin:2em}table{border-collapse:collapse}"
+      "th,td{border:1px solid #bbb;padding:.3em .8em;text-align:left}"
+      ".up{color:#070}.down{color:#b00}</style>\n</head>\n<body>\n"
+      "<h1>QVR-7130 exporter</h1>\n<p>Version " +
+      htmlEscaped(version) +
+      ". <a href=\"/metrics\">Metrics</a> &middot; <a href=\"/status.json\">Status "
+      "(JSON)</a></p>\n";
+  if (devices.empty()) {
+    return page + "<p>No QVR-7130 found.</p>\n</body>\n</html>\n";
+  }
+  page +=
+      "<table>\n<tr><th>Serial number</th><th>State</th><th>Product</th><th>Firmware</th>"
+      "<th>Fix</th><th>Satellites used</th></tr>\n";
+  for (const monitor::DeviceSnapshot& d : devices) {
+    const std::string product = d.identity ? latin1ToUtf8(d.identity->product) : "";
+    const std::string firmware = d.identity ? d.identity->firmware.text() : "";
+    const std::string used =
+        d.up && d.receiver.satellitesHeard ? std::to_string(d.receiver.satellitesUsed) : "&ndash;";
+    page += "<tr><td>" + htmlEscaped(latin1ToUtf8(d.serial)) + "</td><td class=\"" +
+            (d.up ? "up\">up" : "down\">down") + "</td><td>" + htmlEscaped(product) + "</td><td>" +
+            htmlEscaped(firmware) + "</td><td>" + fixCell(d) + "</td><td>" + used + "</td></tr>\n";
+  }
+  return page + "</table>\n</body>\n</html>\n";
+}
+
+}  // namespace qvr::exporter

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "monitor/device_monitor.h"
+
+namespace qvr::exporter {
+
+// Every device as `qvr7130ctl status --json` writes one, in an array, each object with two more
+// members: "up" and "counters".
+[[nodiscard]] std::string statusJson(const std::vector<monitor::DeviceSnapshot>& devices);
+
+// A page for people: the devices in a table, with links to the machine-readable endpoints.
+[[nodiscard]] std::string indexPage(const std::vector<monitor::DeviceSnapshot>& devices,
+                                    const std::string& version);
+
+// Text made safe to stand between HTML tags or in a quoted attribute.
+[[nodiscard]] std::string htmlEscaped(const std::string& text);
+
+}  // namespace qvr::exporter

@@ -1,0 +1,251 @@
+#include "monitor/fleet.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+#include "device/session.h"
+#include "platform/linux/linux_system.h"
+#include "platform/sim/shared_bus.h"
+#include "platform/sim/sim_hid.h"
+#include "platform/sim/sim_system.h"
+#include "protocol/commands.h"
+
+namespace qvr::monitor {
+namespace {
+
+using namespace std::chrono_literals;
+using platform::sim::SimDevice;
+using platform::sim::SimHid;
+using platform::sim::SimSystem;
+
+// A fleet stepped on one thread over a simulated bus whose receivers follow the virtual clock.
+struct Bench {
+  Bench() {
+    hid.setClock([this] { return system.now(); });
+  }
+  SimDevice& attach(const char16_t* serial) { return hid.attach({.serial = serial}); }
+  // `duration` of polls at the window's cadence, with a scan every half second.
+  void run(std::chrono::milliseconds duration) {
+    for (auto end = system.now() + duration; system.now() < end;) {
+      if (system.now() % 500ms == 0ms) {
+        fleet.scan();
+      }
+      fleet.stepDevices();
+      system.advance(10ms);
+    }
+  }
+  [[nodiscard]] DeviceSnapshot of(const std::string& serial) const {
+    for (DeviceSnapshot& s : fleet.snapshots()) {
+      if (s.serial == serial) {
+        return s;
+      }
+    }
+    ADD_FAILURE() << serial << " is not watched";
+    return {};
+  }
+
+  SimSystem system;
+  SimHid hid;
+  Fleet fleet{
+      [this] { return std::make_unique<platform::sim::SharedBusView>(hid, busLock); }, system, {}};
+  std::mutex busLock;
+};
+
+void expectOnlyMessageRequests(const SimDevice& device) {
+  for (const auto& report : device.received()) {
+    ASSERT_GE(report.size(), 2u);
+    EXPECT_EQ(report[1], static_cast<std::uint8_t>(protocol::Command::ReceiverMessage));
+  }
+}
+
+// A device's life as the exporter sees it: found, decoding, unplugged (down at once, counters
+// kept), back (up again, one reconnect), and a late arrival found by the next scan.
+TEST(Fleet, FollowsDevicesThroughUnplugAndReplug) {
+  Bench b;
+  SimDevice& first = b.attach(u"A1");
+  b.attach(u"B2");
+  b.run(4s);
+  for (const char* serial : {"A1", "B2"}) {
+    const DeviceSnapshot s = b.of(serial);
+    EXPECT_TRUE(s.up) << serial;
+    EXPECT_GT(s.counters.navMessages, 0u) << serial;
+    EXPECT_TRUE(s.receiver.clockDrift.has_value()) << serial;
+    ASSERT_TRUE(s.identity.has_value());
+    EXPECT_EQ(s.identity->firmware.text(), "1.08");
+  }
+  const std::uint64_t messagesBefore = b.of("A1").counters.navMessages;
+
+  b.hid.unplug(first);
+  b.fleet.stepDevices();
+  const DeviceSnapshot gone = b.of("A1");
+  EXPECT_FALSE(gone.up);
+  EXPECT_FALSE(gone.present);
+  EXPECT_EQ(gone.counters.navMessages, messagesBefore);
+  EXPECT_EQ(first.openHandles(), 0);
+  EXPECT_TRUE(b.of("B2").up);
+
+  b.hid.plug(first);
+  b.attach(u"C3");
+  b.run(3s);
+  const DeviceSnapshot back = b.of("A1");
+  EXPECT_TRUE(back.up);
+  EXPECT_EQ(back.counters.reconnects, 1u);
+  EXPECT_GT(back.counters.navMessages, messagesBefore);
+  EXPECT_TRUE(b.of("C3").up);
+  for (const auto& device : b.hid.devices()) {
+    expectOnlyMessageRequests(*device);
+  }
+}
+
+// Messages switched off by someone else (a window closing) are asked for again once they have
+// stayed away for a while, and only then.
+TEST(Fleet, AsksAgainForMessagesThatStopped) {
+  Bench b;
+  b.attach(u"A1");
+  b.run(3s);
+  ASSERT_TRUE(b.of("A1").up);
+
+  device::Session window(b.hid, b.system);
+  ASSERT_TRUE(window.open("A1"));
+  ASSERT_FALSE(window.startUp().refused);
+  window.close();
+  const std::uint64_t stopped = b.of("A1").counters.navMessages;
+  b.run(DeviceMonitor::kMessageSilence - 1s);
+  EXPECT_EQ(b.of("A1").counters.messageRequests, 0u);
+  b.run(5s);
+  const DeviceSnapshot s = b.of("A1");
+  EXPECT_EQ(s.counters.messageRequests, 1u);
+  EXPECT_GT(s.counters.navMessages, stopped);
+  EXPECT_TRUE(s.up);
+}
+
+// A hung device is down but still there, and comes back as from a new start; the other
+// device's polls go on meanwhile.
+TEST(Fleet, HungDeviceIsDownUntilItAnswers) {
+  Bench b;
+  SimDevice& hung = b.attach(u"A1");
+  b.attach(u"B2");
+  b.run(3s);
+  hung.hang();
+  const std::uint64_t other = b.of("B2").counters.navMessages;
+  b.run(2s);
+  DeviceSnapshot s = b.of("A1");
+  EXPECT_FALSE(s.up);
+  EXPECT_FALSE(s.answering);
+  EXPECT_TRUE(s.present);
+  EXPECT_GT(b.of("B2").counters.navMessages, other);
+
+  hung.answer();
+  b.run(2s);
+  s = b.of("A1");
+  EXPECT_TRUE(s.up);
+  EXPECT_EQ(s.counters.reconnects, 0u);
+  expectOnlyMessageRequests(hung);
+}
+
+// One device whose every call blocks in the kernel holds up its own thread only: the others
+// keep decoding and a reader never waits.
+TEST(Fleet, BlockedDeviceHoldsUpOnlyItself) {
+  struct Gate {
+    std::mutex mutex;
+    std::condition_variable released;
+    bool open = false;
+    std::atomic<bool> blocked{false};
+  };
+  // Passes every call on; a blocking view's reads wait until the gate opens, as a read of a
+  // device that the kernel waits on.
+  class GatedView final : public platform::Hid {
+   public:
+    GatedView(platform::Hid& inner, Gate& gate, bool blocking)
+        : inner_(inner), gate_(gate), blocking_(blocking) {}
+    std::vector<std::string> presentInterfaces() override { return inner_.presentInterfaces(); }
+    platform::HidHandle open(const std::string& path, platform::OpenMode mode) override {
+      return inner_.open(path, mode);
+    }
+    bool close(platform::HidHandle h) override { return inner_.close(h); }
+    bool attributes(platform::HidHandle h, platform::HidAttributes& out) override {
+      return inner_.attributes(h, out);
+    }
+    bool capabilities(platform::HidHandle h, platform::HidCaps& out) override {
+      return inner_.capabilities(h, out);
+    }
+    bool serialNumber(platform::HidHandle h, platform::DeviceStringBuffer& out) override {
+      return inner_.serialNumber(h, out);
+    }
+    bool manufacturer(platform::HidHandle h, platform::DeviceStringBuffer& out) override {
+      return inner_.manufacturer(h, out);
+    }
+    bool product(platform::HidHandle h, platform::DeviceStringBuffer& out) override {
+      return inner_.product(h, out);
+    }
+    bool getFeature(platform::HidHandle h, std::span<std::uint8_t> buffer) override {
+      return inner_.getFeature(h, buffer);
+    }
+    bool setFeature(platform::HidHandle h, std::span<const std::uint8_t> report) override {
+      return inner_.setFeature(h, report);
+    }
+    bool read(platform::HidHandle h, std::span<std::uint8_t> buffer, std::size_t& bytesRead,
+              std::chrono::milliseconds wait) override {
+      if (blocking_) {
+        gate_.blocked = true;
+        std::unique_lock lock(gate_.mutex);
+        gate_.released.wait(lock, [&] { return gate_.open; });
+      }
+      return inner_.read(h, buffer, bytesRead, wait);
+    }
+    std::string lastErrorText() const override { return inner_.lastErrorText(); }
+
+   private:
+    platform::Hid& inner_;
+    Gate& gate_;
+    bool blocking_;
+  };
+  std::unique_ptr<SimHid> bus = platform::sim::simulatedBus(0);
+  bus->attach({.serial = u"A1"});
+  bus->attach({.serial = u"B2"});
+  std::mutex busLock;
+  Gate gate;
+  std::vector<std::unique_ptr<platform::sim::SharedBusView>> views;
+  platform::hidraw::ConsoleSystem system;
+  {
+    Fleet fleet(
+        [&]() -> std::unique_ptr<platform::Hid> {
+          // The scan's view comes first, then one for each device in the order found: A1, B2.
+          views.push_back(std::make_unique<platform::sim::SharedBusView>(*bus, busLock));
+          return std::make_unique<GatedView>(*views.back(), gate, views.size() == 2);
+        },
+        system, {});
+    fleet.start();
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    const auto messagesOf = [&](const char* serial) -> std::uint64_t {
+      for (const DeviceSnapshot& s : fleet.snapshots()) {
+        if (s.serial == serial) {
+          return s.counters.navMessages;
+        }
+      }
+      return 0;
+    };
+    while (!gate.blocked && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(10ms);
+    }
+    ASSERT_TRUE(gate.blocked);
+    const std::uint64_t before = messagesOf("B2");
+    while (messagesOf("B2") < before + 3 && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(10ms);
+    }
+    EXPECT_GE(messagesOf("B2"), before + 3);
+    {
+      const std::lock_guard lock(gate.mutex);
+      gate.open = true;
+    }
+    gate.released.notify_all();
+  }
+}
+
+}  // namespace
+}  // namespace qvr::monitor

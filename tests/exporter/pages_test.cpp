@@ -1,0 +1,90 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <mutex>
+#include <string>
+
+#include "monitor/fleet.h"
+#include "platform/sim/shared_bus.h"
+#include "platform/sim/sim_hid.h"
+#include "platform/sim/sim_system.h"
+#include "programs/exporter/metrics.h"
+#include "programs/exporter/pages.h"
+
+namespace qvr::exporter {
+namespace {
+
+using namespace std::chrono_literals;
+
+// Two devices watched for five seconds on a virtual clock, then the second unplugged: one up
+// with everything decoded, one down. Its serial number has a byte above ASCII and HTML's
+// special characters.
+struct Watched {
+  Watched() {
+    hid.setClock([this] { return system.now(); });
+    hid.attach({.serial = u"A1"});
+    platform::sim::SimDevice& down = hid.attach({.serial = u"<\u00e9&\">"});
+    monitor::Fleet fleet(
+        [this] { return std::make_unique<platform::sim::SharedBusView>(hid, lock); }, system, {});
+    fleet.scan();
+    for (; system.now() < 5s; system.advance(10ms)) {
+      fleet.stepDevices();
+    }
+    hid.unplug(down);
+    fleet.stepDevices();
+    devices = fleet.snapshots();
+  }
+  platform::sim::SimSystem system;
+  platform::sim::SimHid hid;
+  std::mutex lock;
+  std::vector<monitor::DeviceSnapshot> devices;
+};
+
+bool hasLine(const std::string& text, const std::string& line) {
+  return text.find("\n" + line + "\n") != std::string::npos;
+}
+
+TEST(Metrics, UpDeviceHasItsGaugesAndDownDeviceOnlyItsCounters) {
+  const Watched w;
+  const std::string text =
+      metricsText(w.devices, {5010ms, std::chrono::duration<double>(1e9)}, {"1.09", 0.25});
+  const std::string down = R"(serial="<é&\">")";
+  for (const std::string& line : {
+           std::string(R"(qvr7130_up{serial="A1"} 1)"),
+           "qvr7130_up{" + down + "} 0",
+           std::string(R"(# TYPE qvr7130_nav_messages_total counter)"),
+           "qvr7130_reconnects_total{" + down + "} 0",
+           std::string(R"(qvr7130_gnss_fix_ok{serial="A1"} 1)"),
+           std::string(R"(qvr7130_satellites_visible{serial="A1",system="BeiDou"} 0)"),
+           std::string(R"(qvr7130_output_frequency_hertz{serial="A1",output="out1"} 10000000)"),
+           std::string(R"(qvr7130_exporter_build_info{version="1.09"} 1)"),
+           std::string(R"(qvr7130_exporter_scrape_duration_seconds 0.25)"),
+       }) {
+    EXPECT_TRUE(hasLine(text, line)) << line;
+  }
+  // A down device's gauges would be stale news; its counters and last fix stay.
+  for (const char* family : {"qvr7130_gnss_fix_ok", "qvr7130_satellites_used",
+                             "qvr7130_clock_drift_seconds_per_second", "qvr7130_antenna_ok"}) {
+    EXPECT_EQ(text.find(std::string(family) + "{" + down), std::string::npos) << family;
+  }
+  EXPECT_NE(text.find("qvr7130_last_fix_timestamp_seconds{" + down + "} 99999999"),
+            std::string::npos);
+}
+
+TEST(Pages, StatusJsonAndIndexCarryEveryDeviceSafely) {
+  const Watched w;
+  const std::string json = statusJson(w.devices);
+  EXPECT_EQ(json.front(), '[');
+  EXPECT_NE(json.find(R"("serial": "<\u00e9&\">")"), std::string::npos);
+  EXPECT_NE(json.find(R"("up": false)"), std::string::npos);
+  EXPECT_NE(json.find(R"("reconnects": 0)"), std::string::npos);
+
+  const std::string page = indexPage(w.devices, "1.09");
+  EXPECT_NE(page.find("<td>&lt;é&amp;&quot;&gt;</td><td class=\"down\">down</td>"),
+            std::string::npos);
+  EXPECT_NE(page.find("<td>A1</td><td class=\"up\">up</td>"), std::string::npos);
+  EXPECT_EQ(indexPage({}, "1.09").find("<table>"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace qvr::exporter
