@@ -1,0 +1,103 @@
+#!/usr/bin/env bash
+# A real Prometheus server scrapes the exporter, both on loopback ports of their own and both
+# started and ended here: four simulated devices must be up with satellites and drift, one
+# unplugged must be seen down, and back up once plugged in again.
+#
+#   prometheus_end_to_end.sh EXPORTER PROMETHEUS PROMTOOL
+set -euo pipefail
+
+exporter=$1
+prometheus=$2
+promtool=$3
+work=$(mktemp -d)
+pids=()
+finish() {
+  for pid in "${pids[@]}"; do
+    kill "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+  done
+  rm -rf "$work"
+}
+trap finish EXIT
+
+fail() {
+  echo "FAIL: $*" >&2
+  for log in "$work"/*.log; do
+    echo "--- $log" >&2
+    tail -n 20 "$log" >&2
+  done
+  exit 1
+}
+
+# Waits up to $1 seconds for the command after it to succeed.
+within() {
+  local seconds=$1
+  shift
+  local deadline=$((SECONDS + seconds))
+  until "$@"; do
+    ((SECONDS < deadline)) || return 1
+    sleep 0.2
+  done
+}
+
+"$exporter" --simulate=4 --web.listen-address=127.0.0.1:0 2>"$work/exporter.log" &
+pids+=($!)
+exporter_pid=$!
+within 10 grep -q '^listening on ' "$work/exporter.log" || fail "the exporter did not start"
+target=$(sed -n 's/^listening on //p' "$work/exporter.log")
+echo "exporter on $target"
+
+# The server's metrics must pass Prometheus' own linter.
+curl -fsS --max-time 5 "http://$target/metrics" >"$work/metrics.txt"
+"$promtool" check metrics <"$work/metrics.txt" || fail "promtool finds fault with /metrics"
+
+cat >"$work/prometheus.yml" <<CONFIG
+global:
+  scrape_interval: 1s
+  scrape_timeout: 1s
+scrape_configs:
+  - job_name: qvr7130
+    static_configs:
+      - targets: ['$target']
+CONFIG
+"$promtool" check config "$work/prometheus.yml" >/dev/null
+
+# A free port for the server: the first of a few random ones that nothing answers on.
+for _ in 1 2 3 4 5 6 7 8; do
+  port=$((20000 + RANDOM % 40000))
+  if ! (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then
+    break
+  fi
+done
+server=127.0.0.1:$port
+"$prometheus" --config.file="$work/prometheus.yml" --storage.tsdb.path="$work/data" \
+  --web.listen-address="$server" --log.level=warn 2>"$work/prometheus.log" &
+pids+=($!)
+within 30 curl -fsS --max-time 2 -o /dev/null "http://$server/-/ready" ||
+  fail "the Prometheus server did not become ready"
+echo "Prometheus on $server"
+
+# The value of an instant query, or nothing while it has none.
+value() {
+  curl -fsS --max-time 2 "http://$server/api/v1/query" --data-urlencode "query=$1" |
+    jq -r '.data.result[0].value[1] // empty'
+}
+expect() {
+  local seconds=$1 query=$2 wanted=$3
+  within "$seconds" test "$(value "$query")" = "$wanted" ||
+    fail "$query is '$(value "$query")', not $wanted, after ${seconds}s"
+  echo "ok: $query = $wanted"
+}
+
+expect 30 'count(qvr7130_up == 1)' 4
+expect 30 'count(qvr7130_satellites_used > 0)' 4
+expect 30 'count(qvr7130_clock_drift_seconds_per_second)' 4
+
+kill -USR1 "$exporter_pid"
+expect 15 'qvr7130_up{serial="QVR000001"}' 0
+expect 15 'count(qvr7130_up == 1)' 3
+
+kill -USR2 "$exporter_pid"
+expect 15 'count(qvr7130_up == 1)' 4
+expect 15 'qvr7130_reconnects_total{serial="QVR000001"}' 1
+expect 15 'count(up{job="qvr7130"} == 1)' 1
