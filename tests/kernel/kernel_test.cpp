@@ -8,6 +8,7 @@
 // Timing is real: the responder sends a report every 10 ms, and the checks wait for what they
 // expect with generous deadlines, since an emulated machine runs slowly.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
@@ -48,6 +49,7 @@ using Clock = std::chrono::steady_clock;
 
 std::string responderPath;  // from the command line
 std::string ctlPath;        // the command-line program, from the command line
+std::string exporterPath;   // the Prometheus exporter, from the command line
 
 constexpr milliseconds kDeviceDeadline{5000};
 constexpr milliseconds kSignalTaken{50};
@@ -689,16 +691,70 @@ TEST(CommandLine, ReadsTheStatusAsJsonAndSetsAFrequency) {
   EXPECT_EQ(received.back(), featureReport({0x00, 0x06, 0x79, 0x5A, 0x7E, 0x58, 0x0C}));
 }
 
+// What a scrape of the exporter on the guest's loopback brings back; empty while it serves none.
+std::string scrape(const std::string& address) {
+  std::string text;
+  FILE* pipe = popen(("wget -q -O - http://" + address + "/metrics 2>/dev/null").c_str(), "r");
+  if (pipe == nullptr) {
+    return text;
+  }
+  char buffer[4096];
+  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
+    text.append(buffer, n);
+  }
+  pclose(pipe);
+  return text;
+}
+
+TEST(Exporter, ServesTheDeviceAndSendsNothingButMessageRequests) {
+  Responder responder("exporter");
+  ASSERT_TRUE(responder.running());
+  LinuxHid hid;
+  ASSERT_EQ(waitForInterfaces(hid, 1).size(), 1u);
+
+  const std::string address = "127.0.0.1:9713";
+  std::string listen = "--web.listen-address=" + address;
+  std::vector<char*> argv = {exporterPath.data(), listen.data(), nullptr};
+  posix_spawn_file_actions_t files;
+  posix_spawn_file_actions_init(&files);
+  posix_spawn_file_actions_addopen(&files, 2, "/tmp/exporter.err", O_WRONLY | O_CREAT, 0644);
+  pid_t exporter = -1;
+  ASSERT_EQ(posix_spawn(&exporter, exporterPath.c_str(), &files, nullptr, argv.data(), environ), 0);
+  posix_spawn_file_actions_destroy(&files);
+
+  // A scrape now and then: the emulated machine has one slow processor to share.
+  const std::string up = std::string("qvr7130_up{serial=\"") + kSerial + "\"} 1";
+  const std::string drift =
+      std::string("qvr7130_clock_drift_seconds_per_second{serial=\"") + kSerial + "\"} ";
+  std::string metrics;
+  const auto end = Clock::now() + kStreamDeadline;
+  do {
+    std::this_thread::sleep_for(milliseconds(200));
+    metrics = scrape(address);
+  } while ((metrics.find(up) == std::string::npos || metrics.find(drift) == std::string::npos) &&
+           Clock::now() < end);
+  kill(exporter, SIGTERM);
+  int status = -1;
+  waitpid(exporter, &status, 0);
+
+  EXPECT_NE(metrics.find(up), std::string::npos) << metrics;
+  EXPECT_NE(metrics.find(drift), std::string::npos) << metrics;
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "exit status " << status;
+  // It asked for the messages and changed nothing else, not even the rates when it ended.
+  EXPECT_EQ(responder.received(), messageRates(10));
+}
+
 }  // namespace
 }  // namespace qvr::kernel_test
 
 int main(int argc, char** argv) {
   testing::InitGoogleTest(&argc, argv);
-  if (argc != 3) {
-    std::fprintf(stderr, "usage: %s RESPONDER QVR7130CTL [gtest options]\n", argv[0]);
+  if (argc != 4) {
+    std::fprintf(stderr, "usage: %s RESPONDER QVR7130CTL EXPORTER [gtest options]\n", argv[0]);
     return 2;
   }
   qvr::kernel_test::responderPath = argv[1];
   qvr::kernel_test::ctlPath = argv[2];
+  qvr::kernel_test::exporterPath = argv[3];
   return RUN_ALL_TESTS();
 }

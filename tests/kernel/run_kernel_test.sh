@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Boots Debian's cloud kernel under qemu with an initramfs made here (busybox, the HID
-# modules, the UHID responder, the kernel test and the libraries it links) and reads the
-# test's verdict from the serial console.
+# modules, the UHID responder, the kernel test, the programs it runs and the libraries they
+# link) and reads the test's verdict from the serial console.
 #
-#   run_kernel_test.sh --responder FILE --test FILE --ctl FILE --work DIR [--cache DIR]
+#   run_kernel_test.sh --responder FILE --test FILE --ctl FILE --exporter FILE --work DIR
+#                      [--cache DIR]
 #
 # Exit status: the kernel test's, or 77 when qemu, busybox or the kernel cannot be had here.
 # With CI set, that is a failure instead: CI's set-up provides all of them.
@@ -16,6 +17,7 @@ while (($# > 0)); do
     --responder) responder=$2 ;;
     --test) test_program=$2 ;;
     --ctl) ctl_program=$2 ;;
+    --exporter) exporter_program=$2 ;;
     --work) work=$2 ;;
     --cache) cache=$2 ;;
     *)
@@ -67,7 +69,8 @@ strip_copy() { objcopy --strip-debug "$1" "$2" 2>/dev/null || cp "$1" "$2"; }
 strip_copy "$responder" "$root/bin/qvr-uhid-responder"
 strip_copy "$test_program" "$root/bin/qvr-kernel-test"
 strip_copy "$ctl_program" "$root/bin/qvr7130ctl"
-for library in $(ldd "$responder" "$test_program" "$ctl_program" | awk '/=> \// { print $3 } /^\t\// { print $1 }' | sort -u); do
+strip_copy "$exporter_program" "$root/bin/qvr7130_exporter"
+for library in $(ldd "$responder" "$test_program" "$ctl_program" "$exporter_program" | awk '/=> \// { print $3 } /^\t\// { print $1 }' | sort -u); do
   mkdir -p "$root$(dirname "$library")"
   strip_copy "$library" "$root$library"
 done
@@ -80,6 +83,8 @@ mount -t proc proc /proc
 mount -t sysfs sysfs /sys
 mount -t devtmpfs devtmpfs /dev
 mount -t tmpfs tmpfs /tmp
+# The exporter serves on the loopback interface, which nothing else brings up here.
+ip link set lo up
 # hid-generic binds the device, without which no hidraw node appears.
 for module in hid hid-generic uhid; do
   insmod /lib/modules/$module.ko || echo "QVR-KERNEL-TEST-MODULE-FAILED $module"
@@ -87,7 +92,7 @@ done
 # The firmware leaves terminal escapes on the console's current line: start a fresh one.
 echo
 echo "QVR-KERNEL-TEST-BEGIN $(cut -d ' ' -f 1 /proc/uptime)"
-/bin/qvr-kernel-test /bin/qvr-uhid-responder /bin/qvr7130ctl --gtest_color=no
+/bin/qvr-kernel-test /bin/qvr-uhid-responder /bin/qvr7130ctl /bin/qvr7130_exporter --gtest_color=no
 status=$?
 echo "QVR-KERNEL-TEST-END $status $(cut -d ' ' -f 1 /proc/uptime)"
 poweroff -f
