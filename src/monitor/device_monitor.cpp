@@ -47,10 +47,10 @@ bool DeviceMonitor::connect() {
 }
 
 void DeviceMonitor::startUp() {
-  device::Session::StartUp result = session_->startUp();
+  const device::Session::StartUp result = session_->startUp();
   snapshot_.refused = result.refused;
   snapshot_.identity = session_->identity();
-  snapshot_.configuration = std::move(result.configuration);
+  snapshot_.configuration = result.configuration;
   changed_ = true;
   // The messages were just asked for: give them their time before asking again.
   lastMessageAt_ = system_.now();
