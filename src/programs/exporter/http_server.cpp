@@ -27,9 +27,9 @@ namespace {
 // at a time. Every further connection waits in civetweb's queue for a free worker.
 constexpr const char* kWorkers = "4";
 // How long one connection may hold a worker while it sends its request or reads the answer.
-// civetweb limits nothing per client, so this bounds how long clients that connect and then
-// dawdle can keep a scrape waiting: each holds a worker at most this long. It stays well under
-// Prometheus' default scrape timeout of 10 s.
+// civetweb limits nothing per client, so this alone bounds a client that opens connections and
+// sends nothing: each holds a worker this long. Three of them leave a worker free for a scrape;
+// every four more delay it by up to 3 s, against Prometheus' scrape timeout of 10 s.
 constexpr const char* kRequestTimeoutMs = "3000";
 // The request line and headers of a scrape fit in a few hundred bytes; civetweb answers a longer
 // head with 400.
