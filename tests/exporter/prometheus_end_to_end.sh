@@ -73,7 +73,7 @@ server=127.0.0.1:$port
 "$prometheus" --config.file="$work/prometheus.yml" --storage.tsdb.path="$work/data" \
   --web.listen-address="$server" --log.level=warn 2>"$work/prometheus.log" &
 pids+=($!)
-within 30 curl -fsS --max-time 2 -o /dev/null "http://$server/-/ready" ||
+within 30 curl -fs --max-time 2 -o /dev/null "http://$server/-/ready" ||
   fail "the Prometheus server did not become ready"
 echo "Prometheus on $server"
 
@@ -82,9 +82,10 @@ value() {
   curl -fsS --max-time 2 "http://$server/api/v1/query" --data-urlencode "query=$1" |
     jq -r '.data.result[0].value[1] // empty'
 }
+is() { [[ $(value "$1") == "$2" ]]; }
 expect() {
   local seconds=$1 query=$2 wanted=$3
-  within "$seconds" test "$(value "$query")" = "$wanted" ||
+  within "$seconds" is "$query" "$wanted" ||
     fail "$query is '$(value "$query")', not $wanted, after ${seconds}s"
   echo "ok: $query = $wanted"
 }
