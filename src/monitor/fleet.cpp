@@ -102,8 +102,10 @@ void Fleet::watch(Watched& watched) {
   do {
     const bool present = watched.monitor->step();
     publish(watched);
-    // A device that is not there is looked for at the scan's pace, not the poll's.
-    if (!pause(present ? timing_.poll : timing_.scan)) {
+    // A device that is not there, or does not answer, is tried at the scan's pace, not the
+    // poll's: asking a hung device a hundred times a second tells nothing new.
+    const bool answering = present && watched.monitor->snapshot().answering;
+    if (!pause(answering ? timing_.poll : timing_.scan)) {
       return;
     }
   } while (true);
