@@ -94,6 +94,28 @@ expect 30 'count(qvr7130_up == 1)' 4
 expect 30 'count(qvr7130_satellites_used > 0)' 4
 expect 30 'count(qvr7130_clock_drift_seconds_per_second)' 4
 
+# Requests that are malformed, too large or not HTTP at all get an error or a closed
+# connection, and disturb neither the polling nor the next scrape.
+messages() {
+  curl -fsS --max-time 2 "http://$target/metrics" |
+    sed -n 's/^qvr7130_nav_messages_total{serial="QVR000002"} //p'
+}
+before=$(messages)
+long_path=$(head -c 20000 /dev/zero | tr '\0' a)
+for request in 'GARBAGE\r\n\r\n' 'GET /metrics HTTP/9.9\r\n\r\n' '\x16\x03\x01\x00\xa5\x01' \
+  "GET /$long_path HTTP/1.1\r\n\r\n" 'POST /metrics HTTP/1.1\r\nContent-Length: 99999999999\r\n\r\n'; do
+  (
+    exec 3<>"/dev/tcp/${target%:*}/${target##*:}"
+    printf "$request" >&3
+    timeout 5 cat <&3 >/dev/null
+  ) 2>/dev/null || true
+done
+sleep 2
+after=$(messages)
+[[ -n $before && -n $after && $after -gt $before ]] ||
+  fail "polling stopped around the bad requests: $before, then $after NAV messages"
+echo "ok: bad requests left polling going ($before, then $after NAV messages)"
+
 kill -USR1 "$exporter_pid"
 expect 15 'qvr7130_up{serial="QVR000001"}' 0
 expect 15 'count(qvr7130_up == 1)' 3
