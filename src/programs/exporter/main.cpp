@@ -7,7 +7,6 @@
 #include <iostream>
 #include <memory>
 #include <mutex>
-#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -145,9 +144,8 @@ int main(int argc, char** argv) {
     server = std::make_unique<exporter::HttpServer>(
         options.listenAddress, std::map<std::string, exporter::HttpHandler>{
                                    {"/metrics", metrics}, {"/status.json", status}, {"/", index}});
-  } catch (const std::exception& e) {
-    std::cerr << exporter::kProgram << ": cannot listen on " << options.listenAddress << ": "
-              << e.what() << "\n";
+  } catch (const exporter::ListenError& e) {
+    std::cerr << exporter::kProgram << ": " << e.what() << "\n";
     return 1;
   }
   std::cerr << "listening on " << server->boundAddress() << std::endl;
