@@ -17,14 +17,18 @@ DeviceMonitor::~DeviceMonitor() {
   }
 }
 
-bool DeviceMonitor::step() {
+DeviceMonitor::Step DeviceMonitor::step() {
   if (!snapshot_.present && !connect()) {
     publish();
-    return false;
+    return Step::Gone;
   }
+  heard_ = false;
   poll();
   publish();
-  return snapshot_.present;
+  if (!snapshot_.present) {
+    return Step::Gone;
+  }
+  return heard_ && snapshot_.answering ? Step::Heard : Step::Waiting;
 }
 
 bool DeviceMonitor::connect() {
@@ -77,6 +81,11 @@ void DeviceMonitor::poll() {
   if (session.state().notAnswering && hid_.answering() && !snapshot_.refused) {
     startUp();
   }
+  const auto frames = [&] {
+    const device::ReceiverCounts counts = session.receiver().counts();
+    return counts.checkedFrames + counts.checksumErrors;
+  };
+  const std::uint64_t framesBefore = frames();
   const bool read = session.poll([&](std::uint8_t /*status*/) { changed_ = true; },
                                  [&](std::uint8_t id) {
                                    ++earlier_.navMessages;
@@ -86,6 +95,8 @@ void DeviceMonitor::poll() {
                                      snapshot_.lastFixAt = lastMessageAt_;
                                    }
                                  });
+  // The status byte comes in every report; the receiver's frames only in its bursts.
+  heard_ = frames() != framesBefore;
   const bool answering = hid_.answering();
   changed_ = changed_ || answering != snapshot_.answering;
   snapshot_.answering = answering;

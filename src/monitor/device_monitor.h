@@ -57,9 +57,14 @@ class DeviceMonitor {
   DeviceMonitor(const DeviceMonitor&) = delete;
   DeviceMonitor& operator=(const DeviceMonitor&) = delete;
 
-  // One poll at the window's cadence. Opens the device first when it is not open; false when
-  // it is not there (then the handles are closed and the snapshot says so).
-  bool step();
+  // What a step found.
+  enum class Step {
+    Gone,     // the device is not there: its handles are closed and the snapshot says so
+    Waiting,  // it is there, but it does not answer or its receiver said nothing
+    Heard,    // receiver frames came
+  };
+  // One poll at the window's cadence. Opens the device first when it is not open.
+  Step step();
 
   // Changes whenever the snapshot does, so that a caller copies it only then.
   [[nodiscard]] std::uint64_t revision() const { return revision_; }
@@ -82,6 +87,7 @@ class DeviceMonitor {
   std::chrono::milliseconds lastRequestAt_{0};
   std::uint64_t revision_ = 0;
   bool changed_ = true;  // since the latest publish()
+  bool heard_ = false;    // receiver frames came in the latest poll
 };
 
 }  // namespace qvr::monitor

@@ -100,12 +100,17 @@ void Fleet::start(std::function<void()> beforeScan) {
 
 void Fleet::watch(Watched& watched) {
   do {
-    const bool present = watched.monitor->step();
+    const DeviceMonitor::Step step = watched.monitor->step();
     publish(watched);
     // A device that is not there, or does not answer, is tried at the scan's pace, not the
     // poll's: asking a hung device a hundred times a second tells nothing new.
-    const bool answering = present && watched.monitor->snapshot().answering;
-    if (!pause(answering ? timing_.poll : timing_.scan)) {
+    std::chrono::milliseconds next = timing_.poll;
+    if (step == DeviceMonitor::Step::Gone || !watched.monitor->snapshot().answering) {
+      next = timing_.scan;
+    } else if (step == DeviceMonitor::Step::Waiting) {
+      next = timing_.quiet;
+    }
+    if (!pause(next)) {
       return;
     }
   } while (true);

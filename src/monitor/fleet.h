@@ -29,7 +29,11 @@ using HidFactory = std::function<std::unique_ptr<platform::Hid>()>;
 class Fleet {
  public:
   struct Timing {
-    std::chrono::milliseconds poll{10};   // the window's cadence while a device is open
+    std::chrono::milliseconds poll{10};  // the window's cadence while reports come
+    // After a read that found nothing: the receiver speaks in bursts once a second, and the
+    // device keeps its reports queued meanwhile, so waking a hundred times a second per device
+    // in between only costs the computer's time.
+    std::chrono::milliseconds quiet{50};
     std::chrono::milliseconds scan{500};  // looking for new devices, and for gone ones back
   };
 
