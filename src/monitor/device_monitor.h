@@ -87,7 +87,7 @@ class DeviceMonitor {
   std::chrono::milliseconds lastRequestAt_{0};
   std::uint64_t revision_ = 0;
   bool changed_ = true;  // since the latest publish()
-  bool heard_ = false;    // receiver frames came in the latest poll
+  bool heard_ = false;   // receiver frames came in the latest poll
 };
 
 }  // namespace qvr::monitor

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/sim/forwarding_hid.h"
 #include "platform/sim/sim_hid.h"
 #include "platform/sim/sim_system.h"
 #include "protocol/commands.h"
@@ -29,45 +30,22 @@ namespace ctl = ui::ctl;
 
 // Passes every call on to the simulated bus and decodes, on the side, every receiver byte the
 // window is given: what the receiver last said, independently of the window.
-class TappedHid final : public platform::Hid {
+class TappedHid final : public platform::sim::ForwardingHid {
  public:
-  explicit TappedHid(platform::sim::SimHid& bus) : bus_(bus) {}
+  explicit TappedHid(platform::sim::SimHid& bus) : ForwardingHid(bus) {}
 
   std::optional<protocol::NavPvt> lastPvt;
   std::optional<std::int32_t> lastDrift;
   std::optional<int> lastUsedCount;
 
-  std::vector<std::string> presentInterfaces() override { return bus_.presentInterfaces(); }
-  platform::HidHandle open(const std::string& path, platform::OpenMode mode) override {
-    return bus_.open(path, mode);
-  }
-  bool close(platform::HidHandle h) override { return bus_.close(h); }
-  bool attributes(platform::HidHandle h, platform::HidAttributes& out) override {
-    return bus_.attributes(h, out);
-  }
   bool capabilities(platform::HidHandle h, platform::HidCaps& out) override {
-    const bool ok = bus_.capabilities(h, out);
+    const bool ok = ForwardingHid::capabilities(h, out);
     inputLength_ = ok ? out.inputReportByteLength : inputLength_;
     return ok;
   }
-  bool serialNumber(platform::HidHandle h, platform::DeviceStringBuffer& out) override {
-    return bus_.serialNumber(h, out);
-  }
-  bool manufacturer(platform::HidHandle h, platform::DeviceStringBuffer& out) override {
-    return bus_.manufacturer(h, out);
-  }
-  bool product(platform::HidHandle h, platform::DeviceStringBuffer& out) override {
-    return bus_.product(h, out);
-  }
-  bool getFeature(platform::HidHandle h, std::span<std::uint8_t> buffer) override {
-    return bus_.getFeature(h, buffer);
-  }
-  bool setFeature(platform::HidHandle h, std::span<const std::uint8_t> report) override {
-    return bus_.setFeature(h, report);
-  }
   bool read(platform::HidHandle h, std::span<std::uint8_t> buffer, std::size_t& bytesRead,
             std::chrono::milliseconds wait) override {
-    const bool ok = bus_.read(h, buffer, bytesRead, wait);
+    const bool ok = ForwardingHid::read(h, buffer, bytesRead, wait);
     for (std::size_t r = 0; ok && r + inputLength_ <= bytesRead; r += inputLength_) {
       if (buffer[r + 2] != 0) {
         parser_.feed(buffer.subspan(r + 3, inputLength_ - 3), [this] { remember(); });
@@ -75,8 +53,6 @@ class TappedHid final : public platform::Hid {
     }
     return ok;
   }
-  std::string lastErrorText() const override { return bus_.lastErrorText(); }
-  bool answering() const override { return bus_.answering(); }
 
  private:
   void remember() {
@@ -105,7 +81,6 @@ class TappedHid final : public platform::Hid {
     }
   }
 
-  platform::sim::SimHid& bus_;
   protocol::UbxParser parser_;
   std::size_t inputLength_ = 64;
 };

@@ -10,6 +10,7 @@
 
 #include "device/session.h"
 #include "platform/linux/linux_system.h"
+#include "platform/sim/forwarding_hid.h"
 #include "platform/sim/shared_bus.h"
 #include "platform/sim/sim_hid.h"
 #include "platform/sim/sim_system.h"
@@ -157,38 +158,12 @@ TEST(Fleet, BlockedDeviceHoldsUpOnlyItself) {
     bool open = false;
     std::atomic<bool> blocked{false};
   };
-  // Passes every call on; a blocking view's reads wait until the gate opens, as a read of a
-  // device that the kernel waits on.
-  class GatedView final : public platform::Hid {
+  // A blocking view's reads wait until the gate opens, as a read of a device that the kernel
+  // waits on.
+  class GatedView final : public platform::sim::ForwardingHid {
    public:
     GatedView(platform::Hid& inner, Gate& gate, bool blocking)
-        : inner_(inner), gate_(gate), blocking_(blocking) {}
-    std::vector<std::string> presentInterfaces() override { return inner_.presentInterfaces(); }
-    platform::HidHandle open(const std::string& path, platform::OpenMode mode) override {
-      return inner_.open(path, mode);
-    }
-    bool close(platform::HidHandle h) override { return inner_.close(h); }
-    bool attributes(platform::HidHandle h, platform::HidAttributes& out) override {
-      return inner_.attributes(h, out);
-    }
-    bool capabilities(platform::HidHandle h, platform::HidCaps& out) override {
-      return inner_.capabilities(h, out);
-    }
-    bool serialNumber(platform::HidHandle h, platform::DeviceStringBuffer& out) override {
-      return inner_.serialNumber(h, out);
-    }
-    bool manufacturer(platform::HidHandle h, platform::DeviceStringBuffer& out) override {
-      return inner_.manufacturer(h, out);
-    }
-    bool product(platform::HidHandle h, platform::DeviceStringBuffer& out) override {
-      return inner_.product(h, out);
-    }
-    bool getFeature(platform::HidHandle h, std::span<std::uint8_t> buffer) override {
-      return inner_.getFeature(h, buffer);
-    }
-    bool setFeature(platform::HidHandle h, std::span<const std::uint8_t> report) override {
-      return inner_.setFeature(h, report);
-    }
+        : ForwardingHid(inner), gate_(gate), blocking_(blocking) {}
     bool read(platform::HidHandle h, std::span<std::uint8_t> buffer, std::size_t& bytesRead,
               std::chrono::milliseconds wait) override {
       if (blocking_) {
@@ -196,15 +171,14 @@ TEST(Fleet, BlockedDeviceHoldsUpOnlyItself) {
         std::unique_lock lock(gate_.mutex);
         gate_.released.wait(lock, [&] { return gate_.open; });
       }
-      return inner_.read(h, buffer, bytesRead, wait);
+      return ForwardingHid::read(h, buffer, bytesRead, wait);
     }
-    std::string lastErrorText() const override { return inner_.lastErrorText(); }
 
    private:
-    platform::Hid& inner_;
     Gate& gate_;
     bool blocking_;
   };
+
   std::unique_ptr<SimHid> bus = platform::sim::simulatedBus(0);
   bus->attach({.serial = u"A1"});
   bus->attach({.serial = u"B2"});

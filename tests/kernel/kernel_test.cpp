@@ -632,26 +632,29 @@ TEST(Window, TellsWhenTheDeviceSendsNothing) {
   window.unload();
 }
 
-// The command-line program as a script runs it: its exit status and what it printed on stdout.
-struct CtlRun {
+// A program as a script runs it: its exit status and what it printed on stdout.
+struct CommandRun {
   int status = -1;
   std::string out;
 };
 
-CtlRun runCtl(const std::string& arguments) {
-  CtlRun run;
-  FILE* pipe = popen((ctlPath + " " + arguments + " 2>/tmp/ctl.err").c_str(), "r");
+CommandRun runCommand(const std::string& command) {
+  CommandRun run;
+  FILE* pipe = popen(command.c_str(), "r");
   if (pipe == nullptr) {
     return run;
   }
   char buffer[4096];
-  std::size_t n = 0;
-  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) {
+  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
     run.out.append(buffer, n);
   }
   const int status = pclose(pipe);
   run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return run;
+}
+
+CommandRun runCtl(const std::string& arguments) {
+  return runCommand(ctlPath + " " + arguments + " 2>/tmp/ctl.err");
 }
 
 std::string ctlErrors() {
@@ -666,7 +669,7 @@ TEST(CommandLine, ReadsTheStatusAsJsonAndSetsAFrequency) {
   ASSERT_EQ(waitForInterfaces(hid, 1).size(), 1u);
 
   // The responder sends no NAV-SAT: the status says so and still gives the rest.
-  const CtlRun status = runCtl("status --json --timeout 3");
+  const CommandRun status = runCtl("status --json --timeout 3");
   EXPECT_EQ(status.status, 0) << ctlErrors();
   for (const std::string& field :
        {std::string("\"serial\": \"") + kSerial + "\"", std::string("\"firmware\": \"0.00\""),
@@ -684,7 +687,7 @@ TEST(CommandLine, ReadsTheStatusAsJsonAndSetsAFrequency) {
   }
   EXPECT_EQ(responder.received(), expected);
 
-  const CtlRun set = runCtl("set out1=12.345678");
+  const CommandRun set = runCtl("set out1=12.345678");
   EXPECT_EQ(set.status, 0) << ctlErrors();
   const std::vector<Bytes> received = responder.received();
   ASSERT_FALSE(received.empty());
@@ -693,17 +696,7 @@ TEST(CommandLine, ReadsTheStatusAsJsonAndSetsAFrequency) {
 
 // What a scrape of the exporter on the guest's loopback brings back; empty while it serves none.
 std::string scrape(const std::string& address) {
-  std::string text;
-  FILE* pipe = popen(("wget -q -O - http://" + address + "/metrics 2>/dev/null").c_str(), "r");
-  if (pipe == nullptr) {
-    return text;
-  }
-  char buffer[4096];
-  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
-    text.append(buffer, n);
-  }
-  pclose(pipe);
-  return text;
+  return runCommand("wget -q -O - http://" + address + "/metrics 2>/dev/null").out;
 }
 
 TEST(Exporter, ServesTheDeviceAndSendsNothingButMessageRequests) {
