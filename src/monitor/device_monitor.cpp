@@ -69,6 +69,8 @@ void DeviceMonitor::disconnect() {
   earlier_.tooShortMessages += counts.tooShortMessages;
   session_->link().closeHandles();
   earlier_.hidFailures += session_->state().hidFailures;
+  // Why it went stays readable while it is away.
+  snapshot_.lastFailure = session_->state().lastFailure;
   session_.reset();
   snapshot_.present = false;
   changed_ = true;
@@ -98,7 +100,8 @@ void DeviceMonitor::poll() {
   // The status byte comes in every report; the receiver's frames only in its bursts.
   heard_ = frames() != framesBefore;
   const bool answering = hid_.answering();
-  changed_ = changed_ || answering != snapshot_.answering;
+  // A failed read is news too: one more failure, and its reason.
+  changed_ = changed_ || !read || answering != snapshot_.answering;
   snapshot_.answering = answering;
   if (!read && answering) {
     disconnect();

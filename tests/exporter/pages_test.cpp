@@ -78,6 +78,10 @@ TEST(Pages, StatusJsonAndIndexCarryEveryDeviceSafely) {
   EXPECT_NE(json.find(R"("serial": "<\u00e9&\">")"), std::string::npos);
   EXPECT_NE(json.find(R"("up": false)"), std::string::npos);
   EXPECT_NE(json.find(R"("reconnects": 0)"), std::string::npos);
+  // The unplugged device says which call found it gone.
+  EXPECT_NE(json.find(R"("last_failure": {
+      "operation": "read")"),
+            std::string::npos);
 
   const std::string page = indexPage(w.devices, "1.09");
   EXPECT_NE(page.find("<td>&lt;é&amp;&quot;&gt;</td><td class=\"down\">down</td>"),

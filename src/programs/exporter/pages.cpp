@@ -57,6 +57,15 @@ std::string statusJson(const std::vector<monitor::DeviceSnapshot>& devices) {
     json.key("counters").beginObject();
     counterMembers(json, d.counters);
     json.endObject();
+    json.key("last_failure");
+    if (d.lastFailure.operation.empty()) {
+      json.null();
+    } else {
+      json.beginObject();
+      json.key("operation").string(d.lastFailure.operation);
+      json.key("reason").string(d.lastFailure.reason);
+      json.endObject();
+    }
     json.endObject();
   }
   json.endArray();

@@ -7,8 +7,8 @@
 
 namespace qvr::exporter {
 
-// Every device as `qvr7130ctl status --json` writes one, in an array, each object with two more
-// members: "up" and "counters".
+// Every device as `qvr7130ctl status --json` writes one, in an array, each object with three
+// more members: "up", "counters" and "last_failure".
 [[nodiscard]] std::string statusJson(const std::vector<monitor::DeviceSnapshot>& devices);
 
 // A page for people: the devices in a table, with links to the machine-readable endpoints.
