@@ -4,11 +4,22 @@
 # unplugged must be seen down, and back up once plugged in again.
 #
 #   prometheus_end_to_end.sh EXPORTER PROMETHEUS PROMTOOL
+#
+# Exit status 0 when it all holds, 1 when not, 77 when the server, promtool, curl or jq is
+# missing. With CI set, that is a failure instead: CI's set-up installs them.
 set -euo pipefail
 
 exporter=$1
 prometheus=$2
 promtool=$3
+for tool in "$prometheus" "$promtool" "$(command -v curl || true)" "$(command -v jq || true)"; do
+  if [[ ! -x $tool ]]; then
+    echo "exporter end-to-end: cannot run: prometheus, promtool, curl and jq are needed" \
+      "(tools/setup test installs them)" >&2
+    [[ -n ${CI:-} ]] && exit 1
+    exit 77
+  fi
+done
 work=$(mktemp -d)
 pids=()
 finish() {
