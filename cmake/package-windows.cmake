@@ -1,5 +1,8 @@
-# The Windows installer (NSIS, from a script of our own) and a zip of the programs, both made
-# by `cmake --build BUILD --target windows-packages`; makensis runs on Linux as on Windows.
+# The Windows installer (NSIS) and a zip of the programs, both made by
+# `cmake --build BUILD --target windows-packages`; makensis runs on Linux as on Windows.
+# A script of our own rather than CPack's NSIS template: that one makes a 32-bit installer,
+# whose uninstall key lands in the registry's 32-bit view on 64-bit Windows, writes no
+# QuietUninstallString and brings pages and PATH editing these programs have no use for.
 find_program(QVR_MAKENSIS makensis)
 
 set(QVR_PACKAGE_NAME "qvr7130-${PROJECT_VERSION}-win64")
@@ -21,6 +24,8 @@ if(QVR_MAKENSIS)
     COMMENT "Installer ${QVR_PACKAGE_NAME}.exe"
     VERBATIM)
   set(_qvr_installer "${QVR_INSTALLER}")
+else()
+  message(STATUS "makensis not found (Debian: nsis): windows-packages makes the zip only")
 endif()
 
 # The files sit at the zip's top, as they would beside each other in one folder.
