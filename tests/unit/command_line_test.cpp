@@ -15,6 +15,7 @@ struct Case {
   int ticks = 0;
   bool help = false;
   bool list = false;
+  bool version = false;
 };
 
 TEST(CommandLine, ReadsOptionsAndRefusesWhatItDoesNotKnow) {
@@ -41,6 +42,8 @@ TEST(CommandLine, ReadsOptionsAndRefusesWhatItDoesNotKnow) {
       {{"--screenshot", "e.png", "--ticks"}, "needs a value", std::nullopt, "e.png"},
       {{"--help"}, "", std::nullopt, std::nullopt, 0, true},
       {{"--help=yes"}, "unknown option", std::nullopt, std::nullopt},
+      {{"--version"}, "", std::nullopt, std::nullopt, 0, false, false, true},
+      {{"--version=2"}, "unknown option", std::nullopt, std::nullopt},
       {{"--simulate", "--frobnicate"}, "unknown option '--frobnicate'", 1, std::nullopt},
       {{"-platform", "xcb"}, "unknown option '-platform'", std::nullopt, std::nullopt},
       {{"--list-devices"}, "", std::nullopt, std::nullopt, 0, false, true},
@@ -63,21 +66,27 @@ TEST(CommandLine, ReadsOptionsAndRefusesWhatItDoesNotKnow) {
       EXPECT_EQ(parsed.options.ticks, c.ticks);
       EXPECT_EQ(parsed.options.help, c.help);
       EXPECT_EQ(parsed.options.listDevices, c.list);
+      EXPECT_EQ(parsed.options.version, c.version);
     } else {
       EXPECT_NE(parsed.error.find(c.errorPart), std::string::npos) << parsed.error;
     }
   }
 }
 
-TEST(CommandLine, RefusalsAndHelpAreAnsweredWithoutAWindow) {
+TEST(CommandLine, RefusalsHelpAndVersionAreAnsweredWithoutAWindow) {
   std::ostringstream out;
   std::ostringstream err;
-  EXPECT_EQ(answerWithoutWindow(parseCommandLine({"--frobnicate"}), "qvr7130", out, err), 2);
+  const auto answer = [&](const std::vector<std::string>& args) {
+    return answerWithoutWindow(parseCommandLine(args), "qvr7130", "1.09", out, err);
+  };
+  EXPECT_EQ(answer({"--frobnicate"}), 2);
   EXPECT_NE(err.str().find("Try 'qvr7130 --help'"), std::string::npos) << err.str();
-  EXPECT_EQ(answerWithoutWindow(parseCommandLine({"--help"}), "qvr7130", out, err), 0);
+  EXPECT_EQ(answer({"--help"}), 0);
   EXPECT_EQ(out.str(), usageText("qvr7130"));
-  EXPECT_EQ(answerWithoutWindow(parseCommandLine({"--simulate"}), "qvr7130", out, err),
-            std::nullopt);
+  out.str("");
+  EXPECT_EQ(answer({"--version"}), 0);
+  EXPECT_EQ(out.str(), "qvr7130 1.09\n");
+  EXPECT_EQ(answer({"--simulate"}), std::nullopt);
 }
 
 }  // namespace

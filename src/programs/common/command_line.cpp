@@ -65,6 +65,8 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& args) {
 
     if (name == "--help" && !option.hasInlineValue()) {
       options.help = true;
+    } else if (name == "--version" && !option.hasInlineValue()) {
+      options.version = true;
     } else if (name == "--list-devices" && !option.hasInlineValue()) {
       options.listDevices = true;
     } else if (name == "--simulate") {
@@ -127,12 +129,14 @@ std::string usageText(const std::string& program) {
          "  --list-devices      list the attached QVR-7130 devices (path, serial number,\n"
          "                      firmware, whether they can be opened and why not) and exit\n"
          "  --help              show this help and exit\n"
+         "  --version           show the program's version and exit\n"
          "\n"
          "Without --simulate the window drives the QVR-7130 devices attached to this computer.\n";
 }
 
 std::optional<int> answerWithoutWindow(const ParsedCommandLine& parsed, const std::string& program,
-                                       std::ostream& out, std::ostream& err) {
+                                       const std::string& version, std::ostream& out,
+                                       std::ostream& err) {
   if (!parsed.error.empty()) {
     err << program << ": " << parsed.error << "\nTry '" << program
         << " --help' for more information.\n";
@@ -140,6 +144,10 @@ std::optional<int> answerWithoutWindow(const ParsedCommandLine& parsed, const st
   }
   if (parsed.options.help) {
     out << usageText(program);
+    return 0;
+  }
+  if (parsed.options.version) {
+    out << program << ' ' << version << '\n';
     return 0;
   }
   return std::nullopt;

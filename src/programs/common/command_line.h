@@ -10,6 +10,7 @@ namespace qvr::platform {
 
 struct Options {
   bool help = false;
+  bool version = false;
   bool listDevices = false;             // print what is attached and exit, no window
   std::optional<int> simulatedDevices;  // --simulate[=N]; without it the real devices
   std::optional<std::string> screenshot;
@@ -68,9 +69,11 @@ struct ParsedCommandLine {
 [[nodiscard]] std::string usageText(const std::string& program);
 
 // What both programs do before any window exists: a refused argument is told on `err` with a
-// hint (exit status 2), --help prints the usage on `out` (0). Nothing when the program goes on.
+// hint (exit status 2), --help prints the usage and --version the program's name and `version`
+// on `out` (0). Nothing when the program goes on.
 [[nodiscard]] std::optional<int> answerWithoutWindow(const ParsedCommandLine& parsed,
-                                                     const std::string& program, std::ostream& out,
+                                                     const std::string& program,
+                                                     const std::string& version, std::ostream& out,
                                                      std::ostream& err);
 
 }  // namespace qvr::platform

@@ -79,7 +79,8 @@ int main(int argc, char** argv) {
   reachParentConsole();
   const std::vector<std::string> args(argv + 1, argv + argc);
   const platform::ParsedCommandLine parsed = platform::parseCommandLine(args);
-  if (const auto status = platform::answerWithoutWindow(parsed, kProgram, std::cout, std::cerr)) {
+  if (const auto status =
+          platform::answerWithoutWindow(parsed, kProgram, QVR_VERSION, std::cout, std::cerr)) {
     return *status;
   }
   const platform::Options& options = parsed.options;
