@@ -39,7 +39,7 @@ class Error {
   [[nodiscard]] std::string message() const { return error_.message ? error_.message : ""; }
 
  private:
-  sd_bus_error error_ = SD_BUS_ERROR_NULL;
+  sd_bus_error error_{};  // SD_BUS_ERROR_NULL, without its C compound literal
 };
 
 std::string systemError(int negativeErrno) {
