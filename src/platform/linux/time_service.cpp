@@ -119,10 +119,10 @@ ClockResult setTimeThroughService(const std::string& busAddress, std::int64_t ut
   status =
       sd_bus_message_new_method_call(bus.get(), &rawCall, kService, kObject, kInterface, "SetTime");
   const Message call(status >= 0 ? rawCall : nullptr);
-  // Relative, and interactive both in the arguments and in the header, which is where polkit's
-  // agent looks before it may show a prompt.
+  // Relative, and interactive both in the arguments and in the header: the header's flag is
+  // what lets a service start an authentication that waits for the user at all.
   if (status >= 0) {
-    status = sd_bus_message_append(call.get(), "xbb", static_cast<std::int64_t>(offset), 1, 1);
+    status = sd_bus_message_append(call.get(), "xbb", offset, 1, 1);
   }
   if (status >= 0) {
     status = sd_bus_message_set_allow_interactive_authorization(call.get(), 1);
