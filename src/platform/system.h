@@ -38,9 +38,15 @@ class System {
   // only differences mean anything. On a virtual clock, sleep() advances it.
   [[nodiscard]] virtual std::chrono::milliseconds now() const = 0;
 
-  // Sets the computer's clock. Needs the right to change it; false when it was refused or the
-  // time is not a valid one.
+  // Sets the computer's clock. Needs the right to change it, or someone who has it to agree,
+  // which may take as long as they take to answer; false when it was refused or the time is not
+  // a valid one.
   virtual bool setSystemTime(const UtcTime& time) = 0;
+
+  // Why the latest setSystemTime() returned false, in words for the user: the window keeps
+  // quiet about a refusal, but a script's user needs to know whether to type a password, turn
+  // automatic synchronisation off or run as administrator. Empty before any refusal.
+  [[nodiscard]] virtual std::string clockRefusal() const = 0;
 
   // Opens a web address in the user's default browser. Never through a shell: the address
   // may carry text that came from a device.

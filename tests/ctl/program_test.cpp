@@ -268,6 +268,16 @@ TEST(CtlProgram, SetClockTakesTheNextValidTime) {
   EXPECT_EQ(set.size(), 1u);
 }
 
+TEST(CtlProgram, SetClockSaysWhyTheSystemRefused) {
+  Bench b(profile(0x0108, true));
+  b.system.refuseClock("automatic time synchronisation is on");
+  EXPECT_EQ(b.run({"set-clock"}), kDeviceFailed);
+  EXPECT_NE(b.err.str().find("could not be set to "), std::string::npos) << b.err.str();
+  EXPECT_NE(b.err.str().find(": automatic time synchronisation is on"), std::string::npos)
+      << b.err.str();
+  EXPECT_EQ(b.out.str(), "");
+}
+
 TEST(CtlProgram, DiagnosticsAddressIsTheWindowsWithoutBlinking) {
   WindowBench w;
   std::string opened;

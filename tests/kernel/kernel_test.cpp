@@ -183,6 +183,7 @@ class TestSystem final : public platform::System {
   void sleep(milliseconds duration) override { std::this_thread::sleep_for(duration); }
   [[nodiscard]] milliseconds now() const override { return platform::steadyNow(); }
   bool setSystemTime(const platform::UtcTime&) override { return false; }
+  [[nodiscard]] std::string clockRefusal() const override { return "not in this test"; }
   void openAddress(const std::string&) override {}
   [[nodiscard]] std::string operatingSystemVersion() override { return "Linux"; }
   void messageBox(const std::string& title, const std::string&) override {

@@ -2,6 +2,8 @@
 
 #include <sys/utsname.h>
 
+#include <cerrno>
+#include <cstring>
 #include <ctime>
 #include <fstream>
 #include <iostream>
@@ -9,19 +11,19 @@
 #include <locale>
 #include <stdexcept>
 #include <thread>
+#include <utility>
 
 #include "diagnostics/os_version.h"
 
 namespace qvr::platform::hidraw {
 
-bool setRealTimeClock(const UtcTime& time) {
-  // timegm would quietly carry a 13th month into the next year: refuse what is not a time.
+std::optional<std::int64_t> utcMicroseconds(const UtcTime& time) {
   const bool valid = time.year >= 1970 && time.month >= 1 && time.month <= 12 && time.day >= 1 &&
                      time.day <= 31 && time.hour >= 0 && time.hour < 24 && time.minute >= 0 &&
                      time.minute < 60 && time.second >= 0 && time.second <= 60 &&
                      time.milliseconds >= 0 && time.milliseconds < 1000;
   if (!valid) {
-    return false;
+    return std::nullopt;
   }
   std::tm fields{};
   fields.tm_year = time.year - 1900;
@@ -32,10 +34,33 @@ bool setRealTimeClock(const UtcTime& time) {
   fields.tm_sec = time.second;
   const std::time_t seconds = timegm(&fields);
   if (seconds == static_cast<std::time_t>(-1)) {
-    return false;
+    return std::nullopt;
   }
-  const timespec now{seconds, static_cast<long>(time.milliseconds) * 1'000'000L};
-  return clock_settime(CLOCK_REALTIME, &now) == 0;
+  return static_cast<std::int64_t>(seconds) * 1'000'000 +
+         static_cast<std::int64_t>(time.milliseconds) * 1'000;
+}
+
+ClockResult setRealTimeClock(const UtcTime& time) {
+  const std::optional<std::int64_t> target = utcMicroseconds(time);
+  if (!target) {
+    return {false, "the receiver's time is not a valid time"};
+  }
+  const timespec to{static_cast<std::time_t>(*target / 1'000'000),
+                    static_cast<long>(*target % 1'000'000) * 1'000L};
+  if (clock_settime(CLOCK_REALTIME, &to) == 0) {
+    return {true, {}};
+  }
+  if (errno != EPERM) {
+    return {false, std::string("the system refused to set the clock: ") + std::strerror(errno)};
+  }
+  // Trying is the one sure test of the right: the service is asked only when the kernel said no.
+  return setTimeThroughService({}, *target);
+}
+
+bool ConsoleSystem::setSystemTime(const UtcTime& time) {
+  ClockResult result = setRealTimeClock(time);
+  clockRefusal_ = std::move(result.refusal);
+  return result.set;
 }
 
 std::string linuxVersion() {

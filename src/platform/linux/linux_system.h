@@ -1,14 +1,23 @@
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 
+#include "platform/linux/time_service.h"
 #include "platform/system.h"
 
 namespace qvr::platform::hidraw {
 
-// Sets CLOCK_REALTIME to `time`, UTC. False when it is not a valid time or the process lacks
-// the right to set the clock (CAP_SYS_TIME).
-[[nodiscard]] bool setRealTimeClock(const UtcTime& time);
+// `time` in microseconds since 1970; nothing when it is not a valid time (a 13th month would
+// otherwise be carried quietly into the next year).
+[[nodiscard]] std::optional<std::int64_t> utcMicroseconds(const UtcTime& time);
+
+// Sets CLOCK_REALTIME to `time`, UTC. A process with the right to (root, or CAP_SYS_TIME given
+// to it alone) sets it itself; any other asks systemd's time service, so that no program with a
+// window ever needs a privilege: a GUI toolkit loads too much of its user's environment to be
+// trusted with one. That request may block for as long as the administrator's prompt is open.
+[[nodiscard]] ClockResult setRealTimeClock(const UtcTime& time);
 
 // "Debian GNU/Linux 12 (bookworm) (v6.1.0-18-amd64)": os-release's name and the kernel release.
 [[nodiscard]] std::string linuxVersion();
@@ -20,12 +29,16 @@ class ConsoleSystem final : public System {
  public:
   void sleep(std::chrono::milliseconds duration) override;
   [[nodiscard]] std::chrono::milliseconds now() const override { return steadyNow(); }
-  bool setSystemTime(const UtcTime& time) override { return setRealTimeClock(time); }
+  bool setSystemTime(const UtcTime& time) override;
+  [[nodiscard]] std::string clockRefusal() const override { return clockRefusal_; }
   void openAddress(const std::string& address) override;
   [[nodiscard]] std::string operatingSystemVersion() override { return linuxVersion(); }
   void messageBox(const std::string& title, const std::string& text) override;
   void doEvents() override {}
   [[nodiscard]] char decimalSeparator() override;
+
+ private:
+  std::string clockRefusal_;
 };
 
 }  // namespace qvr::platform::hidraw

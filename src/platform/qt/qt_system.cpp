@@ -8,6 +8,7 @@
 #include <QUrl>
 
 #include <iostream>
+#include <utility>
 
 #include "platform/linux/linux_system.h"
 #include "platform/qt/text.h"
@@ -21,7 +22,10 @@ void QtSystem::sleep(std::chrono::milliseconds duration) {
 }
 
 bool QtSystem::setSystemTime(const UtcTime& time) {
-  return hidraw::setRealTimeClock(time);
+  // The window never holds the right itself (see setRealTimeClock): the time service asks.
+  hidraw::ClockResult result = hidraw::setRealTimeClock(time);
+  clockRefusal_ = std::move(result.refusal);
+  return result.set;
 }
 
 void QtSystem::openAddress(const std::string& address) {

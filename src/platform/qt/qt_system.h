@@ -3,6 +3,8 @@
 #include <QPointer>
 #include <QWidget>
 
+#include <string>
+
 #include "platform/system.h"
 
 namespace qvr::platform::qt {
@@ -18,6 +20,7 @@ class QtSystem final : public System {
   void sleep(std::chrono::milliseconds duration) override;
   [[nodiscard]] std::chrono::milliseconds now() const override { return steadyNow(); }
   bool setSystemTime(const UtcTime& time) override;
+  [[nodiscard]] std::string clockRefusal() const override { return clockRefusal_; }
   void openAddress(const std::string& address) override;
   [[nodiscard]] std::string operatingSystemVersion() override;
   void messageBox(const std::string& title, const std::string& text) override;
@@ -27,6 +30,7 @@ class QtSystem final : public System {
  private:
   QPointer<QWidget> dialogParent_;
   bool headless_ = false;
+  std::string clockRefusal_;
 };
 
 }  // namespace qvr::platform::qt

@@ -6,7 +6,7 @@ bool SimSystem::setSystemTime(const UtcTime& time) {
   if (clockListener_) {
     clockListener_(time);
   }
-  return true;
+  return clockRefusal_.empty();
 }
 
 void SimSystem::openAddress(const std::string& address) {

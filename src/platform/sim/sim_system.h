@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 
 #include "platform/system.h"
 
@@ -23,11 +24,15 @@ class SimSystem final : public System {
   void setMessageListener(MessageListener listener) { messageListener_ = std::move(listener); }
   // Hears every request to set the computer's clock, which the simulation never does.
   void setClockListener(ClockListener listener) { clockListener_ = std::move(listener); }
+  // From now on every request to set the clock is refused for `reason`, as a computer refuses
+  // a user without the right; an empty reason accepts them again.
+  void refuseClock(std::string reason) { clockRefusal_ = std::move(reason); }
   void setAddressListener(AddressListener listener) { addressListener_ = std::move(listener); }
   void setOperatingSystemVersion(std::string text) { osVersion_ = std::move(text); }
 
   void sleep(std::chrono::milliseconds duration) override { advance(duration); }
   bool setSystemTime(const UtcTime& time) override;
+  [[nodiscard]] std::string clockRefusal() const override { return clockRefusal_; }
   void openAddress(const std::string& address) override;
   [[nodiscard]] std::string operatingSystemVersion() override { return osVersion_; }
   void messageBox(const std::string& title, const std::string& text) override;
@@ -40,6 +45,7 @@ class SimSystem final : public System {
   MessageListener messageListener_;
   ClockListener clockListener_;
   AddressListener addressListener_;
+  std::string clockRefusal_;
   std::string osVersion_ = "Windows 10 (v10.0.19045)";
 };
 

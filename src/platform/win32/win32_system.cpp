@@ -6,6 +6,7 @@
 
 #include <array>
 #include <iostream>
+#include <string>
 
 // No mingw header declares it; ntdll exports it, and libntdll.a links it.
 extern "C" __declspec(dllimport) LONG WINAPI RtlGetVersion(OSVERSIONINFOW* version);
@@ -75,7 +76,16 @@ bool Win32System::setSystemTime(const UtcTime& time) {
       toWord(time.day, 1, 31, system.wDay) && toWord(time.hour, 0, 23, system.wHour) &&
       toWord(time.minute, 0, 59, system.wMinute) && toWord(time.second, 0, 59, system.wSecond) &&
       toWord(time.milliseconds, 0, 999, system.wMilliseconds);
-  return fits && SetSystemTime(&system) != 0;
+  if (!fits) {
+    clockRefusal_ = "the receiver's time is not a valid time";
+    return false;
+  }
+  if (SetSystemTime(&system) == 0) {
+    clockRefusal_ = "Windows refused to set the clock (error " + std::to_string(GetLastError()) +
+                    "): it needs an elevated administrator (Run as administrator)";
+    return false;
+  }
+  return true;
 }
 
 void Win32System::openAddress(const std::string& address) {

@@ -23,6 +23,7 @@ class Win32System final : public System {
   void sleep(std::chrono::milliseconds duration) override;
   [[nodiscard]] std::chrono::milliseconds now() const override { return steadyNow(); }
   bool setSystemTime(const UtcTime& time) override;
+  [[nodiscard]] std::string clockRefusal() const override { return clockRefusal_; }
   void openAddress(const std::string& address) override;
   [[nodiscard]] std::string operatingSystemVersion() override;
   void messageBox(const std::string& title, const std::string& text) override;
@@ -32,6 +33,7 @@ class Win32System final : public System {
  private:
   void* owner_ = nullptr;
   bool headless_ = false;
+  std::string clockRefusal_;
 };
 
 // The version record from RtlGetVersion, which tells the truth whatever compatibility mode the

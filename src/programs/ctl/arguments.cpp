@@ -77,7 +77,9 @@ constexpr CommandRow kCommands[] = {
      "set this computer's clock from the receiver's next valid time",
      "  --timeout SECONDS   wait at most this long for a valid time (default 60)\n"
      "\n"
-     "Needs the right to set the clock (root, or CAP_SYS_TIME on Linux).\n"},
+     "On Linux, without the right to set the clock (root, or CAP_SYS_TIME), systemd's time\n"
+     "service is asked: polkit asks for the administrator's password, and it refuses while\n"
+     "automatic time synchronisation is on. On Windows, run it as administrator.\n"},
     {"diagnostics-url", Command::DiagnosticsUrl, kDevice | kTimeout,
      "diagnostics-url [--serial S] [--timeout SECONDS]",
      "print the diagnostics page's address with the device's state, without opening it",

@@ -48,6 +48,7 @@ class SimulatedSystem final : public platform::System {
     }
   }
   bool setSystemTime(const platform::UtcTime& /*time*/) override { return true; }
+  [[nodiscard]] std::string clockRefusal() const override { return {}; }
   void openAddress(const std::string& address) override { real_.openAddress(address); }
   [[nodiscard]] std::string operatingSystemVersion() override {
     return real_.operatingSystemVersion();

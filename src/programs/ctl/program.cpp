@@ -326,8 +326,9 @@ int setClock(device::Session& session, const Options& options, Environment& env)
     return kDeviceFailed;
   }
   if (!accepted) {
-    say(env, "the clock could not be set to " + clockText(*setTo) +
-                 ": setting it needs the right to (root, or CAP_SYS_TIME on Linux)");
+    const std::string reason = env.system.clockRefusal();
+    say(env, "the clock could not be set to " + clockText(*setTo) + ": " +
+                 (reason.empty() ? "the system refused" : reason));
     return kDeviceFailed;
   }
   env.out << "clock set to " << clockText(*setTo)
