@@ -40,12 +40,13 @@ class System {
 
   // Sets the computer's clock. Needs the right to change it, or someone who has it to agree,
   // which may take as long as they take to answer; false when it was refused or the time is not
-  // a valid one.
+  // a valid one. A window's System never waits for that answer: true then means the request is
+  // on its way, and a refusal that comes later shows in clockRefusal().
   virtual bool setSystemTime(const UtcTime& time) = 0;
 
-  // Why the latest setSystemTime() returned false, in words for the user: the window keeps
-  // quiet about a refusal, but a script's user needs to know whether to type a password, turn
-  // automatic synchronisation off or run as administrator. Empty before any refusal.
+  // Why the latest clock setting failed, in words for the user: the window keeps quiet about a
+  // refusal, but a script's user needs to know whether to type a password, turn automatic
+  // synchronisation off or run as administrator. Empty before any refusal.
   [[nodiscard]] virtual std::string clockRefusal() const = 0;
 
   // Opens a web address in the user's default browser. Never through a shell: the address

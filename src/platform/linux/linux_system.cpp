@@ -40,21 +40,27 @@ std::optional<std::int64_t> utcMicroseconds(const UtcTime& time) {
          static_cast<std::int64_t>(time.milliseconds) * 1'000;
 }
 
-ClockResult setRealTimeClock(const UtcTime& time) {
+ClockAttempt setRealTimeClockDirectly(const UtcTime& time) {
   const std::optional<std::int64_t> target = utcMicroseconds(time);
   if (!target) {
-    return {false, "the receiver's time is not a valid time"};
+    return {ClockResult{false, "the receiver's time is not a valid time"}};
   }
   const timespec to{static_cast<std::time_t>(*target / 1'000'000),
                     static_cast<long>(*target % 1'000'000) * 1'000L};
   if (clock_settime(CLOCK_REALTIME, &to) == 0) {
-    return {true, {}};
+    return {ClockResult{true, {}}};
   }
   if (errno != EPERM) {
-    return {false, std::string("the system refused to set the clock: ") + std::strerror(errno)};
+    return {ClockResult{
+        false, std::string("the system refused to set the clock: ") + std::strerror(errno)}};
   }
   // Trying is the one sure test of the right: the service is asked only when the kernel said no.
-  return setTimeThroughService({}, *target);
+  return {std::nullopt, *target - realTimeMicroseconds()};
+}
+
+ClockResult setRealTimeClock(const UtcTime& time) {
+  const ClockAttempt attempt = setRealTimeClockDirectly(time);
+  return attempt.done ? *attempt.done : askTimeServiceToShift({}, attempt.offsetMicroseconds);
 }
 
 bool ConsoleSystem::setSystemTime(const UtcTime& time) {

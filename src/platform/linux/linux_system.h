@@ -19,6 +19,15 @@ namespace qvr::platform::hidraw {
 // trusted with one. That request may block for as long as the administrator's prompt is open.
 [[nodiscard]] ClockResult setRealTimeClock(const UtcTime& time);
 
+// The first half of setRealTimeClock, for a caller that must not wait for the administrator: the
+// clock set or refused by the kernel (`done`), or else the offset to ask the time service for,
+// measured now.
+struct ClockAttempt {
+  std::optional<ClockResult> done;
+  std::int64_t offsetMicroseconds = 0;
+};
+[[nodiscard]] ClockAttempt setRealTimeClockDirectly(const UtcTime& time);
+
 // "Debian GNU/Linux 12 (bookworm) (v6.1.0-18-amd64)": os-release's name and the kernel release.
 [[nodiscard]] std::string linuxVersion();
 

@@ -107,7 +107,10 @@ std::int64_t realTimeMicroseconds() {
 ClockResult setTimeThroughService(const std::string& busAddress, std::int64_t utcMicroseconds) {
   // Measured before connecting, let alone authenticating: whatever comes after only delays the
   // moment the offset is applied, never its size.
-  const std::int64_t offset = utcMicroseconds - realTimeMicroseconds();
+  return askTimeServiceToShift(busAddress, utcMicroseconds - realTimeMicroseconds());
+}
+
+ClockResult askTimeServiceToShift(const std::string& busAddress, std::int64_t offset) {
   ClockResult result;
   int status = 0;
   const Bus bus = connect(busAddress, status);

@@ -25,6 +25,11 @@ struct ClockResult {
 [[nodiscard]] ClockResult setTimeThroughService(const std::string& busAddress,
                                                 std::int64_t utcMicroseconds);
 
+// The same with the offset already measured, for a caller that asks from another thread than the
+// one the receiver's time arrived on.
+[[nodiscard]] ClockResult askTimeServiceToShift(const std::string& busAddress,
+                                                std::int64_t offsetMicroseconds);
+
 // CLOCK_REALTIME in microseconds since 1970, what the offset above is measured against.
 [[nodiscard]] std::int64_t realTimeMicroseconds();
 

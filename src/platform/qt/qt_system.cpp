@@ -8,6 +8,7 @@
 #include <QUrl>
 
 #include <iostream>
+#include <thread>
 #include <utility>
 
 #include "platform/linux/linux_system.h"
@@ -22,10 +23,33 @@ void QtSystem::sleep(std::chrono::milliseconds duration) {
 }
 
 bool QtSystem::setSystemTime(const UtcTime& time) {
-  // The window never holds the right itself (see setRealTimeClock): the time service asks.
-  hidraw::ClockResult result = hidraw::setRealTimeClock(time);
-  clockRefusal_ = std::move(result.refusal);
-  return result.set;
+  // The window never holds the right itself (see setRealTimeClock), so the time service asks the
+  // administrator, who may take a minute to answer: the window must not wait for that. The
+  // offset is measured now, when the receiver's time arrived, so the answer may come late.
+  const hidraw::ClockAttempt attempt = hidraw::setRealTimeClockDirectly(time);
+  const std::lock_guard lock(clock_->mutex);
+  if (attempt.done) {
+    clock_->refusal = attempt.done->refusal;
+    return attempt.done->set;
+  }
+  if (clock_->waiting) {
+    clock_->refusal = "an earlier request is still waiting for the administrator";
+    return false;
+  }
+  clock_->waiting = true;
+  clock_->refusal.clear();
+  std::thread([request = clock_, offset = attempt.offsetMicroseconds] {
+    const hidraw::ClockResult result = hidraw::askTimeServiceToShift({}, offset);
+    const std::lock_guard done(request->mutex);
+    request->waiting = false;
+    request->refusal = result.refusal;
+  }).detach();
+  return true;
+}
+
+std::string QtSystem::clockRefusal() const {
+  const std::lock_guard lock(clock_->mutex);
+  return clock_->refusal;
 }
 
 void QtSystem::openAddress(const std::string& address) {

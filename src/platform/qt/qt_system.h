@@ -3,6 +3,8 @@
 #include <QPointer>
 #include <QWidget>
 
+#include <memory>
+#include <mutex>
 #include <string>
 
 #include "platform/system.h"
@@ -20,7 +22,7 @@ class QtSystem final : public System {
   void sleep(std::chrono::milliseconds duration) override;
   [[nodiscard]] std::chrono::milliseconds now() const override { return steadyNow(); }
   bool setSystemTime(const UtcTime& time) override;
-  [[nodiscard]] std::string clockRefusal() const override { return clockRefusal_; }
+  [[nodiscard]] std::string clockRefusal() const override;
   void openAddress(const std::string& address) override;
   [[nodiscard]] std::string operatingSystemVersion() override;
   void messageBox(const std::string& title, const std::string& text) override;
@@ -28,9 +30,17 @@ class QtSystem final : public System {
   [[nodiscard]] char decimalSeparator() override;
 
  private:
+  // What a request to the time service leaves behind; shared with the thread that waits for it,
+  // which may outlive the window when the user closes it with the prompt still open.
+  struct ClockRequest {
+    std::mutex mutex;
+    bool waiting = false;
+    std::string refusal;
+  };
+
   QPointer<QWidget> dialogParent_;
   bool headless_ = false;
-  std::string clockRefusal_;
+  std::shared_ptr<ClockRequest> clock_ = std::make_shared<ClockRequest>();
 };
 
 }  // namespace qvr::platform::qt
