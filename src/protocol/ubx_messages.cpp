@@ -1,43 +1,18 @@
 #include "protocol/ubx_messages.h"
 
 #include "protocol/bytes.h"
+#include "protocol/ubx_layout.h"
 
 namespace qvr::protocol {
 namespace {
 
-// NAV-PVT payload offsets.
-constexpr std::size_t kPvtYear = 4;      // u16
-constexpr std::size_t kPvtMonth = 6;     // u8
-constexpr std::size_t kPvtDay = 7;       // u8
-constexpr std::size_t kPvtHour = 8;      // u8
-constexpr std::size_t kPvtMinute = 9;    // u8
-constexpr std::size_t kPvtSecond = 10;   // u8
-constexpr std::size_t kPvtValid = 11;    // bit field
-constexpr std::size_t kPvtNano = 16;     // i32, ns
-constexpr std::size_t kPvtFixType = 20;  // u8, fix type code
-constexpr std::size_t kPvtFlags = 21;    // bit field
-constexpr std::size_t kPvtNumSv = 23;    // u8, satellites
-constexpr std::size_t kPvtLon = 24;      // i32, 1e-7 deg
-constexpr std::size_t kPvtLat = 28;      // i32, 1e-7 deg
-constexpr std::size_t kPvtHMsl = 36;     // i32, mm
-constexpr std::size_t kPvtMinimum = 40;
+using namespace ubx;
 
-// NAV-CLOCK payload offsets.
-constexpr std::size_t kClockDrift = 8;  // i32 clkD, ns/s
-constexpr std::size_t kClockTAcc = 12;  // u32 tAcc, ns
-constexpr std::size_t kClockFAcc = 16;  // u32 fAcc, ps/s
+// The shortest payloads that hold every field read here.
+constexpr std::size_t kPvtMinimum = kPvtHMsl + 4;
 constexpr std::size_t kClockMinimum = kClockDrift + 4;
 
-// NAV-SAT payload offsets.
-constexpr std::size_t kSatNumSvs = 5;  // u8
-constexpr std::size_t kSatFirstBlock = 8;
-constexpr std::size_t kSatBlockSize = 12;
-constexpr std::size_t kSatBlockGnssId = 0;  // u8, system
-constexpr std::size_t kSatBlockSvId = 1;    // u8, number within the system
-constexpr std::size_t kSatBlockCno = 2;     // u8, dB-Hz
-constexpr std::size_t kSatBlockElev = 3;    // i8, degrees
-constexpr std::size_t kSatBlockFlags = 8;   // first byte of the 32-bit flags
-constexpr std::uint8_t kSvUsed = 0x08;
+constexpr std::uint8_t kSvUsed = 0x08;  // in the first byte of a satellite's flags
 
 }  // namespace
 
@@ -96,11 +71,11 @@ std::optional<NavSat> NavSat::decode(std::span<const std::uint8_t> payload) {
 
 SatelliteSignal NavSat::satellite(int k) const {
   const std::size_t block = kSatFirstBlock + kSatBlockSize * static_cast<std::size_t>(k);
-  return SatelliteSignal{.cno = payload_[block + kSatBlockCno],
-                         .elev = static_cast<std::int8_t>(payload_[block + kSatBlockElev]),
-                         .used = (payload_[block + kSatBlockFlags] & kSvUsed) != 0,
-                         .gnssId = payload_[block + kSatBlockGnssId],
-                         .svId = payload_[block + kSatBlockSvId]};
+  return SatelliteSignal{.cno = payload_[block + kSatCno],
+                         .elev = static_cast<std::int8_t>(payload_[block + kSatElev]),
+                         .used = (payload_[block + kSatFlags] & kSvUsed) != 0,
+                         .gnssId = payload_[block + kSatGnssId],
+                         .svId = payload_[block + kSatSvId]};
 }
 
 }  // namespace qvr::protocol

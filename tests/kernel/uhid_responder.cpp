@@ -34,11 +34,13 @@
 #include <vector>
 
 #include "protocol/bytes.h"
+#include "protocol/ubx_layout.h"
 #include "uhid_device.h"
 
 namespace {
 
 using namespace qvr::kernel_test;
+using namespace qvr::protocol::ubx;
 using qvr::protocol::writeI32Le;
 using qvr::protocol::writeU16Le;
 using qvr::protocol::writeU32Le;
@@ -62,24 +64,6 @@ constexpr std::uint8_t kIdNavPvt = 0x07;
 constexpr std::uint8_t kIdNavClock = 0x22;
 constexpr std::uint8_t kClassMon = 0x0A;
 constexpr std::uint8_t kIdMonHw = 0x09;
-// The NAV-PVT fields this receiver fills in; the rest stay zero.
-constexpr std::size_t kNavPvtBytes = 92;
-constexpr std::size_t kPvtITow = 0;      // u32, ms
-constexpr std::size_t kPvtYear = 4;      // u16
-constexpr std::size_t kPvtMonth = 6;     // u8
-constexpr std::size_t kPvtDay = 7;       // u8
-constexpr std::size_t kPvtHour = 8;      // u8
-constexpr std::size_t kPvtMinute = 9;    // u8
-constexpr std::size_t kPvtSecond = 10;   // u8
-constexpr std::size_t kPvtValid = 11;    // bit field
-constexpr std::size_t kPvtFixType = 20;  // u8
-constexpr std::size_t kPvtLon = 24;      // i32, 1e-7 deg
-constexpr std::size_t kPvtLat = 28;      // i32, 1e-7 deg
-constexpr std::size_t kPvtHMsl = 36;     // i32, mm
-// NAV-CLOCK.
-constexpr std::size_t kNavClockBytes = 20;
-constexpr std::size_t kClockITow = 0;     // u32, ms
-constexpr std::size_t kClockDriftAt = 8;  // i32 clkD, ns/s
 constexpr std::uint8_t kValidDateTimeResolved = 0x07;
 constexpr std::uint8_t kFix3d = 3;
 
@@ -138,7 +122,7 @@ class Receiver {
   // One navigation solution's worth of output.
   void solve(std::uint32_t iTow) {
     if (on(kClassNav, kIdNavPvt)) {
-      Bytes pvt(kNavPvtBytes, 0);
+      Bytes pvt(kPvtLength, 0);
       writeU32Le(pvt, kPvtITow, iTow);
       writeU16Le(pvt, kPvtYear, kYear);
       pvt[kPvtMonth] = kMonth;
@@ -154,9 +138,9 @@ class Receiver {
       append(ubxFrame(kClassNav, kIdNavPvt, pvt));
     }
     if (on(kClassNav, kIdNavClock)) {
-      Bytes clock(kNavClockBytes, 0);
+      Bytes clock(kClockLength, 0);
       writeU32Le(clock, kClockITow, iTow);
-      writeI32Le(clock, kClockDriftAt, kClockDrift);
+      writeI32Le(clock, qvr::protocol::ubx::kClockDrift, qvr::kernel_test::kClockDrift);
       append(ubxFrame(kClassNav, kIdNavClock, clock));
     }
     if (on(kClassNav, kIdNavPvt)) {

@@ -6,6 +6,7 @@
 
 #include "protocol/bytes.h"
 #include "protocol/commands.h"
+#include "protocol/ubx_layout.h"
 #include "protocol/ubx_parser.h"
 
 namespace qvr::platform::sim {
@@ -17,6 +18,7 @@ using protocol::writeU16Le;
 using protocol::writeU32Le;
 using std::chrono::milliseconds;
 using namespace std::chrono_literals;
+using namespace protocol::ubx;
 
 constexpr std::uint8_t kSync1 = 0xB5;
 constexpr std::uint8_t kSync2 = 0x62;
@@ -56,40 +58,11 @@ constexpr milliseconds kWeek = std::chrono::weeks{1};
 
 constexpr std::uint32_t kUnknownAccuracy = 0xFFFF'FFFF;
 
-// NAV-PVT payload.
-constexpr std::size_t kPvtLength = 92;
-constexpr std::size_t kPvtITow = 0;                      // u32, ms
-constexpr std::size_t kPvtYear = 4;                      // u16
-constexpr std::size_t kPvtMonth = 6;                     // u8
-constexpr std::size_t kPvtDay = 7;                       // u8
-constexpr std::size_t kPvtHour = 8;                      // u8
-constexpr std::size_t kPvtMinute = 9;                    // u8
-constexpr std::size_t kPvtSecond = 10;                   // u8
-constexpr std::size_t kPvtValid = 11;                    // bit field
-constexpr std::size_t kPvtTAcc = 12;                     // u32, ns
-constexpr std::size_t kPvtNano = 16;                     // i32, ns
-constexpr std::size_t kPvtFixType = 20;                  // u8
-constexpr std::size_t kPvtFlags = 21;                    // bit field
-constexpr std::size_t kPvtFlags2 = 22;                   // bit field
-constexpr std::size_t kPvtNumSv = 23;                    // u8
-constexpr std::size_t kPvtLon = 24;                      // i32, 1e-7 deg
-constexpr std::size_t kPvtLat = 28;                      // i32, 1e-7 deg
+// NAV-PVT's units and values (its offsets are the decoder's own, protocol/ubx_layout.h).
 constexpr double kPvtPerDegree = 1e7;                    // lon and lat
-constexpr std::size_t kPvtHeight = 32;                   // i32, mm above the ellipsoid
-constexpr std::size_t kPvtHMsl = 36;                     // i32, mm
 constexpr double kPvtPerMetre = 1e3;                     // height and hMSL
-constexpr std::size_t kPvtHAcc = 40;                     // u32, mm
-constexpr std::size_t kPvtVAcc = 44;                     // u32, mm
-constexpr std::size_t kPvtVelN = 48;                     // i32, mm/s
-constexpr std::size_t kPvtVelE = 52;                     // i32, mm/s
-constexpr std::size_t kPvtVelD = 56;                     // i32, mm/s
-constexpr std::size_t kPvtGSpeed = 60;                   // i32, mm/s
-constexpr std::size_t kPvtSAcc = 68;                     // u32, mm/s
-constexpr std::size_t kPvtHeadAcc = 72;                  // u32, 1e-5 deg
 constexpr std::uint32_t kPvtHeadAccPerDegree = 100'000;  // headAcc
-constexpr std::size_t kPvtPDop = 76;                     // u16, 0.01
 constexpr double kPvtPDopPerUnit = 100.0;                // pDOP
-constexpr std::size_t kPvtFlags3 = 78;                   // bit field
 constexpr std::uint8_t kValidFixed = 0x37;
 constexpr std::uint8_t kValidRough = 0x03;  // date and time, not fully resolved
 constexpr std::uint8_t kFix3d = 3;
@@ -108,28 +81,8 @@ constexpr std::size_t kStatusTtff = 8;   // u32, ms
 constexpr std::size_t kStatusMsss = 12;  // u32, ms since power-up
 constexpr std::uint8_t kWeekAndTowSet = 0x0C;
 
-// NAV-CLOCK payload.
-constexpr std::size_t kClockLength = 20;
-constexpr std::size_t kClockITow = 0;   // u32, ms
-constexpr std::size_t kClockBias = 4;   // i32 clkB, ns
-constexpr std::size_t kClockDrift = 8;  // i32 clkD, ns/s
-constexpr std::size_t kClockTAcc = 12;  // u32, ns
-constexpr std::size_t kClockFAcc = 16;  // u32, ps/s
-
-// NAV-SAT payload.
-constexpr std::size_t kSatITow = 0;     // u32, ms
-constexpr std::size_t kSatVersion = 4;  // u8
-constexpr std::size_t kSatNumSvs = 5;   // u8
-constexpr std::size_t kSatFirstBlock = 8;
-constexpr std::size_t kSatBlockSize = 12;
-constexpr std::size_t kSatGnssId = 0;  // u8
-constexpr std::size_t kSatSvId = 1;    // u8
-constexpr std::size_t kSatCno = 2;     // u8, dB-Hz
-constexpr std::size_t kSatElev = 3;    // i8, degrees
-constexpr std::size_t kSatAzim = 4;    // i16, degrees
-constexpr std::size_t kSatPrRes = 6;   // i16, 0.1 m
+// NAV-SAT's units and values.
 constexpr double kSatPrResPerMetre = 10.0;
-constexpr std::size_t kSatFlags = 8;  // u32
 constexpr std::uint32_t kQualitySearching = 1;
 constexpr std::uint32_t kQualityCodeLocked = 4;
 constexpr std::uint32_t kQualityCarrierLocked = 7;
