@@ -15,4 +15,20 @@ std::string deviceStringText(std::span<const std::uint8_t> buffer) {
   return text;
 }
 
+std::string deviceTextAsUtf8(const std::string& text) {
+  constexpr unsigned kAscii = 0x80;
+  std::string utf8;
+  utf8.reserve(text.size());
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < kAscii) {
+      utf8.push_back(c);
+    } else {
+      utf8.push_back(static_cast<char>(0xC0 | (byte >> 6)));
+      utf8.push_back(static_cast<char>(0x80 | (byte & 0x3F)));
+    }
+  }
+  return utf8;
+}
+
 }  // namespace qvr::protocol

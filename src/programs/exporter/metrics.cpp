@@ -9,6 +9,7 @@
 
 #include "programs/ctl/report.h"
 #include "protocol/device_status.h"
+#include "protocol/device_strings.h"
 
 namespace qvr::exporter {
 namespace {
@@ -231,32 +232,16 @@ void addCounters(Families& f, const Labels& serial, const monitor::DeviceCounter
 
 }  // namespace
 
-std::string latin1ToUtf8(const std::string& bytes) {
-  constexpr unsigned kAscii = 0x80;
-  std::string text;
-  text.reserve(bytes.size());
-  for (const char c : bytes) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte < kAscii) {
-      text.push_back(c);
-    } else {
-      text.push_back(static_cast<char>(0xC0 | (byte >> 6)));
-      text.push_back(static_cast<char>(0x80 | (byte & 0x3F)));
-    }
-  }
-  return text;
-}
-
 std::string metricsText(const std::vector<monitor::DeviceSnapshot>& devices, const ScrapeTime& at,
                         const ExporterFacts& facts) {
   Families f;
   for (const monitor::DeviceSnapshot& d : devices) {
-    const Labels serial = {{"serial", latin1ToUtf8(d.serial)}};
+    const Labels serial = {{"serial", protocol::deviceTextAsUtf8(d.serial)}};
     f.add(Up, serial, flag(d.up));
     if (d.identity) {
       Labels labels = serial;
-      labels.push_back({"product", latin1ToUtf8(d.identity->product)});
-      labels.push_back({"manufacturer", latin1ToUtf8(d.identity->manufacturer)});
+      labels.push_back({"product", protocol::deviceTextAsUtf8(d.identity->product)});
+      labels.push_back({"manufacturer", protocol::deviceTextAsUtf8(d.identity->manufacturer)});
       labels.push_back({"firmware", d.identity->firmware.text()});
       f.add(Info, std::move(labels), 1.0);
     }

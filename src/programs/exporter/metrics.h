@@ -25,8 +25,4 @@ struct ExporterFacts {
 [[nodiscard]] std::string metricsText(const std::vector<monitor::DeviceSnapshot>& devices,
                                       const ScrapeTime& at, const ExporterFacts& facts);
 
-// Device strings reach the program as the low bytes of their UTF-16 code units, which label
-// values must carry as UTF-8: each byte becomes the character of the same number.
-[[nodiscard]] std::string latin1ToUtf8(const std::string& bytes);
-
 }  // namespace qvr::exporter

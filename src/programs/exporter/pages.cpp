@@ -2,7 +2,7 @@
 
 #include "programs/ctl/json_writer.h"
 #include "programs/ctl/report.h"
-#include "programs/exporter/metrics.h"
+#include "protocol/device_strings.h"
 
 namespace qvr::exporter {
 namespace {
@@ -117,11 +117,11 @@ std::string indexPage(const std::vector<monitor::DeviceSnapshot>& devices,
       "<table>\n<tr><th>Serial number</th><th>State</th><th>Product</th><th>Firmware</th>"
       "<th>Fix</th><th>Satellites used</th></tr>\n";
   for (const monitor::DeviceSnapshot& d : devices) {
-    const std::string product = d.identity ? latin1ToUtf8(d.identity->product) : "";
+    const std::string product = d.identity ? protocol::deviceTextAsUtf8(d.identity->product) : "";
     const std::string firmware = d.identity ? d.identity->firmware.text() : "";
     const std::string used =
         d.up && d.receiver.satellitesHeard ? std::to_string(d.receiver.satellitesUsed) : "&ndash;";
-    page += "<tr><td>" + htmlEscaped(latin1ToUtf8(d.serial)) + "</td><td class=\"" +
+    page += "<tr><td>" + htmlEscaped(protocol::deviceTextAsUtf8(d.serial)) + "</td><td class=\"" +
             (d.up ? "up\">up" : "down\">down") + "</td><td>" + htmlEscaped(product) + "</td><td>" +
             htmlEscaped(firmware) + "</td><td>" + fixCell(d) + "</td><td>" + used + "</td></tr>\n";
   }
