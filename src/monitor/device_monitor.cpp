@@ -62,13 +62,8 @@ void DeviceMonitor::startUp() {
 }
 
 void DeviceMonitor::disconnect() {
-  const device::ReceiverCounts counts = session_->receiver().counts();
-  earlier_.checkedFrames += counts.checkedFrames;
-  earlier_.checksumErrors += counts.checksumErrors;
-  earlier_.oversizedLengths += counts.oversizedLengths;
-  earlier_.tooShortMessages += counts.tooShortMessages;
   session_->link().closeHandles();
-  earlier_.hidFailures += session_->state().hidFailures;
+  addSessionCounts(earlier_);
   // Why it went stays readable while it is away.
   snapshot_.lastFailure = session_->state().lastFailure;
   session_.reset();
@@ -140,12 +135,16 @@ void DeviceMonitor::publish() {
   s.up = s.present && s.answering && session.state().configured();
   s.receiver = session.receiver().state();
   s.lastFailure = session.state().lastFailure;
-  const device::ReceiverCounts counts = session.receiver().counts();
-  s.counters.checkedFrames += counts.checkedFrames;
-  s.counters.checksumErrors += counts.checksumErrors;
-  s.counters.oversizedLengths += counts.oversizedLengths;
-  s.counters.tooShortMessages += counts.tooShortMessages;
-  s.counters.hidFailures += session.state().hidFailures;
+  addSessionCounts(s.counters);
+}
+
+void DeviceMonitor::addSessionCounts(DeviceCounters& counters) const {
+  const device::ReceiverCounts counts = session_->receiver().counts();
+  counters.checkedFrames += counts.checkedFrames;
+  counters.checksumErrors += counts.checksumErrors;
+  counters.oversizedLengths += counts.oversizedLengths;
+  counters.tooShortMessages += counts.tooShortMessages;
+  counters.hidFailures += session_->state().hidFailures;
 }
 
 }  // namespace qvr::monitor

@@ -76,6 +76,8 @@ class DeviceMonitor {
   void disconnect();
   void poll();
   void publish();
+  // Adds what the open connection's session counted to `counters`.
+  void addSessionCounts(DeviceCounters& counters) const;
 
   platform::Hid& hid_;
   platform::System& system_;
