@@ -5,6 +5,11 @@
 namespace qvr::ctl {
 namespace {
 
+using device::describeSent;
+using device::gnssNames;
+using device::ParsedSettings;
+using device::parseSettings;
+
 std::string joined(const std::vector<std::string>& lines) {
   std::string text;
   for (const std::string& line : lines) {
@@ -75,7 +80,7 @@ TEST(SettingValues, ValuesGoInTheDocumentedOrderWhateverOrderTheyWereGiven) {
   ASSERT_EQ(joined(parsed.refusals), "");
   std::string order;
   for (const SettingValue& value : parsed.values) {
-    order += std::string(settingName(value.id)) + " ";
+    order += std::string(device::settingRow(value.id).name) + " ";
   }
   EXPECT_EQ(order,
             "outputs out1-low-power out2-low-power out1 out2 fll pps nmea gnss dynamic-model ");

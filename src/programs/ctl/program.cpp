@@ -245,14 +245,14 @@ int apply(device::Session& session, const std::vector<PlannedSend>& plan, Enviro
     const SettingValue& value = plan[i].value;
     const device::SendResult result = sendSetting(session, value);
     if (!result) {
-      say(env, std::string(settingName(value.id)) + " was not sent: " + result.reason);
+      say(env, std::string(device::settingRow(value.id).name) + " was not sent: " + result.reason);
       if (i > 0) {
         say(env, "the settings before it were sent");
       }
       session.link().closeHandles();
       return kDeviceFailed;
     }
-    env.out << "sent " << describeSent(value) << '\n';
+    env.out << "sent " << device::describeSent(value) << '\n';
     if (plan[i].pauseAfter) {
       env.system.sleep(kPollInterval);
     }
@@ -435,7 +435,7 @@ int run(const Options& options, Environment& env) {
   // Every value is judged before a device is even looked for.
   std::vector<SettingValue> values;
   if (options.command == Command::Set) {
-    ParsedSettings parsed = parseSettings(options.assignments);
+    device::ParsedSettings parsed = device::parseSettings(options.assignments);
     if (!parsed.refusals.empty()) {
       for (const std::string& line : parsed.refusals) {
         say(env, line);

@@ -1,7 +1,7 @@
 #include "programs/ctl/report.h"
 
+#include "device/settings_table.h"
 #include "programs/ctl/json_writer.h"
-#include "programs/ctl/setting_values.h"
 #include "protocol/commands.h"
 #include "protocol/device_status.h"
 #include "protocol/number_text.h"
@@ -256,7 +256,7 @@ std::string statusText(const StatusView& status) {
           s.gnssSelection ? systemsLine(*s.gnssSelection) : "not reported by this firmware");
   std::string model = "not reported by this firmware";
   if (s.dynamicModel) {
-    const char* name = dynamicModelName(*s.dynamicModel);
+    const char* name = device::dynamicModelName(*s.dynamicModel);
     model = name != nullptr ? name : "model " + std::to_string(*s.dynamicModel);
   }
   addLine(text, "Dynamic model", model);
@@ -324,14 +324,15 @@ void statusMembers(JsonWriter& json, const StatusView& status,
   json.key("gnss");
   if (s.gnssSelection) {
     json.beginArray();
-    for (const std::string& name : gnssNameList(protocol::satelliteSystemsOf(*s.gnssSelection))) {
+    for (const std::string& name :
+         device::gnssNameList(protocol::satelliteSystemsOf(*s.gnssSelection))) {
       json.string(name);
     }
     json.endArray();
   } else {
     json.null();
   }
-  const char* model = s.dynamicModel ? dynamicModelName(*s.dynamicModel) : nullptr;
+  const char* model = s.dynamicModel ? device::dynamicModelName(*s.dynamicModel) : nullptr;
   json.stringMember("dynamic_model",
                     model != nullptr ? std::optional<std::string>(model) : std::nullopt);
   json.integerMember("dynamic_model_number", widened(s.dynamicModel));
