@@ -1,12 +1,16 @@
 // The controls that act as links: the clock request, the map, the maker's site and the
 // diagnostics page.
 #include "diagnostics/diagnostics_address.h"
+#include "diagnostics/web_addresses.h"
 #include "protocol/commands.h"
 #include "ui/controls.h"
 #include "ui/main_window.h"
-#include "ui/web_addresses.h"
 
 namespace qvr::ui {
+
+using diagnostics::kDiagnosticsPageAddress;
+using diagnostics::kMakerSiteAddress;
+using diagnostics::mapSearchAddress;
 
 void MainWindow::wireLinkHandlers() {
   form_.setHandler(ctl::Label13, [this] { requestClockSetting(ctl::Label13); });

@@ -2,14 +2,17 @@
 
 #include <string>
 
+#include "diagnostics/web_addresses.h"
 #include "protocol/commands.h"
 #include "protocol/config_report.h"
 #include "protocol/number_text.h"
 #include "protocol/ubx_messages.h"
 #include "ui/controls.h"
-#include "ui/web_addresses.h"
 
 namespace qvr::ui {
+
+using diagnostics::kSoftwareDownloadAddress;
+
 namespace {
 
 using namespace std::chrono_literals;

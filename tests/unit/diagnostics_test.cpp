@@ -4,7 +4,7 @@
 
 #include "diagnostics/diagnostics_address.h"
 #include "diagnostics/os_version.h"
-#include "ui/web_addresses.h"
+#include "diagnostics/web_addresses.h"
 
 namespace qvr::diagnostics {
 namespace {
@@ -196,10 +196,10 @@ TEST(QueryValue, EncodesWhatWouldBreakTheQuery) {
 
 TEST(MapSearchAddress, PointInEveryLocaleAndNoExponent) {
   const std::string prefix = "https://www.google.com/maps/search/?api=1&query=";
-  EXPECT_EQ(ui::mapSearchAddress(51.5012345, -0.1234567, ','), prefix + "51.5012345,-0.1234567");
-  EXPECT_EQ(ui::mapSearchAddress(51.5012345, -0.1234567, '.'), prefix + "51.5012345,-0.1234567");
-  EXPECT_EQ(ui::mapSearchAddress(0.0000001, -0.0000001, '.'), prefix + "0.0000001,-0.0000001");
-  EXPECT_EQ(ui::mapSearchAddress(0, 0, '.'), prefix + "0,0");
+  EXPECT_EQ(mapSearchAddress(51.5012345, -0.1234567, ','), prefix + "51.5012345,-0.1234567");
+  EXPECT_EQ(mapSearchAddress(51.5012345, -0.1234567, '.'), prefix + "51.5012345,-0.1234567");
+  EXPECT_EQ(mapSearchAddress(0.0000001, -0.0000001, '.'), prefix + "0.0000001,-0.0000001");
+  EXPECT_EQ(mapSearchAddress(0, 0, '.'), prefix + "0,0");
 }
 
 }  // namespace

@@ -5,12 +5,12 @@
 
 #include "device/session.h"
 #include "diagnostics/diagnostics_address.h"
+#include "diagnostics/web_addresses.h"
 #include "programs/ctl/device_choice.h"
 #include "programs/ctl/json_writer.h"
 #include "programs/ctl/report.h"
 #include "programs/ctl/setting_values.h"
 #include "protocol/number_text.h"
-#include "ui/web_addresses.h"
 
 namespace qvr::ctl {
 namespace {
@@ -71,7 +71,7 @@ int openChosen(device::Session& session, const Options& options, Environment& en
 void sayRefusedFirmware(Environment& env, const device::Session& session) {
   say(env, "firmware " + session.state().firmwareText +
                " is newer than this program knows; download new software from " +
-               ui::kSoftwareDownloadAddress);
+               diagnostics::kSoftwareDownloadAddress);
 }
 
 // Polls every kPollInterval until `done` says so, the time is up or the user stops the
@@ -394,7 +394,7 @@ int diagnosticsUrl(device::Session& session, const Options& options, Environment
   // Numbers in the address are written as the window writes them, in the user's separator.
   const char separator = env.system.decimalSeparator();
   env.out << diagnostics::diagnosticsAddress(
-                 ui::kDiagnosticsPageAddress,
+                 diagnostics::kDiagnosticsPageAddress,
                  diagnosticsState(session, configuration, env.system, separator), separator)
           << '\n';
   session.close();

@@ -1,10 +1,10 @@
-#include "ui/web_addresses.h"
+#include "diagnostics/web_addresses.h"
 
 #include <algorithm>
 
 #include "protocol/number_text.h"
 
-namespace qvr::ui {
+namespace qvr::diagnostics {
 namespace {
 
 std::string coordinateText(double degrees, char decimalSeparator) {
@@ -20,4 +20,4 @@ std::string mapSearchAddress(double latitude, double longitude, char decimalSepa
          coordinateText(longitude, decimalSeparator);
 }
 
-}  // namespace qvr::ui
+}  // namespace qvr::diagnostics

@@ -2,7 +2,7 @@
 
 #include <string>
 
-namespace qvr::ui {
+namespace qvr::diagnostics {
 
 // The maker's web host is not settled yet: every address on it lives here, on a host of the
 // reserved .example domain, so that moving to the real one is a change in this file only.
@@ -19,4 +19,4 @@ inline constexpr const char* kMapSearchAddress = "https://www.google.com/maps/se
 [[nodiscard]] std::string mapSearchAddress(double latitude, double longitude,
                                            char decimalSeparator);
 
-}  // namespace qvr::ui
+}  // namespace qvr::diagnostics
