@@ -3,7 +3,7 @@
 namespace qvr::ctl {
 
 std::string listJson(const std::vector<AttachedDevice>& devices) {
-  JsonWriter json(true);
+  status::JsonWriter json(true);
   json.beginObject();
   json.key("devices").beginArray();
   for (const AttachedDevice& d : devices) {

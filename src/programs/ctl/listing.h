@@ -5,9 +5,11 @@
 #include <string>
 #include <vector>
 
-#include "programs/ctl/json_writer.h"
+#include "status/json_writer.h"
 
 namespace qvr::ctl {
+
+using status::TextBytes;
 
 // One attached device as `list` reports it, whichever backend found it.
 struct AttachedDevice {

@@ -7,16 +7,26 @@
 #include "diagnostics/diagnostics_address.h"
 #include "diagnostics/web_addresses.h"
 #include "programs/ctl/device_choice.h"
-#include "programs/ctl/json_writer.h"
-#include "programs/ctl/report.h"
 #include "programs/ctl/setting_values.h"
 #include "protocol/number_text.h"
+#include "status/json_writer.h"
+#include "status/status_view.h"
 
 namespace qvr::ctl {
 namespace {
 
 using namespace std::chrono_literals;
 using std::chrono::milliseconds;
+
+using status::deviceView;
+using status::missingMessages;
+using status::scaledText;
+using status::settingsView;
+using status::statusJson;
+using status::statusText;
+using status::StatusView;
+using status::watchJson;
+using status::watchLine;
 
 // The window's timer while a device is open: reading this often keeps the device's input
 // buffer from overflowing and the receiver's news fresh.

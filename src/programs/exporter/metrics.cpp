@@ -7,9 +7,9 @@
 #include <map>
 #include <optional>
 
-#include "programs/ctl/report.h"
 #include "protocol/device_status.h"
 #include "protocol/device_strings.h"
+#include "status/status_view.h"
 
 namespace qvr::exporter {
 namespace {
@@ -180,10 +180,10 @@ void addReceiver(Families& f, const Labels& serial, const device::ReceiverState&
       ++visible[s.gnssId];
     }
     for (const auto& [id, count] : visible) {
-      f.add(SatellitesVisible, with({"system", ctl::systemName(id)}), count);
+      f.add(SatellitesVisible, with({"system", status::systemName(id)}), count);
     }
     for (const device::SatelliteState& s : r.satellites) {
-      Labels labels = with({"system", ctl::systemName(s.gnssId)});
+      Labels labels = with({"system", status::systemName(s.gnssId)});
       labels.push_back({"sv", std::to_string(s.svId)});
       f.add(SatelliteCno, std::move(labels), s.cno);
     }
@@ -205,7 +205,7 @@ void addReceiver(Families& f, const Labels& serial, const device::ReceiverState&
 }
 
 void addSettings(Families& f, const Labels& serial, const protocol::Configuration& configuration) {
-  const ctl::SettingsView settings = ctl::settingsView(configuration);
+  const status::SettingsView settings = status::settingsView(configuration);
   if (settings.outputs) {
     f.add(OutputsEnabled, serial, flag(*settings.outputs));
   }

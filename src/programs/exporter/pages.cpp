@@ -1,27 +1,27 @@
 #include "programs/exporter/pages.h"
 
-#include "programs/ctl/json_writer.h"
-#include "programs/ctl/report.h"
 #include "protocol/device_strings.h"
+#include "status/json_writer.h"
+#include "status/status_view.h"
 
 namespace qvr::exporter {
 namespace {
 
-ctl::StatusView statusView(const monitor::DeviceSnapshot& d) {
-  ctl::StatusView view;
+status::StatusView statusView(const monitor::DeviceSnapshot& d) {
+  status::StatusView view;
   if (d.identity) {
-    view.device = ctl::deviceView(*d.identity);
+    view.device = status::deviceView(*d.identity);
   } else {
     view.device.serial = d.serial;
   }
   if (d.configuration) {
-    view.settings = ctl::settingsView(*d.configuration);
+    view.settings = status::settingsView(*d.configuration);
   }
   view.receiver = d.receiver;
   return view;
 }
 
-void counterMembers(ctl::JsonWriter& json, const monitor::DeviceCounters& c) {
+void counterMembers(status::JsonWriter& json, const monitor::DeviceCounters& c) {
   const std::pair<const char*, std::uint64_t> members[] = {
       {"nav_messages", c.navMessages},
       {"ubx_frames", c.checkedFrames},
@@ -47,12 +47,12 @@ std::string fixCell(const monitor::DeviceSnapshot& d) {
 }  // namespace
 
 std::string statusJson(const std::vector<monitor::DeviceSnapshot>& devices) {
-  ctl::JsonWriter json(true);
+  status::JsonWriter json(true);
   json.beginArray();
   for (const monitor::DeviceSnapshot& d : devices) {
-    const ctl::StatusView view = statusView(d);
+    const status::StatusView view = statusView(d);
     json.beginObject();
-    ctl::statusMembers(json, view, ctl::missingMessages(view.receiver));
+    status::statusMembers(json, view, status::missingMessages(view.receiver));
     json.key("up").boolean(d.up);
     json.key("counters").beginObject();
     counterMembers(json, d.counters);

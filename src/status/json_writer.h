@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-namespace qvr::ctl {
+namespace qvr::status {
 
 // How the bytes of a string are to be read. Device strings keep the low byte of each UTF-16
 // code unit, so each of their bytes is one character U+0000 to U+00FF; text of our own and of
@@ -68,4 +68,4 @@ class JsonWriter {
 // `text` as a JSON string literal, quotes included.
 [[nodiscard]] std::string jsonString(std::string_view text, TextBytes bytes = TextBytes::Utf8);
 
-}  // namespace qvr::ctl
+}  // namespace qvr::status

@@ -1,12 +1,12 @@
-#include "programs/ctl/report.h"
+#include "status/status_view.h"
 
 #include "device/settings_table.h"
-#include "programs/ctl/json_writer.h"
 #include "protocol/commands.h"
 #include "protocol/device_status.h"
 #include "protocol/number_text.h"
+#include "status/json_writer.h"
 
-namespace qvr::ctl {
+namespace qvr::status {
 namespace {
 
 constexpr int kDegreeDecimals = 7;  // NAV-PVT's latitude and longitude are in 1e-7 degree
@@ -394,4 +394,4 @@ std::string watchJson(const std::string& serial, const device::ReceiverState& re
   return json.text() + "\n";
 }
 
-}  // namespace qvr::ctl
+}  // namespace qvr::status

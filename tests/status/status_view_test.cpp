@@ -1,8 +1,8 @@
-#include "programs/ctl/report.h"
+#include "status/status_view.h"
 
 #include <gtest/gtest.h>
 
-namespace qvr::ctl {
+namespace qvr::status {
 namespace {
 
 std::string lineOf(const std::string& text, const std::string& label) {
@@ -14,7 +14,7 @@ std::string lineOf(const std::string& text, const std::string& label) {
   return text.substr(at + 1, end - at - 1);
 }
 
-TEST(CtlReport, FrequenciesAreShownAsTheWindowShowsThemAndExactly) {
+TEST(StatusView, FrequenciesAreShownAsTheWindowShowsThemAndExactly) {
   struct Case {
     protocol::Configuration config;
     const char* out1;  // the OUT1 line's value
@@ -44,7 +44,7 @@ TEST(CtlReport, FrequenciesAreShownAsTheWindowShowsThemAndExactly) {
   }
 }
 
-TEST(CtlReport, TimeAndPositionAreTrustedOnlyAsFarAsTheReceiverDoes) {
+TEST(StatusView, TimeAndPositionAreTrustedOnlyAsFarAsTheReceiverDoes) {
   StatusView view;
   EXPECT_EQ(missingMessages(view.receiver),
             (std::vector<std::string>{"NAV-PVT", "NAV-CLOCK", "NAV-SAT"}));
@@ -75,4 +75,4 @@ TEST(CtlReport, TimeAndPositionAreTrustedOnlyAsFarAsTheReceiverDoes) {
 }
 
 }  // namespace
-}  // namespace qvr::ctl
+}  // namespace qvr::status

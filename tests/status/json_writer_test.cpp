@@ -1,4 +1,4 @@
-#include "programs/ctl/json_writer.h"
+#include "status/json_writer.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <locale>
 #include <string>
 
-namespace qvr::ctl {
+namespace qvr::status {
 namespace {
 
 TEST(JsonWriter, StringsComeOutAsAsciiWithEveryByteAccountedFor) {
@@ -134,4 +134,4 @@ TEST(JsonWriter, NumbersIgnoreTheUsersLocale) {
 }
 
 }  // namespace
-}  // namespace qvr::ctl
+}  // namespace qvr::status

@@ -7,11 +7,11 @@
 
 #include "device/receiver.h"
 #include "device/session.h"
-#include "programs/ctl/json_writer.h"
 #include "protocol/config_report.h"
 #include "protocol/frequency.h"
+#include "status/json_writer.h"
 
-namespace qvr::ctl {
+namespace qvr::status {
 
 // Who the device is, as the status shows it.
 struct DeviceView {
@@ -79,4 +79,4 @@ void statusMembers(JsonWriter& json, const StatusView& status,
 // number without one.
 [[nodiscard]] std::string systemName(std::uint8_t gnssId);
 
-}  // namespace qvr::ctl
+}  // namespace qvr::status

@@ -1,10 +1,10 @@
-#include "programs/ctl/json_writer.h"
+#include "status/json_writer.h"
 
 #include <algorithm>
 #include <array>
 #include <charconv>
 
-namespace qvr::ctl {
+namespace qvr::status {
 namespace {
 
 constexpr char32_t kReplacement = 0xFFFD;
@@ -259,4 +259,4 @@ void JsonWriter::scaledMember(std::string_view name, std::optional<std::int64_t>
   }
 }
 
-}  // namespace qvr::ctl
+}  // namespace qvr::status
