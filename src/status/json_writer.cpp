@@ -7,6 +7,7 @@
 namespace qvr::status {
 namespace {
 
+// Ill-formed UTF-8 becomes U+FFFD, one for each byte that starts no character.
 constexpr char32_t kReplacement = 0xFFFD;
 
 void appendEscape(std::string& out, char32_t unit) {
@@ -55,58 +56,13 @@ void appendCharacter(std::string& out, char32_t c) {
   }
 }
 
-// The next character of well-formed UTF-8 at `i`, or U+FFFD for one byte that does not start
-// one: overlong forms, surrogates and values beyond U+10FFFF are not characters.
-char32_t nextUtf8(std::string_view text, std::size_t& i) {
-  const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
-  const unsigned char lead = byte(i);
-  if (lead < 0x80) {
-    ++i;
-    return lead;
-  }
-  int length = 0;
-  char32_t c = 0;
-  char32_t lowest = 0;
-  if ((lead & 0xE0) == 0xC0) {
-    length = 2;
-    c = lead & 0x1F;
-    lowest = 0x80;
-  } else if ((lead & 0xF0) == 0xE0) {
-    length = 3;
-    c = lead & 0x0F;
-    lowest = 0x800;
-  } else if ((lead & 0xF8) == 0xF0) {
-    length = 4;
-    c = lead & 0x07;
-    lowest = 0x10000;
-  }
-  if (length == 0 || i + static_cast<std::size_t>(length) > text.size()) {
-    ++i;
-    return kReplacement;
-  }
-  for (int k = 1; k < length; ++k) {
-    const unsigned char next = byte(i + static_cast<std::size_t>(k));
-    if ((next & 0xC0) != 0x80) {
-      ++i;
-      return kReplacement;
-    }
-    c = (c << 6) | (next & 0x3F);
-  }
-  if (c < lowest || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
-    ++i;
-    return kReplacement;
-  }
-  i += static_cast<std::size_t>(length);
-  return c;
-}
-
 void appendString(std::string& out, std::string_view text, TextBytes bytes) {
   out.push_back('"');
   for (std::size_t i = 0; i < text.size();) {
     if (bytes == TextBytes::Latin1) {
       appendCharacter(out, static_cast<unsigned char>(text[i++]));
     } else {
-      appendCharacter(out, nextUtf8(text, i));
+      appendCharacter(out, protocol::nextUtf8(text, i).value_or(kReplacement));
     }
   }
   out.push_back('"');

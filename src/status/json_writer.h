@@ -6,12 +6,11 @@
 #include <string_view>
 #include <vector>
 
+#include "protocol/printable_text.h"
+
 namespace qvr::status {
 
-// How the bytes of a string are to be read. Device strings keep the low byte of each UTF-16
-// code unit, so each of their bytes is one character U+0000 to U+00FF; text of our own and of
-// the system (paths, error messages) is UTF-8.
-enum class TextBytes { Utf8, Latin1 };
+using protocol::TextBytes;
 
 // A small JSON writer for the program's output. Everything it writes is ASCII: every character
 // outside printable ASCII is a \u escape, so the output survives any terminal, code page or

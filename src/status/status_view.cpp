@@ -4,6 +4,7 @@
 #include "protocol/commands.h"
 #include "protocol/device_status.h"
 #include "protocol/number_text.h"
+#include "protocol/printable_text.h"
 #include "status/json_writer.h"
 
 namespace qvr::status {
@@ -238,9 +239,13 @@ std::optional<std::string> utcText(const device::ReceiverState& receiver) {
 std::string statusText(const StatusView& status) {
   std::string text;
   const DeviceView& d = status.device;
-  addLine(text, "Serial number", d.serial);
-  addLine(text, "Product", d.product.value_or("unreadable"));
-  addLine(text, "Manufacturer", d.manufacturer.value_or("unreadable"));
+  // The device's own words go to a terminal: a control character among them is shown, not obeyed.
+  const auto deviceText = [](const std::optional<std::string>& value) {
+    return value ? protocol::printableText(*value, TextBytes::Latin1) : "unreadable";
+  };
+  addLine(text, "Serial number", protocol::printableText(d.serial, TextBytes::Latin1));
+  addLine(text, "Product", deviceText(d.product));
+  addLine(text, "Manufacturer", deviceText(d.manufacturer));
   addLine(text, "Firmware", d.firmware);
 
   const SettingsView& s = status.settings;

@@ -4,7 +4,10 @@
 
 #include <clocale>
 #include <locale>
+#include <optional>
+#include <random>
 #include <string>
+#include <string_view>
 
 namespace qvr::status {
 namespace {
@@ -21,6 +24,9 @@ TEST(JsonWriter, StringsComeOutAsAsciiWithEveryByteAccountedFor) {
       {"\b\f\n\r\t", TextBytes::Utf8, R"("\b\f\n\r\t")"},
       {std::string("x\0y", 3), TextBytes::Latin1, R"("x\u0000y")"},
       {"\x01\x1f\x7f", TextBytes::Latin1, R"("\u0001\u001f\u007f")"},
+      // C1 controls, as a device string's bytes and as UTF-8.
+      {"\x80\x9b\x9f", TextBytes::Latin1, R"("\u0080\u009b\u009f")"},
+      {"\xC2\x9B", TextBytes::Utf8, R"("\u009b")"},
       // A device string's bytes are the low bytes of UTF-16 code units: each is its own
       // character, so "\xC3\xA9" is two of them and not the UTF-8 for one.
       {"\xC3\xA9\xFF", TextBytes::Latin1, R"("\u00c3\u00a9\u00ff")"},
@@ -37,6 +43,71 @@ TEST(JsonWriter, StringsComeOutAsAsciiWithEveryByteAccountedFor) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.json);
     EXPECT_EQ(jsonString(c.text, c.bytes), c.json);
+  }
+}
+
+// The characters of a JSON string literal, each as its code point; nothing when the literal uses
+// anything but printable ASCII or an escape JSON does not have.
+std::optional<std::u32string> decodedLiteral(const std::string& literal) {
+  if (literal.size() < 2 || literal.front() != '"' || literal.back() != '"') {
+    return std::nullopt;
+  }
+  const std::string_view simple = "\"\\/bfnrt";
+  const std::u32string meant = U"\"\\/\b\f\n\r\t";
+  std::u32string text;
+  for (std::size_t i = 1; i + 1 < literal.size(); ++i) {
+    const char c = literal[i];
+    if (c < 0x20 || c > 0x7E || c == '"') {
+      return std::nullopt;
+    }
+    if (c != '\\') {
+      text += static_cast<char32_t>(c);
+    } else if (const std::size_t k = simple.find(literal.at(++i)); k != std::string_view::npos) {
+      text += meant[k];
+    } else if (literal[i] == 'u') {
+      auto unit = static_cast<char32_t>(std::stoul(literal.substr(i + 1, 4), nullptr, 16));
+      i += 4;
+      // A character beyond the basic plane is a pair of escapes, high surrogate first.
+      if (unit >= 0xD800 && unit <= 0xDBFF && literal.compare(i + 1, 2, "\\u") == 0) {
+        const auto low = static_cast<char32_t>(std::stoul(literal.substr(i + 3, 4), nullptr, 16));
+        unit = 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00);
+        i += 6;
+      }
+      text += unit;
+    } else {
+      return std::nullopt;
+    }
+  }
+  return text;
+}
+
+// Every byte string, in either reading, comes out as printable ASCII that reads back as the
+// characters it stands for: a device string's bytes one character each, UTF-8 as its characters
+// with U+FFFD for each byte that starts none.
+TEST(JsonWriter, EveryByteStringIsPrintableAsciiAndReadsBack) {
+  std::mt19937 random(7130);
+  std::uniform_int_distribution<int> length(0, 16);
+  std::uniform_int_distribution<int> anyByte(0, 255);
+  for (int n = 0; n < 20000; ++n) {
+    std::string text;
+    for (int k = length(random); k > 0; --k) {
+      text += static_cast<char>(anyByte(random));
+    }
+    SCOPED_TRACE(::testing::PrintToString(text));
+    const auto latin1 = decodedLiteral(jsonString(text, TextBytes::Latin1));
+    ASSERT_TRUE(latin1.has_value()) << jsonString(text, TextBytes::Latin1);
+    std::u32string bytes;
+    for (const char b : text) {
+      bytes += static_cast<unsigned char>(b);
+    }
+    EXPECT_EQ(*latin1, bytes);
+    const auto utf8 = decodedLiteral(jsonString(text, TextBytes::Utf8));
+    ASSERT_TRUE(utf8.has_value()) << jsonString(text, TextBytes::Utf8);
+    std::u32string expected;
+    for (std::size_t i = 0; i < text.size();) {
+      expected += protocol::nextUtf8(text, i).value_or(U'\uFFFD');
+    }
+    EXPECT_EQ(*utf8, expected);
   }
 }
 

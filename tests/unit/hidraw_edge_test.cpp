@@ -311,6 +311,12 @@ TEST(DeviceListing, SaysForEachDeviceWhetherItOpensAndWhyNot) {
        "be read\n"
        "/dev/hidraw7: serial 'QVR000004', firmware 1.08, opens, but its report descriptor is "
        "malformed (Pop without Push at byte 17)\n"},
+      {"a serial number that would retitle and clear the terminal is shown, not obeyed",
+       {openable("/dev/hidraw3",
+                 "Q\x1b]0;owned\x07\x1b[2J\xc2\x9b"
+                 "2J\x7f")},
+       "/dev/hidraw3: serial 'Q\\u001b]0;owned\\u0007\\u001b[2J\\u009b2J\\u007f', firmware 1.08, "
+       "opens (input reports 64 bytes, feature reports 40 bytes)\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

@@ -5,6 +5,7 @@
 
 #include "platform/linux/usb_sysfs.h"
 #include "protocol/firmware.h"
+#include "protocol/printable_text.h"
 #include "protocol/report_lengths.h"
 #include "protocol/usb_identity.h"
 
@@ -22,7 +23,9 @@ std::string formatDeviceList(const std::vector<ListedDevice>& devices,
   std::string text;
   bool refused = false;
   for (const ListedDevice& device : devices) {
-    text += device.path + ": serial " + (device.serial ? "'" + *device.serial + "'" : "unreadable");
+    // Printed on a terminal: what the device calls itself is shown, never obeyed.
+    text += protocol::printableText(device.path) + ": serial " +
+            (device.serial ? "'" + protocol::printableText(*device.serial) + "'" : "unreadable");
     text +=
         ", firmware " + protocol::FirmwareVersion::fromVersionNumber(device.versionNumber).text();
     if (device.openError != 0) {

@@ -2,6 +2,7 @@
 
 #include "protocol/device_strings.h"
 #include "protocol/firmware.h"
+#include "protocol/printable_text.h"
 #include "protocol/report_lengths.h"
 #include "protocol/usb_identity.h"
 
@@ -39,7 +40,11 @@ std::string formatDeviceList(const std::vector<ListedDevice>& devices) {
   }
   std::string text;
   for (const ListedDevice& device : devices) {
-    text += device.path + ": serial " + (device.serial ? "'" + *device.serial + "'" : "unreadable");
+    // Printed on a console: what the device calls itself is shown, never obeyed.
+    text += protocol::printableText(device.path) + ": serial " +
+            (device.serial
+                 ? "'" + protocol::printableText(*device.serial, protocol::TextBytes::Latin1) + "'"
+                 : "unreadable");
     text +=
         ", firmware " + protocol::FirmwareVersion::fromVersionNumber(device.versionNumber).text();
     if (device.caps) {

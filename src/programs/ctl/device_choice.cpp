@@ -2,13 +2,20 @@
 
 #include <algorithm>
 
+#include "protocol/printable_text.h"
+
 namespace qvr::ctl {
 namespace {
+
+// Serial numbers are the device's own bytes, one character each; the refusal goes to a terminal.
+std::string quoted(const std::string& serial) {
+  return "'" + protocol::printableText(serial, protocol::TextBytes::Latin1) + "'";
+}
 
 std::string quotedList(const std::vector<std::string>& serials) {
   std::string list;
   for (const std::string& serial : serials) {
-    list += (list.empty() ? "" : ", ") + ("'" + serial + "'");
+    list += (list.empty() ? "" : ", ") + quoted(serial);
   }
   return list;
 }
@@ -22,8 +29,8 @@ DeviceChoice chooseDevice(const std::vector<std::string>& present,
   }
   if (wanted) {
     if (std::find(present.begin(), present.end(), *wanted) == present.end()) {
-      return {std::nullopt,
-              "no QVR-7130 with serial number '" + *wanted + "'; attached: " + quotedList(present)};
+      return {std::nullopt, "no QVR-7130 with serial number '" + protocol::printableText(*wanted) +
+                                "'; attached: " + quotedList(present)};
     }
     return {wanted, {}};
   }

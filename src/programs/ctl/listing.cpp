@@ -1,5 +1,7 @@
 #include "programs/ctl/listing.h"
 
+#include "status/json_writer.h"
+
 namespace qvr::ctl {
 
 std::string listJson(const std::vector<AttachedDevice>& devices) {

@@ -5,11 +5,11 @@
 #include <string>
 #include <vector>
 
-#include "status/json_writer.h"
+#include "protocol/printable_text.h"
 
 namespace qvr::ctl {
 
-using status::TextBytes;
+using protocol::TextBytes;
 
 // One attached device as `list` reports it, whichever backend found it.
 struct AttachedDevice {

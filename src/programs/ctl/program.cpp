@@ -9,6 +9,7 @@
 #include "programs/ctl/device_choice.h"
 #include "programs/ctl/setting_values.h"
 #include "protocol/number_text.h"
+#include "protocol/printable_text.h"
 #include "status/json_writer.h"
 #include "status/status_view.h"
 
@@ -72,7 +73,8 @@ int openChosen(device::Session& session, const Options& options, Environment& en
     return kNoDevice;
   }
   if (!session.open(*choice.serial)) {
-    say(env, withFailure("the device '" + *choice.serial + "' could not be opened", session));
+    const std::string serial = protocol::printableText(*choice.serial, TextBytes::Latin1);
+    say(env, withFailure("the device '" + serial + "' could not be opened", session));
     return kDeviceFailed;
   }
   return kDone;
