@@ -1,8 +1,13 @@
 // What qvr7130ctl writes, whatever the device calls itself.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <chrono>
 #include <sstream>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "platform/sim/sim_hid.h"
@@ -29,15 +34,16 @@ struct Bench {
     }
     hid.setClock([this] { return system.now(); });
   }
-  int run(const std::vector<std::string>& args) {
+  // Writes to `to` instead of `out` when given; gives up at a virtual minute.
+  int run(const std::vector<std::string>& args, std::ostream* to = nullptr) {
     const ParsedArguments parsed = parseArguments(args);
     EXPECT_EQ(parsed.error, "");
     Environment env{.hid = hid,
                     .system = system,
-                    .out = out,
+                    .out = to != nullptr ? *to : out,
                     .err = err,
                     .listDevices = [] { return Listing{}; },
-                    .interrupted = {},
+                    .interrupted = [this] { return system.now() > std::chrono::minutes(1); },
                     .simulated = true};
     return ctl::run(parsed.options, env);
   }
@@ -83,6 +89,69 @@ TEST(CtlOutput, DeviceStringsAreShownNotObeyed) {
     EXPECT_EQ(controlsIn(b.err.str()), "") << b.err.str();
     EXPECT_NE((b.out.str() + b.err.str()).find(c.shown), std::string::npos)
         << b.out.str() << b.err.str();
+  }
+}
+
+// A pipe whose reader takes `lines` lines and goes. What is written waits in a buffer until a
+// flush hands it over, as stdio's buffer for a pipe does, and a flush after the reader has gone
+// fails with EPIPE, as it does where SIGPIPE is ignored.
+class ReaderGoes : public std::streambuf {
+ public:
+  explicit ReaderGoes(int lines) : lines_(lines) { empty(); }
+  [[nodiscard]] int flushesRefused() const { return refused_; }
+
+ protected:
+  int sync() override {
+    if (pptr() == pbase()) {
+      return 0;
+    }
+    if (lines_ <= 0) {
+      ++refused_;
+      errno = EPIPE;
+      return -1;
+    }
+    lines_ -= static_cast<int>(std::count(pbase(), pptr(), '\n'));
+    empty();
+    return 0;
+  }
+  int_type overflow(int_type c) override {
+    if (sync() != 0) {
+      return traits_type::eof();
+    }
+    if (!traits_type::eq_int_type(c, traits_type::eof())) {
+      *pptr() = traits_type::to_char_type(c);
+      pbump(1);
+    }
+    return traits_type::not_eof(c);
+  }
+
+ private:
+  void empty() { setp(buffer_.data(), buffer_.data() + buffer_.size()); }
+
+  int lines_;
+  int refused_ = 0;
+  std::array<char, 4096> buffer_{};
+};
+
+TEST(CtlOutput, AWatchEndsWhenItsReaderHasGone) {
+  for (const bool json : {false, true}) {
+    SCOPED_TRACE(json ? "--json" : "text");
+    Bench b({{.serial = u"QVR000001"}});
+    ReaderGoes pipe(2);
+    std::ostream out(&pipe);
+    std::vector<std::string> args{"status", "--watch", "1"};
+    if (json) {
+      args.emplace_back("--json");
+    }
+    EXPECT_EQ(b.run(args, &out), kDeviceFailed);
+    // The first line after about a second, one a second after it: the third finds nobody.
+    EXPECT_LT(b.system.now(), std::chrono::seconds(5));
+    EXPECT_EQ(pipe.flushesRefused(), 1);
+    EXPECT_NE(b.err.str().find("qvr7130ctl: cannot write to standard output: " +
+                               std::generic_category().message(EPIPE)),
+              std::string::npos)
+        << b.err.str();
+    EXPECT_EQ(b.hid.openHandles(), 0);
   }
 }
 

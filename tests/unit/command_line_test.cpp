@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+#include <cerrno>
 #include <sstream>
+#include <system_error>
 
 namespace qvr::platform {
 namespace {
@@ -87,6 +90,71 @@ TEST(CommandLine, RefusalsHelpAndVersionAreAnsweredWithoutAWindow) {
   EXPECT_EQ(answer({"--version"}), 0);
   EXPECT_EQ(out.str(), "qvr7130 1.09\n");
   EXPECT_EQ(answer({"--simulate"}), std::nullopt);
+}
+
+// A file on a full disk behind a small buffer: what fits waits in the buffer, and the write that
+// flushes it fails with ENOSPC, at the flush or at the write that overflows it.
+class FullDisk : public std::streambuf {
+ public:
+  FullDisk() { setp(buffer_.data(), buffer_.data() + buffer_.size()); }
+
+ protected:
+  int sync() override {
+    if (pptr() == pbase()) {
+      return 0;
+    }
+    errno = ENOSPC;
+    return -1;
+  }
+  int_type overflow(int_type /*c*/) override {
+    errno = ENOSPC;
+    return traits_type::eof();
+  }
+
+ private:
+  std::array<char, 64> buffer_{};
+};
+
+TEST(CommandLine, AnAnswerThatCannotBeWrittenIsAFailureSaidOnce) {
+  const struct {
+    const char* name;
+    int status;
+    bool full;
+    std::size_t written;
+    int exit;
+    std::optional<std::string> reason;  // nothing said when none
+  } cases[] = {
+      {"written", 0, false, 1000, 0, std::nullopt},
+      // The system's words for ENOSPC, whichever C library says them.
+      {"fails at the flush", 0, true, 10, 1, std::generic_category().message(ENOSPC)},
+      // The failed write was long before: its reason is gone, the failure is not.
+      {"failed while writing", 0, true, 1000, 1, "write error"},
+      {"nothing written", 0, true, 0, 0, std::nullopt},
+      // Already failed and said why: the status stands, nothing more is said.
+      {"the program failed too", 3, true, 10, 3, std::nullopt},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    FullDisk disk;
+    std::ostringstream memory;
+    std::ostream out(c.full ? static_cast<std::streambuf*>(&disk) : memory.rdbuf());
+    std::ostringstream err;
+    out << std::string(c.written, 'x');
+    EXPECT_EQ(finishOutput(c.status, out, err, "p"), c.exit);
+    EXPECT_EQ(err.str(), c.reason ? "p: cannot write to standard output: " + *c.reason + "\n" : "");
+  }
+}
+
+TEST(CommandLine, HelpAndVersionThatCannotBeWrittenFail) {
+  for (const char* option : {"--help", "--version"}) {
+    SCOPED_TRACE(option);
+    FullDisk disk;
+    std::ostream out(&disk);
+    std::ostringstream err;
+    EXPECT_EQ(answerWithoutWindow(parseCommandLine({option}), "qvr7130", "1.09", out, err), 1);
+    EXPECT_NE(err.str().find("qvr7130: cannot write to standard output"), std::string::npos)
+        << err.str();
+  }
 }
 
 }  // namespace

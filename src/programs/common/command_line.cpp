@@ -1,7 +1,9 @@
 #include "programs/common/command_line.h"
 
+#include <cerrno>
 #include <charconv>
 #include <cstdio>
+#include <system_error>
 
 namespace qvr::platform {
 namespace {
@@ -134,6 +136,32 @@ std::string usageText(const std::string& program) {
          "Without --simulate the window drives the QVR-7130 devices attached to this computer.\n";
 }
 
+std::optional<std::string> outputFailure(std::ostream& out) {
+  if (out.good()) {
+    errno = 0;
+    out.flush();
+    // At once: anything after the failed write may set errno again.
+    const int error = errno;
+    if (out.good()) {
+      return std::nullopt;
+    }
+    if (error != 0) {
+      return std::generic_category().message(error);
+    }
+  }
+  // An earlier write failed; its errno is gone.
+  return "write error";
+}
+
+int finishOutput(int status, std::ostream& out, std::ostream& err, const std::string& program) {
+  const std::optional<std::string> failure = outputFailure(out);
+  if (!failure || status != 0) {
+    return status;
+  }
+  err << program << ": cannot write to standard output: " << *failure << '\n';
+  return 1;
+}
+
 std::optional<int> answerWithoutWindow(const ParsedCommandLine& parsed, const std::string& program,
                                        const std::string& version, std::ostream& out,
                                        std::ostream& err) {
@@ -144,11 +172,11 @@ std::optional<int> answerWithoutWindow(const ParsedCommandLine& parsed, const st
   }
   if (parsed.options.help) {
     out << usageText(program);
-    return 0;
+    return finishOutput(0, out, err, program);
   }
   if (parsed.options.version) {
     out << program << ' ' << version << '\n';
-    return 0;
+    return finishOutput(0, out, err, program);
   }
   return std::nullopt;
 }

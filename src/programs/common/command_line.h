@@ -68,9 +68,20 @@ struct ParsedCommandLine {
 
 [[nodiscard]] std::string usageText(const std::string& program);
 
+// Nothing when everything written to `out` has reached it (it is flushed first); otherwise the
+// system's reason, or "write error" where it is not known any more.
+[[nodiscard]] std::optional<std::string> outputFailure(std::ostream& out);
+
+// The exit status of a program that has written its answer to `out`: `status`, or 1 when the
+// answer did not all reach `out` (a full disk, a closed standard output, a reader that has
+// gone), which is then said on `err`. An answer nobody got is a failure a script must see; a
+// program that has already failed keeps its own status and message.
+[[nodiscard]] int finishOutput(int status, std::ostream& out, std::ostream& err,
+                               const std::string& program);
+
 // What both programs do before any window exists: a refused argument is told on `err` with a
 // hint (exit status 2), --help prints the usage and --version the program's name and `version`
-// on `out` (0). Nothing when the program goes on.
+// on `out` (0, or 1 when they could not be written). Nothing when the program goes on.
 [[nodiscard]] std::optional<int> answerWithoutWindow(const ParsedCommandLine& parsed,
                                                      const std::string& program,
                                                      const std::string& version, std::ostream& out,

@@ -46,7 +46,8 @@ constexpr CommandRow kCommands[] = {
      "show the device, every setting and the receiver",
      "  --json              one JSON object (see docs/qvr7130ctl-json.md)\n"
      "  --watch [SECONDS]   then one line (with --json one object a line) every SECONDS\n"
-     "                      (default 1) until interrupted; SECONDS is taken from the next\n"
+     "                      (default 1) until interrupted, or until a line cannot be\n"
+     "                      written (exit status 1); SECONDS is taken from the next\n"
      "                      word only when it starts with a digit or '.'\n"
      "  --timeout SECONDS   wait at most this long for the receiver's first NAV-PVT,\n"
      "                      NAV-CLOCK and NAV-SAT (default 3); what did not come is null\n"},
@@ -312,8 +313,8 @@ std::string usageText(const std::string& program, Command command) {
       "  --help              show this help, or a command's with the command\n"
       "  --version           show the program's version\n"
       "\n"
-      "Exit status: 0 done, 1 the device failed, 2 bad usage or a refused value, 3 no such\n"
-      "device or more than one to choose from.\n"
+      "Exit status: 0 done, 1 the device failed or the output could not be written, 2 bad\n"
+      "usage or a refused value, 3 no such device or more than one to choose from.\n"
       "Run '" +
       program + " COMMAND --help' for a command's options.\n";
   return text;

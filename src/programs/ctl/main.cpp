@@ -10,6 +10,7 @@
 
 #include "platform/sim/sim_hid.h"
 #include "platform/timed/timed_hid.h"
+#include "programs/common/command_line.h"
 #include "programs/ctl/program.h"
 #ifdef _WIN32
 #include "platform/win32/win32_hid.h"
@@ -17,6 +18,7 @@
 #else
 #include "platform/linux/linux_hid.h"
 #include "platform/linux/linux_system.h"
+#include "platform/linux/standard_streams.h"
 #endif
 
 namespace {
@@ -65,9 +67,7 @@ class SimulatedSystem final : public platform::System {
   std::chrono::milliseconds now_{0};
 };
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int runCommand(int argc, char** argv) {
   const std::vector<std::string> args(argv + 1, argv + argc);
   const ctl::ParsedArguments parsed = ctl::parseArguments(args);
   if (const auto status = ctl::answerWithoutDevice(parsed, QVR_VERSION, std::cout, std::cerr)) {
@@ -108,4 +108,15 @@ int main(int argc, char** argv) {
                        .interrupted = [] { return interruptRequested.load(); },
                        .simulated = options.simulatedDevices.has_value()};
   return ctl::run(options, env);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+#ifndef _WIN32
+  platform::hidraw::holdClosedStandardStreams();
+#endif
+  // Checked once the command is over and the device closed: a failed write never cuts a
+  // command short between two reports it sends.
+  return platform::finishOutput(runCommand(argc, argv), std::cout, std::cerr, ctl::kProgram);
 }

@@ -6,6 +6,7 @@
 #include "device/session.h"
 #include "diagnostics/diagnostics_address.h"
 #include "diagnostics/web_addresses.h"
+#include "programs/common/command_line.h"
 #include "programs/ctl/device_choice.h"
 #include "programs/ctl/setting_values.h"
 #include "protocol/number_text.h"
@@ -169,7 +170,13 @@ int watch(device::Session& session, const Options& options, Environment& env) {
     }
     const device::ReceiverState& receiver = session.receiver().state();
     env.out << (options.json ? watchJson(serial, receiver) : watchLine(receiver));
-    env.out.flush();
+    // Nobody reads the lines any more (the reader of the pipe has gone, the disk is full): a
+    // watch that went on would only hold the device open, so it ends as a failure.
+    if (const auto failure = platform::outputFailure(env.out)) {
+      say(env, "cannot write to standard output: " + *failure);
+      session.close();
+      return kDeviceFailed;
+    }
   }
   session.close();
   return kDone;

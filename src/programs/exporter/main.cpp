@@ -14,9 +14,11 @@
 #include "monitor/fleet.h"
 #include "platform/linux/linux_hid.h"
 #include "platform/linux/linux_system.h"
+#include "platform/linux/standard_streams.h"
 #include "platform/sim/shared_bus.h"
 #include "platform/sim/sim_hid.h"
 #include "platform/timed/timed_hid.h"
+#include "programs/common/command_line.h"
 #include "programs/exporter/arguments.h"
 #include "programs/exporter/http_server.h"
 #include "programs/exporter/metrics.h"
@@ -79,6 +81,7 @@ class SimulatedBus {
 }  // namespace
 
 int main(int argc, char** argv) {
+  platform::hidraw::holdClosedStandardStreams();
   const exporter::ParsedArguments parsed =
       exporter::parseArguments(std::vector<std::string>(argv + 1, argv + argc));
   if (!parsed.error.empty()) {
@@ -89,11 +92,11 @@ int main(int argc, char** argv) {
   const exporter::Options& options = parsed.options;
   if (options.help) {
     std::cout << exporter::usageText();
-    return 0;
+    return platform::finishOutput(0, std::cout, std::cerr, exporter::kProgram);
   }
   if (options.version) {
     std::cout << exporter::kProgram << " " << QVR_VERSION << "\n";
-    return 0;
+    return platform::finishOutput(0, std::cout, std::cerr, exporter::kProgram);
   }
 
   std::signal(SIGTERM, onStop);

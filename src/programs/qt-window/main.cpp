@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "platform/linux/linux_hid.h"
+#include "platform/linux/standard_streams.h"
 #include "platform/linux/usb_sysfs.h"
 #include "platform/qt/qt_system.h"
 #include "platform/sim/sim_hid.h"
@@ -62,6 +63,7 @@ int takeScreenshot(ui::MainWindow& mainWindow, platform::qt::QtWindow& window,
 }  // namespace
 
 int main(int argc, char** argv) {
+  platform::hidraw::holdClosedStandardStreams();
   const std::vector<std::string> args(argv + 1, argv + argc);
   const platform::ParsedCommandLine parsed = platform::parseCommandLine(args);
   if (const auto status =
@@ -72,7 +74,7 @@ int main(int argc, char** argv) {
   if (options.listDevices) {
     std::cout << platform::hidraw::formatDeviceList(
         platform::hidraw::listDevices(), platform::hidraw::usbDevicesWithoutHidraw("/sys"));
-    return 0;
+    return platform::finishOutput(0, std::cout, std::cerr, kProgram);
   }
   if (options.screenshot) {
     qputenv("QT_QPA_PLATFORM", "offscreen");

@@ -87,7 +87,7 @@ int main(int argc, char** argv) {
   if (options.listDevices) {
     win32::Win32Hid hid;
     std::cout << win32::listDevices(hid);
-    return 0;
+    return platform::finishOutput(0, std::cout, std::cerr, kProgram);
   }
 
   std::chrono::milliseconds virtualNow{0};
