@@ -1,13 +1,9 @@
 // What qvr7130ctl writes, whatever the device calls itself.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <array>
-#include <cerrno>
 #include <chrono>
 #include <sstream>
 #include <string>
-#include <system_error>
 #include <vector>
 
 #include "platform/sim/sim_hid.h"
@@ -92,45 +88,26 @@ TEST(CtlOutput, DeviceStringsAreShownNotObeyed) {
   }
 }
 
-// A pipe whose reader takes `lines` lines and goes. What is written waits in a buffer until a
-// flush hands it over, as stdio's buffer for a pipe does, and a flush after the reader has gone
-// fails with EPIPE, as it does where SIGPIPE is ignored.
+// A pipe whose reader takes `lines` lines and goes: every write after them fails, as it does
+// where SIGPIPE is ignored.
 class ReaderGoes : public std::streambuf {
  public:
-  explicit ReaderGoes(int lines) : lines_(lines) { empty(); }
-  [[nodiscard]] int flushesRefused() const { return refused_; }
+  explicit ReaderGoes(int lines) : lines_(lines) {}
+  [[nodiscard]] int writesRefused() const { return refused_; }
 
  protected:
-  int sync() override {
-    if (pptr() == pbase()) {
-      return 0;
-    }
-    if (lines_ <= 0) {
-      ++refused_;
-      errno = EPIPE;
-      return -1;
-    }
-    lines_ -= static_cast<int>(std::count(pbase(), pptr(), '\n'));
-    empty();
-    return 0;
-  }
   int_type overflow(int_type c) override {
-    if (sync() != 0) {
+    if (lines_ == 0) {
+      ++refused_;
       return traits_type::eof();
     }
-    if (!traits_type::eq_int_type(c, traits_type::eof())) {
-      *pptr() = traits_type::to_char_type(c);
-      pbump(1);
-    }
-    return traits_type::not_eof(c);
+    lines_ -= c == '\n' ? 1 : 0;
+    return c;
   }
 
  private:
-  void empty() { setp(buffer_.data(), buffer_.data() + buffer_.size()); }
-
   int lines_;
   int refused_ = 0;
-  std::array<char, 4096> buffer_{};
 };
 
 TEST(CtlOutput, AWatchEndsWhenItsReaderHasGone) {
@@ -146,10 +123,8 @@ TEST(CtlOutput, AWatchEndsWhenItsReaderHasGone) {
     EXPECT_EQ(b.run(args, &out), kDeviceFailed);
     // The first line after about a second, one a second after it: the third finds nobody.
     EXPECT_LT(b.system.now(), std::chrono::seconds(5));
-    EXPECT_EQ(pipe.flushesRefused(), 1);
-    EXPECT_NE(b.err.str().find("qvr7130ctl: cannot write to standard output: " +
-                               std::generic_category().message(EPIPE)),
-              std::string::npos)
+    EXPECT_EQ(pipe.writesRefused(), 1);
+    EXPECT_NE(b.err.str().find("qvr7130ctl: cannot write to standard output"), std::string::npos)
         << b.err.str();
     EXPECT_EQ(b.hid.openHandles(), 0);
   }

@@ -145,17 +145,5 @@ TEST(CommandLine, AnAnswerThatCannotBeWrittenIsAFailureSaidOnce) {
   }
 }
 
-TEST(CommandLine, HelpAndVersionThatCannotBeWrittenFail) {
-  for (const char* option : {"--help", "--version"}) {
-    SCOPED_TRACE(option);
-    FullDisk disk;
-    std::ostream out(&disk);
-    std::ostringstream err;
-    EXPECT_EQ(answerWithoutWindow(parseCommandLine({option}), "qvr7130", "1.09", out, err), 1);
-    EXPECT_NE(err.str().find("qvr7130: cannot write to standard output"), std::string::npos)
-        << err.str();
-  }
-}
-
 }  // namespace
 }  // namespace qvr::platform
