@@ -8,7 +8,10 @@
 #include "programs/ctl/device_choice.h"
 #include "programs/ctl/json_writer.h"
 #include "programs/ctl/report.h"
-#include "programs/ctl/setting_values.h"
+#include "device/settings.h"
+#include "device/settings_table.h"
+#include "platform/sim/sim_hid.h"
+#include "platform/sim/sim_system.h"
 #include "protocol/number_text.h"
 #include "ui/web_addresses.h"
 
@@ -188,102 +191,131 @@ int status(device::Session& session, const Options& options, Environment& env) {
   return exit;
 }
 
-device::SendResult sendSetting(device::Session& session, const SettingValue& v) {
-  switch (v.id) {
-    case SettingId::Outputs:
-      return session.sendOutputsEnabled(v.on);
-    case SettingId::Out1LowPower:
-      return session.sendLowPower(device::Output::Out1, v.on);
-    case SettingId::Out2LowPower:
-      return session.sendLowPower(device::Output::Out2, v.on);
-    case SettingId::Out1:
-      return session.sendFrequency(device::Output::Out1, v.text, '.');
-    case SettingId::Out2:
-      return session.sendFrequency(device::Output::Out2, v.text, '.');
-    case SettingId::Fll:
-      return session.sendFll(v.on);
-    case SettingId::Pps:
-      return session.sendOnePps(v.on);
-    case SettingId::Nmea:
-      return session.sendNmea(v.on);
-    case SettingId::Gnss:
-      return session.sendSatelliteSystems(v.systems);
-    case SettingId::DynamicModel:
-      return session.sendDynamicModel(v.model);
+// What a run of changes came to on one device.
+struct Applied {
+  std::optional<std::string> refusal;  // "pps: OUT1 carries NMEA (nmea=off first)"
+  std::vector<std::string> sent;       // "out1-low-power=off", as sent, cascades included
+  std::optional<std::string> failure;  // a report the device did not take
+};
+
+// Takes the reports the settings sent since the last call; false when the device failed to
+// take one. Anything else a rule dropped (a guard, a firmware gate) the window drops as
+// silently.
+bool takeSent(device::Session& session, std::uint64_t failuresBefore, Applied& applied) {
+  for (const device::SentSetting& sent : session.settings().takeSent()) {
+    if (sent.result) {
+      applied.sent.push_back(device::describeSent(sent.value));
+    } else if (session.state().hidFailures != failuresBefore) {
+      applied.failure = std::string(device::settingRow(sent.value.id).name) +
+                        " was not sent: " + sent.result.reason;
+      return false;
+    }
   }
-  return device::SendResult::refused("unknown setting");
+  return true;
 }
 
-// The start-up up to the configuration, without asking the receiver for anything: a setting
-// needs no messages, and switching them off afterwards would silence the receiver for a
-// window that shows the same device. Nothing is sent before `refusals` had their say.
-template <typename Refusals>
-int configure(device::Session& session, Environment& env, Refusals&& refusals,
-              std::optional<protocol::Configuration>& configuration) {
-  if (!session.readIdentity()) {
+// Makes the changes as the window's user would, one after the other, with the pause the
+// command line documents between two that sent something. Stops at the first refusal or
+// failure.
+Applied applyChanges(device::Session& session, const std::vector<device::SettingValue>& values,
+                     platform::System& system) {
+  Applied applied;
+  for (const device::SettingValue& value : values) {
+    if (!applied.sent.empty()) {
+      system.sleep(kPollInterval);
+    }
+    const std::uint64_t failuresBefore = session.state().hidFailures;
+    if (auto refusal = session.settings().change(value)) {
+      applied.refusal = std::string(device::settingRow(value.id).name) + ": " + *refusal;
+      return applied;
+    }
+    if (!takeSent(session, failuresBefore, applied)) {
+      return applied;
+    }
+  }
+  return applied;
+}
+
+// The device's own start-up, up to its configuration, without asking the receiver for
+// anything: a setting needs no messages, and switching them off afterwards would silence the
+// receiver for a window that shows the same device. Nothing is sent yet.
+int readSettings(device::Session& session, Environment& env) {
+  const device::Session::StartUp started = session.startUp({.requestMessages = false});
+  if (started.refused) {
     sayRefusedFirmware(env, session);
     session.link().closeHandles();
     return kDeviceFailed;
   }
-  const std::vector<std::string> refused =
-      refusals(session.state().firmware, session.capabilities());
-  if (!refused.empty()) {
-    for (const std::string& line : refused) {
-      say(env, line);
+  if (!session.state().configured()) {
+    say(env, withFailure("the device's configuration could not be read; nothing was sent",
+                         session));
+    session.link().closeHandles();
+    return kDeviceFailed;
+  }
+  return kDone;
+}
+
+// A simulated twin of the device: its firmware, its report lengths and the configuration it
+// reported. The changes are made there first, so that whatever the window would refuse on the
+// way (a box that an earlier change locked, say) is found before the device is sent anything.
+std::optional<std::string> rehearse(const device::Session& session,
+                                    const std::vector<device::SettingValue>& values) {
+  constexpr const char16_t* kTwin = u"twin";
+  const device::ConnectionState& s = session.state();
+  platform::sim::SimHid hid;
+  platform::sim::SimSystem system;
+  hid.attach({.serial = kTwin,
+              .versionNumber = s.attributes.versionNumber,
+              .inputLength = s.caps.inputReportByteLength,
+              .featureLength = s.caps.featureReportByteLength,
+              .configuration = session.configurationReport(),
+              .receiver = false});
+  device::Session twin(hid, system);
+  twin.link().setListReady(true);
+  (void)twin.open("twin");
+  (void)twin.startUp({.requestMessages = false});
+  return applyChanges(twin, values, system).refusal;
+}
+
+int reportApplied(device::Session& session, const Applied& applied, Environment& env) {
+  for (const std::string& line : applied.sent) {
+    env.out << "sent " << line << '\n';
+  }
+  session.link().closeHandles();
+  const std::optional<std::string>& problem = applied.failure ? applied.failure : applied.refusal;
+  if (problem) {
+    say(env, *problem);
+    if (!applied.sent.empty()) {
+      say(env, "the settings before it were sent");
     }
+    return kDeviceFailed;
+  }
+  return kDone;
+}
+
+int set(device::Session& session, const std::vector<device::SettingValue>& values,
+        Environment& env) {
+  if (const int status = readSettings(session, env)) {
+    return status;
+  }
+  if (auto refusal = rehearse(session, values)) {
+    say(env, *refusal);
     say(env, "nothing was sent");
     session.link().closeHandles();
     return kBadUsage;
   }
-  configuration = session.readConfiguration();
-  session.markConfigured();
-  return kDone;
-}
-
-int apply(device::Session& session, const std::vector<PlannedSend>& plan, Environment& env) {
-  for (std::size_t i = 0; i < plan.size(); ++i) {
-    const SettingValue& value = plan[i].value;
-    const device::SendResult result = sendSetting(session, value);
-    if (!result) {
-      say(env, std::string(device::settingRow(value.id).name) + " was not sent: " + result.reason);
-      if (i > 0) {
-        say(env, "the settings before it were sent");
-      }
-      session.link().closeHandles();
-      return kDeviceFailed;
-    }
-    env.out << "sent " << device::describeSent(value) << '\n';
-    if (plan[i].pauseAfter) {
-      env.system.sleep(kPollInterval);
-    }
-  }
-  session.link().closeHandles();
-  return kDone;
-}
-
-int set(device::Session& session, const std::vector<SettingValue>& values, Environment& env) {
-  std::optional<protocol::Configuration> configuration;
-  const auto refusals = [&](protocol::FirmwareVersion firmware,
-                            const protocol::FirmwareCapabilities& can) {
-    return firmwareRefusals(values, firmware, can);
-  };
-  if (const int status = configure(session, env, refusals, configuration)) {
-    return status;
-  }
-  return apply(session, setPlan(values), env);
+  return reportApplied(session, applyChanges(session, values, env.system), env);
 }
 
 int factoryReset(device::Session& session, Environment& env) {
-  std::optional<protocol::Configuration> configuration;
-  const auto none = [](protocol::FirmwareVersion, const protocol::FirmwareCapabilities&) {
-    return std::vector<std::string>();
-  };
-  if (const int status = configure(session, env, none, configuration)) {
+  if (const int status = readSettings(session, env)) {
     return status;
   }
-  const std::optional<bool> outputs =
-      configuration ? configuration->outputsEnabled : std::optional<bool>();
-  return apply(session, factoryResetPlan(session.capabilities(), outputs), env);
+  const std::uint64_t failuresBefore = session.state().hidFailures;
+  session.settings().factoryReset();
+  Applied applied;
+  (void)takeSent(session, failuresBefore, applied);
+  return reportApplied(session, applied, env);
 }
 
 std::string clockText(const platform::UtcTime& t) {
@@ -433,7 +465,7 @@ int run(const Options& options, Environment& env) {
     return list(options, env);
   }
   // Every value is judged before a device is even looked for.
-  std::vector<SettingValue> values;
+  std::vector<device::SettingValue> values;
   if (options.command == Command::Set) {
     device::ParsedSettings parsed = device::parseSettings(options.assignments);
     if (!parsed.refusals.empty()) {
