@@ -1,5 +1,5 @@
-// The command line over simulated devices on a virtual clock, checked against the window where
-// both can make the same change.
+// The command line over simulated devices on a virtual clock; what it sends for a change is
+// checked against the window in equivalence_test.cpp.
 
 #include "programs/ctl/program.h"
 
@@ -54,7 +54,7 @@ struct Bench {
 };
 
 // The window on its own device of the same profile, started and with its start-up's reports
-// forgotten, so that what follows is only what the user's change sends.
+// forgotten.
 struct WindowBench {
   explicit WindowBench(const DeviceProfile& p = profile()) : device(hid.attach(p)) {
     hid.setClock([this] { return system.now(); });
@@ -66,106 +66,6 @@ struct WindowBench {
   SimDevice& device;
   ui::MainWindow window{hid, system};
 };
-
-// The window's start-ups (after 1PPS or NMEA are cleared) ask the receiver for its messages
-// again; those are not settings, and the command line has no window to start up.
-Reports withoutReceiverMessages(const Reports& reports) {
-  Reports settings;
-  for (const auto& report : reports) {
-    if (report[1] != static_cast<std::uint8_t>(protocol::Command::ReceiverMessage)) {
-      settings.push_back(report);
-    }
-  }
-  return settings;
-}
-
-// Every setting on every firmware generation, through the window and through `set`: the same
-// bytes reach the device, and where the command line refuses (a firmware without the setting)
-// the window's control is locked and nothing reaches the device either way.
-TEST(CtlProgram, SetSendsTheBytesTheWindowSendsForTheSameChange) {
-  // Configuration bytes the cases start from: 1PPS on (flags byte 2, bit 7), NMEA on (byte 25).
-  std::vector<std::uint8_t> ppsOn = platform::sim::defaultConfiguration();
-  ppsOn[2] |= 0x80;
-  std::vector<std::uint8_t> nmeaOn = platform::sim::defaultConfiguration();
-  nmeaOn[25] = 1;
-  struct Case {
-    std::vector<std::string> set;
-    std::function<void(ui::Form&)> user;
-    std::vector<std::uint8_t> configuration;  // empty: the default
-  };
-  const auto type = [](ui::ControlId box, ui::ControlId button, const char* text) {
-    return [=](ui::Form& f) {
-      f.userType(box, text);
-      f.userClick(button);
-    };
-  };
-  const auto click = [](ui::ControlId id) { return [=](ui::Form& f) { f.userClick(id); }; };
-  const Case cases[] = {
-      {{"fll=on"}, click(ids::FLL)},
-      {{"outputs=off"}, click(ids::OUT1EN)},
-      {{"out1-low-power=on"}, click(ids::Out1power)},
-      {{"out2-low-power=on"}, click(ids::Out2power)},
-      {{"pps=on"}, click(ids::PPS)},
-      {{"pps=off"}, click(ids::PPS), ppsOn},
-      {{"nmea=on"}, click(ids::NMEA)},
-      {{"nmea=off"}, click(ids::NMEA), nmeaOn},
-      {{"out1=10000000.1"}, type(ids::Out1Freq, ids::FindFreq, "10000000.1")},
-      {{"out1= 25e6 "}, type(ids::Out1Freq, ids::FindFreq, " 25e6 ")},
-      {{"out2=1.2345e3"}, type(ids::Out2Freq, ids::FindFreq2, "1.2345e3")},
-      {{"out2=-0.000000000001E12"}, type(ids::Out2Freq, ids::FindFreq2, "-0.000000000001E12")},
-      {{"gnss=gps,galileo,glonass"}, click(ids::GNSS_SBAS)},
-      {{"gnss=gps,sbas,galileo"}, click(ids::GNSS_GLONASS)},
-      {{"dynamic-model=airborne"}, [](ui::Form& f) { f.userChoose(ids::dynmodel, 2); }},
-      {{"dynamic-model=portable"}, [](ui::Form& f) { f.userChoose(ids::dynmodel, 1); }},
-  };
-  for (const std::uint16_t firmware : {0x0102, 0x0106, 0x0107, 0x0108}) {
-    for (const Case& c : cases) {
-      SCOPED_TRACE(protocol::FirmwareVersion::fromVersionNumber(firmware).text() + " " +
-                   c.set.front());
-      DeviceProfile p = profile(firmware);
-      p.configuration = c.configuration;
-      WindowBench w(p);
-      c.user(w.window.form());
-      Bench b(p);
-      std::vector<std::string> args{"set"};
-      args.insert(args.end(), c.set.begin(), c.set.end());
-      const int status = b.run(args);
-      const Reports window = withoutReceiverMessages(w.device.received());
-      EXPECT_EQ(withoutReceiverMessages(b.device.received()), window);
-      if (status == kDone) {
-        EXPECT_EQ(window.size(), 1u);
-      } else {
-        EXPECT_EQ(status, kBadUsage) << b.err.str();
-        EXPECT_TRUE(b.device.received().empty());
-      }
-      EXPECT_EQ(b.hid.openHandles(), 0);
-    }
-  }
-}
-
-TEST(CtlProgram, FactoryResetSendsTheWindowsSequence) {
-  std::vector<std::uint8_t> outputsOff = platform::sim::defaultConfiguration();
-  outputsOff[2] = 0;
-  struct Case {
-    const char* name;
-    DeviceProfile device;
-  };
-  DeviceProfile off = profile();
-  off.configuration = outputsOff;
-  const Case cases[] = {
-      {"1.08", profile(0x0108)}, {"1.07", profile(0x0107)}, {"1.06", profile(0x0106)},
-      {"1.02", profile(0x0102)}, {"outputs off", off},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    WindowBench w(c.device);
-    w.window.form().userClick(ids::Factory);
-    Bench b(c.device);
-    EXPECT_EQ(b.run({"factory-reset"}), kDone) << b.err.str();
-    EXPECT_GE(b.device.received().size(), 4u);  // frequencies, FLL, 1PPS at least
-    EXPECT_EQ(b.device.received(), withoutReceiverMessages(w.device.received()));
-  }
-}
 
 TEST(CtlProgram, ARefusedValueSendsNothingAtAll) {
   struct Case {
