@@ -23,9 +23,9 @@ constexpr std::chrono::milliseconds kSilenceLimit{3000};
 // Switched together by the control enabling, in this order; the settings controls are the
 // settings model's.
 constexpr ControlId kDeviceControls[] = {
-    ctl::Label1,  ctl::Label2,     ctl::Label3,   ctl::Label4, ctl::Label5,      ctl::Label6,
-    ctl::Label7,  ctl::Label8,     ctl::Label9,   ctl::Label12, ctl::Label13,    ctl::lblProduct,
-    ctl::lblManuf, ctl::UTC, ctl::GPSposition};
+    ctl::Label1,  ctl::Label2,     ctl::Label3,   ctl::Label4, ctl::Label5,
+    ctl::Label6,  ctl::Label7,     ctl::Label8,   ctl::Label9, ctl::Label12,
+    ctl::Label13, ctl::lblProduct, ctl::lblManuf, ctl::UTC,    ctl::GPSposition};
 
 }  // namespace
 
@@ -270,16 +270,16 @@ void MainWindow::serNoClick() {
   form_.setEnabled(ctl::Timer, true);
 }
 
-void MainWindow::controlsEnabled(bool state) {
+void MainWindow::controlsEnabled(bool enabled) {
   for (const ControlId id : kDeviceControls) {
-    form_.setEnabled(id, state);
+    form_.setEnabled(id, enabled);
   }
-  form_.setVisible(ctl::Status, state);
-  form_.setEnabled(ctl::Diagnostics, state);
-  form_.setEnabled(ctl::Factory, state);
-  form_.setEnabled(ctl::PicSat, state);
-  form_.setVisible(ctl::Sat_average, state);
-  if (!state) {
+  form_.setVisible(ctl::Status, enabled);
+  form_.setEnabled(ctl::Diagnostics, enabled);
+  form_.setEnabled(ctl::Factory, enabled);
+  form_.setEnabled(ctl::PicSat, enabled);
+  form_.setVisible(ctl::Sat_average, enabled);
+  if (!enabled) {
     for (const ControlId id : {ctl::lblProduct, ctl::lblManuf, ctl::lblVersion, ctl::UTC,
                                ctl::GPSposition, ctl::Status}) {
       form_.setText(id, "");
