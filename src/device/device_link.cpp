@@ -175,14 +175,14 @@ SendResult DeviceLink::send(protocol::Command command, std::span<const std::uint
   const auto report =
       protocol::buildCommandReport(command, data, state_.caps.featureReportByteLength);
   if (!report) {
-    return SendResult::refused("the command does not fit the device's feature report of " +
+    return SendResult::failure("the command does not fit the device's feature report of " +
                                std::to_string(state_.caps.featureReportByteLength) + " bytes");
   }
   const bool ok = hid_.setFeature(state_.deviceHandle, *report);
   record(ok, "set feature");
   if (!ok) {
     const HidFailure& f = state_.lastFailure;
-    return SendResult::refused(f.reason.empty()
+    return SendResult::failure(f.reason.empty()
                                    ? "the device did not take the report"
                                    : "the device did not take the report: " + f.reason);
   }

@@ -18,9 +18,13 @@ namespace qvr::device {
 struct SendResult {
   bool sent = false;
   std::string reason;  // empty when sent
+  // The device could not take the report (it failed at the device, or does not fit it), as
+  // opposed to a rule that kept it from being sent at all.
+  bool failed = false;
 
   [[nodiscard]] static SendResult done() { return {true, {}}; }
   [[nodiscard]] static SendResult refused(std::string why) { return {false, std::move(why)}; }
+  [[nodiscard]] static SendResult failure(std::string why) { return {false, std::move(why), true}; }
   explicit operator bool() const { return sent; }
 };
 

@@ -695,6 +695,47 @@ TEST(CommandLine, ReadsTheStatusAsJsonAndSetsAFrequency) {
   EXPECT_EQ(received.back(), featureReport({0x00, 0x06, 0x79, 0x5A, 0x7E, 0x58, 0x0C}));
 }
 
+// What the device took while `action` ran.
+std::vector<Bytes> receivedDuring(const Responder& responder, const std::function<void()>& action) {
+  const std::size_t before = responder.received().size();
+  action();
+  std::vector<Bytes> all = responder.received();
+  all.erase(all.begin(), all.begin() + static_cast<std::ptrdiff_t>(before));
+  return all;
+}
+
+// From a configuration its user changed, a setting and the factory reset reach the device as
+// the same bytes from the window and from the command line, start-ups after 1PPS and NMEA and
+// their message requests included.
+TEST(CommandLine, ChangesSettingsWithTheWindowsBytes) {
+  Responder responder("settings", "changed-settings");
+  ASSERT_TRUE(responder.running());
+  LinuxHid hid;
+  ASSERT_EQ(waitForInterfaces(hid, 1).size(), 1u);
+  TestSystem system;
+  struct Change {
+    const char* command;
+    ui::ControlId control;
+  };
+  for (const Change& change :
+       {Change{"set pps=on", ui::ctl::PPS}, Change{"factory-reset", ui::ctl::Factory}}) {
+    SCOPED_TRACE(change.command);
+    std::vector<Bytes> byWindow;
+    {
+      ui::MainWindow window(hid, system);
+      window.load();
+      byWindow = receivedDuring(responder, [&] { window.form().userClick(change.control); });
+      window.unload();
+    }
+    CommandRun run;
+    const std::vector<Bytes> byCommand =
+        receivedDuring(responder, [&] { run = runCtl(change.command); });
+    EXPECT_EQ(run.status, 0) << ctlErrors();
+    EXPECT_FALSE(byWindow.empty());
+    EXPECT_EQ(byCommand, byWindow);
+  }
+}
+
 // What a scrape of the exporter on the guest's loopback brings back; empty while it serves none.
 std::string scrape(const std::string& address) {
   return runCommand("wget -q -O - http://" + address + "/metrics 2>/dev/null").out;

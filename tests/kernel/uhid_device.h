@@ -54,6 +54,17 @@ inline constexpr std::array<std::uint8_t, 25> kConfiguration = {
     0x80, 0xFF, 0xFF, 0xFF, 0xFF, 0x00, 0x00, 0x00, 0x47, 0x02, 0x0C, 0x00,
 };
 
+// The same device after its user changed it: outputs off, FLL on, both low powers on (which
+// firmware 0.00, as UHID presents it, does not read back).
+inline constexpr std::array<std::uint8_t, 25> kChangedConfiguration = [] {
+  auto configuration = kConfiguration;
+  configuration[1] = 0x00;   // flags: outputs off, 1PPS off
+  configuration[18] = 0x01;  // FLL
+  configuration[19] = 0x01;  // OUT1 low power
+  configuration[20] = 0x01;  // OUT2 low power
+  return configuration;
+}();
+
 // Input report layout after the status and data-present bytes.
 inline constexpr std::uint8_t kStatusSignalOk = 0x05;  // antenna OK, signal OK
 inline constexpr std::size_t kReceiverBytesPerReport = kInputBytes - 2;

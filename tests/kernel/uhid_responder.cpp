@@ -1,7 +1,7 @@
 // A QVR-7130 played through the kernel's UHID interface, for the kernel test: the kernel makes
 // a hidraw node of it, and the host side talks to that node exactly as to the real device.
 //
-//   qvr-uhid-responder LOG
+//   qvr-uhid-responder LOG [short-input|changed-settings]
 //
 // Answers GET_REPORT with the configuration report, appends every SET_REPORT to LOG as one
 // line of hex bytes (before answering, so that a host whose send returned finds it there),
@@ -192,6 +192,10 @@ void logReport(std::FILE* log, std::span<const std::uint8_t> data) {
   std::fflush(log);
 }
 
+// The configuration the device reports; it keeps it whatever it is sent, so every start-up
+// reads the same.
+std::span<const std::uint8_t> configuration = kConfiguration;
+
 void answerGetReport(int fd, const uhid_get_report_req& req) {
   uhid_event reply{};
   reply.type = UHID_GET_REPORT_REPLY;
@@ -201,7 +205,7 @@ void answerGetReport(int fd, const uhid_get_report_req& req) {
   } else {
     // The report ID 0 goes in front, as a USB device's driver puts it there.
     reply.u.get_report_reply.data[0] = 0;
-    std::copy(kConfiguration.begin(), kConfiguration.end(), reply.u.get_report_reply.data + 1);
+    std::copy(configuration.begin(), configuration.end(), reply.u.get_report_reply.data + 1);
     reply.u.get_report_reply.size = kFeatureBytes + 1;
   }
   send(fd, reply);
@@ -244,11 +248,16 @@ void sendInputReport(int fd, Receiver& receiver, std::uint8_t& count) {
 
 int main(int argc, char** argv) {
   // With "short-input" the device's input reports are too short for receiver bytes; it then
-  // sends none, since a host that behaves never reads them.
-  const bool shortInput = argc == 3 && std::string_view(argv[2]) == "short-input";
-  if (argc != 2 && !shortInput) {
-    std::fprintf(stderr, "usage: %s LOG [short-input]\n", argv[0]);
+  // sends none, since a host that behaves never reads them. With "changed-settings" it reports
+  // the configuration its user changed.
+  const std::string_view variant = argc == 3 ? argv[2] : "";
+  const bool shortInput = variant == "short-input";
+  if (argc != 2 && !shortInput && variant != "changed-settings") {
+    std::fprintf(stderr, "usage: %s LOG [short-input|changed-settings]\n", argv[0]);
     return 2;
+  }
+  if (variant == "changed-settings") {
+    configuration = kChangedConfiguration;
   }
   std::FILE* log = std::fopen(argv[1], "w");
   if (log == nullptr) {

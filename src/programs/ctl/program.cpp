@@ -4,14 +4,14 @@
 #include <cstdint>
 
 #include "device/session.h"
+#include "device/settings.h"
+#include "device/settings_table.h"
 #include "diagnostics/diagnostics_address.h"
+#include "platform/sim/sim_hid.h"
+#include "platform/sim/sim_system.h"
 #include "programs/ctl/device_choice.h"
 #include "programs/ctl/json_writer.h"
 #include "programs/ctl/report.h"
-#include "device/settings.h"
-#include "device/settings_table.h"
-#include "platform/sim/sim_hid.h"
-#include "platform/sim/sim_system.h"
 #include "protocol/number_text.h"
 #include "ui/web_addresses.h"
 
@@ -201,11 +201,11 @@ struct Applied {
 // Takes the reports the settings sent since the last call; false when the device failed to
 // take one. Anything else a rule dropped (a guard, a firmware gate) the window drops as
 // silently.
-bool takeSent(device::Session& session, std::uint64_t failuresBefore, Applied& applied) {
+bool takeSent(device::Session& session, Applied& applied) {
   for (const device::SentSetting& sent : session.settings().takeSent()) {
     if (sent.result) {
       applied.sent.push_back(device::describeSent(sent.value));
-    } else if (session.state().hidFailures != failuresBefore) {
+    } else if (sent.result.failed) {
       applied.failure = std::string(device::settingRow(sent.value.id).name) +
                         " was not sent: " + sent.result.reason;
       return false;
@@ -224,12 +224,11 @@ Applied applyChanges(device::Session& session, const std::vector<device::Setting
     if (!applied.sent.empty()) {
       system.sleep(kPollInterval);
     }
-    const std::uint64_t failuresBefore = session.state().hidFailures;
     if (auto refusal = session.settings().change(value)) {
       applied.refusal = std::string(device::settingRow(value.id).name) + ": " + *refusal;
       return applied;
     }
-    if (!takeSent(session, failuresBefore, applied)) {
+    if (!takeSent(session, applied)) {
       return applied;
     }
   }
@@ -247,11 +246,13 @@ int readSettings(device::Session& session, Environment& env) {
     return kDeviceFailed;
   }
   if (!session.state().configured()) {
-    say(env, withFailure("the device's configuration could not be read; nothing was sent",
-                         session));
+    say(env,
+        withFailure("the device's configuration could not be read; nothing was sent", session));
     session.link().closeHandles();
     return kDeviceFailed;
   }
+  // What the start-up's own handlers tried is no change of the user's.
+  (void)session.settings().takeSent();
   return kDone;
 }
 
@@ -311,10 +312,9 @@ int factoryReset(device::Session& session, Environment& env) {
   if (const int status = readSettings(session, env)) {
     return status;
   }
-  const std::uint64_t failuresBefore = session.state().hidFailures;
   session.settings().factoryReset();
   Applied applied;
-  (void)takeSent(session, failuresBefore, applied);
+  (void)takeSent(session, applied);
   return reportApplied(session, applied, env);
 }
 
