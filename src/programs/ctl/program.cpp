@@ -369,9 +369,8 @@ int setClock(device::Session& session, const Options& options, Environment& env)
 }
 
 // The state the window's diagnostics link sends, for a window that has just read the device.
-diagnostics::DiagnosticsState diagnosticsState(
-    const device::Session& session, const std::optional<protocol::Configuration>& configuration,
-    platform::System& system, char separator) {
+diagnostics::DiagnosticsState diagnosticsState(const device::Session& session,
+                                               platform::System& system) {
   const device::ConnectionState& s = session.state();
   const device::ReceiverState& r = session.receiver().state();
   diagnostics::DiagnosticsState d;
@@ -389,27 +388,12 @@ diagnostics::DiagnosticsState diagnosticsState(
   d.gnssSelection = s.gnssSelection;
   d.dynamicModel = s.dynamicModel;
   d.antennaCurrent = s.antennaCurrent;
-  if (configuration) {
-    const protocol::Configuration& c = *configuration;
-    // The boxes as the read-back fills them: OUT1 names its function when it carries one, the
-    // NMEA rule last.
-    if (c.out1WholeHz) {
-      d.out1Text = std::to_string(*c.out1WholeHz);
-    } else if (c.out1Hz) {
-      d.out1Text = protocol::decimalText(*c.out1Hz, separator);
-    }
-    if (c.onePps == true) {
-      d.out1Text = "1PPS";
-    }
-    if (c.nmea == true) {
-      d.out1Text = "NMEA";
-    }
-    if (c.out2Hz) {
-      d.out2Text = protocol::decimalText(*c.out2Hz, separator);
-    }
-    d.fll = c.fll == true ? 1 : 0;
-    d.nmea = c.nmea == true ? 1 : 0;
-  }
+  // The boxes as the window's start-up fills them.
+  const device::SettingsState& boxes = session.settings().state();
+  d.out1Text = boxes[device::Entry::Out1].text;
+  d.out2Text = boxes[device::Entry::Out2].text;
+  d.fll = boxes[device::Box::Fll].ticked ? 1 : 0;
+  d.nmea = boxes[device::Box::Nmea].ticked ? 1 : 0;
   return d;
 }
 
@@ -425,9 +409,8 @@ int diagnosticsUrl(device::Session& session, const Options& options, Environment
   sayMissing(env, missingMessages(session.receiver().state()), timeout);
   // Numbers in the address are written as the window writes them, in the user's separator.
   const char separator = env.system.decimalSeparator();
-  env.out << diagnostics::diagnosticsAddress(
-                 ui::kDiagnosticsPageAddress,
-                 diagnosticsState(session, configuration, env.system, separator), separator)
+  env.out << diagnostics::diagnosticsAddress(ui::kDiagnosticsPageAddress,
+                                             diagnosticsState(session, env.system), separator)
           << '\n';
   session.close();
   return kDone;
