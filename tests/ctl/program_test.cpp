@@ -68,10 +68,13 @@ struct WindowBench {
 };
 
 TEST(CtlProgram, ARefusedValueSendsNothingAtAll) {
+  std::vector<std::uint8_t> nmeaOn = platform::sim::defaultConfiguration();
+  nmeaOn[25] = 1;
   struct Case {
     std::uint16_t firmware;
     std::vector<std::string> args;
     const char* message;
+    std::vector<std::uint8_t> configuration;  // empty: the default
   };
   const Case cases[] = {
       {0x0108, {"set", "fll=on", "out1=abc"}, "out1=abc: not a number"},
@@ -79,10 +82,14 @@ TEST(CtlProgram, ARefusedValueSendsNothingAtAll) {
       {0x0107, {"set", "fll=on", "nmea=off"}, "nmea: firmware 1.07 has no NMEA setting"},
       {0x0102, {"set", "out2-low-power=on"}, "firmware 1.02 has no low-power setting"},
       {0x0106, {"set", "dynamic-model=portable"}, "firmware 1.06 has no dynamic-model"},
+      // The window locks 1PPS while NMEA is on; the frequency goes first and is not sent either.
+      {0x0108, {"set", "pps=on", "out2=5"}, "pps: OUT1 carries NMEA (nmea=off first)", nmeaOn},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.message);
-    Bench b(profile(c.firmware));
+    DeviceProfile p = profile(c.firmware);
+    p.configuration = c.configuration;
+    Bench b(p);
     EXPECT_EQ(b.run(c.args), kBadUsage);
     EXPECT_NE(b.err.str().find(c.message), std::string::npos) << b.err.str();
     EXPECT_NE(b.err.str().find("nothing was sent"), std::string::npos);

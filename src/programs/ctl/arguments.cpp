@@ -52,7 +52,7 @@ constexpr CommandRow kCommands[] = {
      "                      NAV-CLOCK and NAV-SAT (default 3); what did not come is null\n"},
     {"set", Command::Set, kDevice, "set [--serial S] NAME=VALUE...",
      "change settings, all checked before anything is sent",
-     "Settings, sent in this order with 10 ms between two reports:\n"
+     "Settings, changed in this order with 10 ms between two changes:\n"
      "  outputs=on|off           the outputs enabled\n"
      "  out1-low-power=on|off    low output power on OUT1 (firmware 1.03 on)\n"
      "  out2-low-power=on|off    low output power on OUT2 (firmware 1.03 on)\n"
@@ -66,9 +66,13 @@ constexpr CommandRow kCommands[] = {
      "                           without gps, sbas and galileo (firmware 1.07 on)\n"
      "  dynamic-model=MODEL      stationary, portable or airborne (firmware 1.07 on)\n"
      "\n"
-     "A value that is refused sends nothing at all (exit status 2).\n"},
+     "Each change is made as the window's user makes it, with what the window's\n"
+     "rules do besides (1PPS or NMEA on clears low power on OUT1; either off reads\n"
+     "the device back); a value already set sends nothing. A value that is refused,\n"
+     "or a change the window would not allow now (1PPS while NMEA is on), sends\n"
+     "nothing at all (exit status 2).\n"},
     {"factory-reset", Command::FactoryReset, kDevice, "factory-reset [--serial S]",
-     "send the factory settings, as the window's Factory reset button",
+     "press the window's Factory reset button",
      "Outputs on, both outputs 10 MHz, FLL, 1PPS, NMEA and low power off, satellite systems\n"
      "GPS, SBAS, Galileo and GLONASS, dynamic model stationary, as far as the firmware has "
      "them.\n"},

@@ -194,7 +194,8 @@ int status(device::Session& session, const Options& options, Environment& env) {
 // What a run of changes came to on one device.
 struct Applied {
   std::optional<std::string> refusal;  // "pps: OUT1 carries NMEA (nmea=off first)"
-  std::vector<std::string> sent;       // "out1-low-power=off", as sent, cascades included
+  std::vector<std::string> lines;  // "sent out1-low-power=off" (cascades too), "already fll=on"
+  bool anySent = false;
   std::optional<std::string> failure;  // a report the device did not take
 };
 
@@ -204,7 +205,8 @@ struct Applied {
 bool takeSent(device::Session& session, Applied& applied) {
   for (const device::SentSetting& sent : session.settings().takeSent()) {
     if (sent.result) {
-      applied.sent.push_back(device::describeSent(sent.value));
+      applied.lines.push_back("sent " + device::describeSent(sent.value));
+      applied.anySent = true;
     } else if (sent.result.failed) {
       applied.failure = std::string(device::settingRow(sent.value.id).name) +
                         " was not sent: " + sent.result.reason;
@@ -221,15 +223,20 @@ Applied applyChanges(device::Session& session, const std::vector<device::Setting
                      platform::System& system) {
   Applied applied;
   for (const device::SettingValue& value : values) {
-    if (!applied.sent.empty()) {
+    if (applied.anySent) {
       system.sleep(kPollInterval);
     }
+    const std::size_t linesBefore = applied.lines.size();
     if (auto refusal = session.settings().change(value)) {
       applied.refusal = std::string(device::settingRow(value.id).name) + ": " + *refusal;
       return applied;
     }
     if (!takeSent(session, applied)) {
       return applied;
+    }
+    if (applied.lines.size() == linesBefore) {
+      // The window's control showed the value already: its user would not have clicked.
+      applied.lines.push_back("already " + device::describeSent(value));
     }
   }
   return applied;
@@ -279,14 +286,14 @@ std::optional<std::string> rehearse(const device::Session& session,
 }
 
 int reportApplied(device::Session& session, const Applied& applied, Environment& env) {
-  for (const std::string& line : applied.sent) {
-    env.out << "sent " << line << '\n';
+  for (const std::string& line : applied.lines) {
+    env.out << line << '\n';
   }
   session.link().closeHandles();
   const std::optional<std::string>& problem = applied.failure ? applied.failure : applied.refusal;
   if (problem) {
     say(env, *problem);
-    if (!applied.sent.empty()) {
+    if (applied.anySent) {
       say(env, "the settings before it were sent");
     }
     return kDeviceFailed;
