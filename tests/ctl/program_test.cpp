@@ -324,6 +324,13 @@ TEST(CtlProgram, TheDeviceIsChosenOnlyWhenThereIsNoDoubt) {
        "'A', 'B'"},
       // The same serial number twice is still two devices: neither is guessed.
       {{"A", "A"}, std::nullopt, std::nullopt, "2 devices are attached"},
+      // Serial numbers beyond ASCII, present as the device link reads them (low bytes), asked
+      // for as `list` shows them (the kernel's UTF-8) or as `status` does (low bytes as
+      // characters).
+      {{"C4-\xE9\xAC"}, "C4-\xC3\xA9\xE2\x82\xAC", "C4-\xE9\xAC", ""},
+      {{"B", "C4-\xE9\xAC"}, "C4-\xC3\xA9\xC2\xAC", "C4-\xE9\xAC", ""},
+      {{"C3\nX", "C3"}, "C3\nX", "C3\nX", ""},
+      {{"C4-\xE9\xAC"}, "C4-\xC3\xA9", std::nullopt, "attached: 'C4-\xC3\xA9\xC2\xAC'"},
   };
   for (const Case& c : cases) {
     const DeviceChoice choice = chooseDevice(c.present, c.wanted);
