@@ -147,12 +147,8 @@ class Responder {
 
 std::vector<std::string> waitForInterfaces(platform::Hid& hid, std::size_t count) {
   std::vector<std::string> paths;
-  eventually(
-      [&] {
-        paths = hid.presentInterfaces();
-        return paths.size() == count;
-      },
-      kDeviceDeadline);
+  eventually([&] { return hid.presentInterfaces(paths) && paths.size() == count; },
+             kDeviceDeadline);
   return paths;
 }
 
@@ -479,8 +475,9 @@ class MeasuredHid final : public platform::Hid {
     return result;
   }
 
-  std::vector<std::string> presentInterfaces() override {
-    return timed([&] { return hid_.presentInterfaces(); });
+  // A scan's calls come through here one by one (the default scan), so each is measured.
+  bool presentInterfaces(std::vector<std::string>& paths) override {
+    return timed([&] { return hid_.presentInterfaces(paths); });
   }
   platform::HidHandle open(const std::string& path, platform::OpenMode mode) override {
     return timed([&] { return hid_.open(path, mode); });

@@ -132,15 +132,18 @@ LinuxHid::OpenDevice* LinuxHid::find(HidHandle handle) {
   return &it->second;
 }
 
-std::vector<std::string> LinuxHid::presentInterfaces() {
-  std::vector<std::string> paths;
+// hidapi answers an enumeration that failed (no udev, say) as it answers one that found
+// nothing, with no list, so this cannot tell them apart; a listing that takes too long is what
+// a backend with deadlines gives up on.
+bool LinuxHid::presentInterfaces(std::vector<std::string>& paths) {
+  paths.clear();
   const std::lock_guard lock(hidapiGlobals());
   hid_device_info* const list = hid_enumerate(protocol::kVendorId, protocol::kProductId);
   for (const hid_device_info* info = list; info != nullptr; info = info->next) {
     paths.emplace_back(info->path);
   }
   hid_free_enumeration(list);
-  return paths;
+  return true;
 }
 
 const std::optional<protocol::ReportLengths>& LinuxHid::reportLengths(OpenDevice& open) {

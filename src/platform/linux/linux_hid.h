@@ -29,7 +29,7 @@ class LinuxHid final : public Hid {
   LinuxHid(const LinuxHid&) = delete;
   LinuxHid& operator=(const LinuxHid&) = delete;
 
-  [[nodiscard]] std::vector<std::string> presentInterfaces() override;
+  [[nodiscard]] bool presentInterfaces(std::vector<std::string>& paths) override;
   [[nodiscard]] HidHandle open(const std::string& path, OpenMode mode) override;
   bool close(HidHandle handle) override;
   [[nodiscard]] bool attributes(HidHandle handle, HidAttributes& out) override;
