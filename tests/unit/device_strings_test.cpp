@@ -195,18 +195,5 @@ TEST(DeviceStrings, ValuesThatAreNoCharacterBecomeTheReplacement) {
   }
 }
 
-TEST(DeviceStrings, TheLowByteTextWritesEachByteAsTheCharacterOfItsNumber) {
-  EXPECT_EQ(deviceTextAsUtf8("C4-\xE9\xAC\n"), "C4-\xC3\xA9\xC2\xAC\n");
-  std::string everyByte;
-  for (int b = 1; b < 256; ++b) {
-    everyByte.push_back(static_cast<char>(b));
-  }
-  const std::u32string decoded = decodeUtf8(deviceTextAsUtf8(everyByte));
-  ASSERT_EQ(decoded.size(), everyByte.size());
-  for (std::size_t i = 0; i < decoded.size(); ++i) {
-    EXPECT_EQ(decoded[i], static_cast<unsigned char>(everyByte[i]));
-  }
-}
-
 }  // namespace
 }  // namespace qvr::protocol
