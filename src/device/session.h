@@ -90,8 +90,9 @@ class Session : private SettingsPort {
 
   // ---- Connection, step by step (the window's start-up runs them with its own steps between).
 
-  // Serial numbers of the present devices of the right identity, in enumeration order.
-  [[nodiscard]] std::vector<std::string> scanSerialNumbers() { return link_.scanSerialNumbers(); }
+  // Serial numbers of the present devices of the right identity, in enumeration order, or why
+  // the scan did not finish.
+  [[nodiscard]] Scan scanSerialNumbers() { return link_.scanSerialNumbers(); }
   // Opens the first present device with this serial number; the phase becomes Found.
   bool open(const std::string& serial);
   // Asks the receiver for its periodic NAV messages at this firmware's rate / switches them off.

@@ -219,12 +219,18 @@ void MainWindow::restAllBars() {
 }
 
 void MainWindow::scanUsbDevices() {
+  decoded_.positionKnown = false;
+  device::Scan scan = session_.scanSerialNumbers();
+  // A scan that did not finish tells nothing about the bus: the list stays as it was, and the
+  // next tick scans again.
+  if (!scan.finished) {
+    return;
+  }
   link_.setListReady(false);
   form_.clearItems(ctl::SerNo);
   form_.setEnabled(ctl::SerNo, false);
-  decoded_.positionKnown = false;
 
-  scannedSerials_ = session_.scanSerialNumbers();
+  scannedSerials_ = std::move(scan.serials);
   // Each new item is selected in turn, so the last device enumerated ends up selected; the
   // selection events this raises are ignored while the list is not ready.
   for (std::size_t i = 0; i < scannedSerials_.size(); ++i) {

@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "device/session.h"
+#include "platform/sim/forwarding_hid.h"
 #include "platform/sim/sim_hid.h"
 #include "platform/sim/sim_system.h"
 #include "programs/ctl/device_choice.h"
@@ -210,6 +211,70 @@ TEST(CtlProgram, ADeviceThatGoesAwayIsAFailure) {
   EXPECT_EQ(b.hid.openHandles(), 0);
 }
 
+// A scan that did not finish is the device failing, with the reason, and never "no device":
+// whatever the scan could not tell may be the very device asked for.
+TEST(CtlProgram, AScanThatDidNotFinishIsAFailureNotAnEmptyBus) {
+  class FailingListing final : public platform::sim::ForwardingHid {
+   public:
+    using ForwardingHid::ForwardingHid;
+    bool presentInterfaces(std::vector<std::string>& paths) override {
+      paths.clear();
+      return false;
+    }
+    [[nodiscard]] std::string lastErrorText() const override { return "udev is gone"; }
+  };
+  const struct {
+    const char* name;
+    std::vector<const char16_t*> devices;
+    bool failingListing;
+    bool hangFirst;
+    int exit;
+    const char* message;
+  } cases[] = {
+      {"the listing failed",
+       {u"A1"},
+       true,
+       false,
+       kDeviceFailed,
+       "could not look for devices: the HID interfaces could not be listed: udev is gone"},
+      {"one device does not answer",
+       {u"A1", u"B2"},
+       false,
+       true,
+       kDeviceFailed,
+       "could not look for devices: sim-hid:0 did not answer: the device does not answer"},
+      {"nothing there",
+       {},
+       false,
+       false,
+       kNoDevice,
+       "no QVR-7130 is attached (the 'list' command shows what is there)"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    SimHid bus;
+    for (const char16_t* serial : c.devices) {
+      bus.attach({.serial = serial, .receiver = false});
+    }
+    if (c.hangFirst) {
+      bus.devices()[0]->hang();
+    }
+    FailingListing failing(bus);
+    SimSystem system;
+    std::ostringstream out;
+    std::ostringstream err;
+    Environment env{.hid = c.failingListing ? static_cast<platform::Hid&>(failing) : bus,
+                    .system = system,
+                    .out = out,
+                    .err = err,
+                    .listDevices = [] { return Listing{}; }};
+    EXPECT_EQ(ctl::run(parseArguments({"status", "--serial", "B2"}).options, env), c.exit);
+    EXPECT_EQ(err.str(), std::string("qvr7130ctl: ") + c.message + "\n");
+    EXPECT_EQ(out.str(), "");
+    EXPECT_EQ(bus.openHandles(), 0);
+  }
+}
+
 TEST(CtlProgram, TheDeviceIsChosenOnlyWhenThereIsNoDoubt) {
   struct Case {
     std::vector<std::string> present;
@@ -231,6 +296,13 @@ TEST(CtlProgram, TheDeviceIsChosenOnlyWhenThereIsNoDoubt) {
        "'A', 'B'"},
       // The same serial number twice is still two devices: neither is guessed.
       {{"A", "A"}, std::nullopt, std::nullopt, "2 devices are attached"},
+      // Serial numbers beyond ASCII, present as the device link reads them (low bytes), asked
+      // for as `list` shows them (the kernel's UTF-8) or as `status` does (low bytes as
+      // characters).
+      {{"C4-\xE9\xAC"}, "C4-\xC3\xA9\xE2\x82\xAC", "C4-\xE9\xAC", ""},
+      {{"B", "C4-\xE9\xAC"}, "C4-\xC3\xA9\xC2\xAC", "C4-\xE9\xAC", ""},
+      {{"C3\nX", "C3"}, "C3\nX", "C3\nX", ""},
+      {{"C4-\xE9\xAC"}, "C4-\xC3\xA9", std::nullopt, "attached: 'C4-\xC3\xA9\xC2\xAC'"},
   };
   for (const Case& c : cases) {
     const DeviceChoice choice = chooseDevice(c.present, c.wanted);

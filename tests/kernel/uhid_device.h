@@ -17,6 +17,9 @@ using protocol::kVendorId;
 // the serial number.
 inline constexpr const char* kProductName = "QVR-7130 GPSDO";
 inline constexpr const char* kSerial = "KT713042";
+// The serial number of the responder's "odd-serial" variant, as the kernel keeps it: UTF-8 with
+// an e-acute, a euro sign and a line break.
+inline constexpr const char* kOddSerial = "C4-\xC3\xA9\xE2\x82\xAC\nX";
 
 // Unnumbered reports as they travel on the wire, without a report ID byte; the host counts one
 // more for it (64 and 40).

@@ -316,8 +316,8 @@ std::string usageText(const std::string& program, Command command) {
       "  --help              show this help, or a command's with the command\n"
       "  --version           show the program's version\n"
       "\n"
-      "Exit status: 0 done, 1 the device failed, 2 bad usage or a refused value, 3 no such\n"
-      "device or more than one to choose from.\n"
+      "Exit status: 0 done, 1 the device failed or the search for devices did not finish,\n"
+      "2 bad usage or a refused value, 3 no such device or more than one to choose from.\n"
       "Run '" +
       program + " COMMAND --help' for a command's options.\n";
   return text;

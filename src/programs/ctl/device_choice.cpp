@@ -2,15 +2,29 @@
 
 #include <algorithm>
 
+#include "platform/hid.h"
+#include "protocol/device_strings.h"
+
 namespace qvr::ctl {
 namespace {
 
 std::string quotedList(const std::vector<std::string>& serials) {
   std::string list;
   for (const std::string& serial : serials) {
-    list += (list.empty() ? "" : ", ") + ("'" + serial + "'");
+    list += (list.empty() ? "" : ", ") + ("'" + protocol::deviceTextAsUtf8(serial) + "'");
   }
   return list;
+}
+
+// The serial number as typed, in UTF-8, made into what the device link reads from a device with
+// that serial number: through the device string buffer, low byte by low byte. Both the text
+// `list` shows (the kernel's: an e-acute stays one, a euro sign stays one) and the one `status`
+// shows (the low bytes as characters: the euro sign's low byte is the not sign) come out as the
+// device's.
+std::string asDeviceText(const std::string& typed) {
+  platform::DeviceStringBuffer buffer{};
+  protocol::encodeDeviceString(protocol::decodeUtf8(typed), buffer);
+  return protocol::deviceStringText(buffer);
 }
 
 }  // namespace
@@ -21,11 +35,14 @@ DeviceChoice chooseDevice(const std::vector<std::string>& present,
     return {std::nullopt, "no QVR-7130 is attached (the 'list' command shows what is there)"};
   }
   if (wanted) {
-    if (std::find(present.begin(), present.end(), *wanted) == present.end()) {
-      return {std::nullopt,
-              "no QVR-7130 with serial number '" + *wanted + "'; attached: " + quotedList(present)};
+    // The bytes as typed first: a serial number of plain ASCII, or the low bytes themselves.
+    for (const std::string& candidate : {*wanted, asDeviceText(*wanted)}) {
+      if (std::find(present.begin(), present.end(), candidate) != present.end()) {
+        return {candidate, {}};
+      }
     }
-    return {wanted, {}};
+    return {std::nullopt,
+            "no QVR-7130 with serial number '" + *wanted + "'; attached: " + quotedList(present)};
   }
   if (present.size() > 1) {
     return {std::nullopt,

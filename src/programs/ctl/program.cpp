@@ -56,10 +56,14 @@ std::string withFailure(const std::string& message, const device::Session& sessi
 
 // Scans, chooses and opens the device; kDone when it is open, otherwise the exit status, told.
 int openChosen(device::Session& session, const Options& options, Environment& env) {
-  const std::vector<std::string> serials = session.scanSerialNumbers();
+  const device::Scan scan = session.scanSerialNumbers();
+  if (!scan.finished) {
+    say(env, "could not look for devices: " + scan.failure);
+    return kDeviceFailed;
+  }
   // The scan is complete: the guards that wait for the device list let commands through.
   session.link().setListReady(true);
-  const DeviceChoice choice = chooseDevice(serials, options.serial);
+  const DeviceChoice choice = chooseDevice(scan.serials, options.serial);
   if (!choice.serial) {
     say(env, choice.refusal);
     return kNoDevice;
