@@ -1,5 +1,8 @@
 #include "device/device_link.h"
 
+#include <memory>
+#include <utility>
+
 #include "device/receiver.h"
 #include "protocol/device_strings.h"
 #include "protocol/report_lengths.h"
@@ -14,45 +17,128 @@ constexpr std::chrono::milliseconds kFirstReportWait{20};
 
 static_assert(kReceiverBytesOffset == protocol::kInputReportHeader);
 
+// A call as it came back, noted where it ran and recorded in the connection state afterwards.
+struct NotedCall {
+  bool ok;
+  const char* operation;
+  std::string reason;  // the backend's, when it failed
+  bool answering;
+};
+
+// The calls that find out who a device is, on the backend given, each noted as it comes back.
+// A scan runs them on the backend's own thread, where the connection state is not to be
+// touched.
+struct Probe {
+  platform::Hid& hid;
+  std::vector<NotedCall>& calls;
+  std::string silence;  // why the first call that found a device not answering failed
+
+  bool note(bool ok, const char* operation) {
+    NotedCall call{ok, operation, {}, true};
+    if (!ok) {
+      call.reason = hid.lastErrorText();
+      call.answering = hid.answering();
+      if (!call.answering && silence.empty()) {
+        silence = call.reason.empty() ? std::string("it did not answer") : call.reason;
+      }
+    }
+    calls.push_back(std::move(call));
+    return ok;
+  }
+
+  platform::HidHandle open(const std::string& path) {
+    const platform::HidHandle handle = hid.open(path, platform::OpenMode::Device);
+    note(handle != platform::kInvalidHandle, "open");
+    return handle;
+  }
+
+  void close(platform::HidHandle& handle) {
+    if (handle != platform::kInvalidHandle) {
+      note(hid.close(handle), "close");
+      handle = platform::kInvalidHandle;
+    }
+  }
+
+  // The serial number of the device behind `handle` when it has the right identity and the
+  // serial number can be read.
+  bool identifiedSerial(platform::HidHandle handle, std::string& serial,
+                        platform::HidAttributes& attributes) {
+    attributes = {};
+    if (!note(hid.attributes(handle, attributes), "attributes") ||
+        attributes.vendorId != protocol::kVendorId ||
+        attributes.productId != protocol::kProductId) {
+      return false;
+    }
+    platform::DeviceStringBuffer buffer{};
+    if (!note(hid.serialNumber(handle, buffer), "serial number")) {
+      return false;
+    }
+    serial = protocol::deviceStringText(buffer);
+    return true;
+  }
+
+  // False when the device's report lengths cannot carry the protocol (see reportLengthsProblem).
+  bool usable(platform::HidHandle handle) {
+    platform::HidCaps caps;
+    const bool ok = note(hid.capabilities(handle, caps), "capabilities");
+    // Lengths that cannot be read are no reason to give up on a device, as they never were.
+    return !ok || !protocol::reportLengthsProblem(caps.inputReportByteLength,
+                                                  caps.featureReportByteLength);
+  }
+};
+
+// What a scan finds, kept apart from the caller until the scan is over: a backend with
+// deadlines may still be running it after the caller gave up.
+struct Scanning {
+  std::vector<NotedCall> calls;
+  Scan scan;
+};
+
+void scanWith(platform::Hid& hid, Scanning& scanning) {
+  Probe probe{hid, scanning.calls};
+  Scan& scan = scanning.scan;
+  std::vector<std::string> paths;
+  if (!hid.presentInterfaces(paths)) {
+    probe.note(false, "list interfaces");
+    const std::string& reason = scanning.calls.back().reason;
+    scan.failure = "the HID interfaces could not be listed" + (reason.empty() ? "" : ": " + reason);
+    return;
+  }
+  for (const std::string& path : paths) {
+    platform::HidHandle handle = probe.open(path);
+    std::string serial;
+    platform::HidAttributes attributes;
+    if (probe.identifiedSerial(handle, serial, attributes) && probe.usable(handle)) {
+      scan.serials.push_back(serial);
+    }
+    probe.close(handle);
+    // The others are still worth knowing; this one may be a QVR-7130 all the same.
+    if (!probe.silence.empty() && scan.failure.empty()) {
+      scan.failure = path + " did not answer: " + probe.silence;
+    }
+  }
+  scan.finished = scan.failure.empty();
+}
+
 }  // namespace
 
 void DeviceLink::record(bool ok, const char* operation) {
+  if (ok) {
+    record(true, operation, {}, true);
+  } else {
+    record(false, operation, hid_.lastErrorText(), hid_.answering());
+  }
+}
+
+void DeviceLink::record(bool ok, const char* operation, const std::string& reason, bool answering) {
   state_.lastResult = ok ? 1 : 0;
   if (!ok) {
-    state_.lastFailure = HidFailure{operation, hid_.lastErrorText()};
+    state_.lastFailure = HidFailure{operation, reason};
     ++state_.hidFailures;
-    if (!hid_.answering()) {
+    if (!answering) {
       state_.notAnswering = true;
     }
   }
-}
-
-bool DeviceLink::identifiedSerial(platform::HidHandle handle, std::string& serial,
-                                  platform::HidAttributes& attributes) {
-  attributes = {};
-  const bool ok = hid_.attributes(handle, attributes);
-  record(ok, "attributes");
-  if (!ok || attributes.vendorId != protocol::kVendorId ||
-      attributes.productId != protocol::kProductId) {
-    return false;
-  }
-  platform::DeviceStringBuffer buffer{};
-  const bool readable = hid_.serialNumber(handle, buffer);
-  record(readable, "serial number");
-  if (!readable) {
-    return false;
-  }
-  serial = protocol::deviceStringText(buffer);
-  return true;
-}
-
-bool DeviceLink::usable(platform::HidHandle handle) {
-  platform::HidCaps caps;
-  const bool ok = hid_.capabilities(handle, caps);
-  record(ok, "capabilities");
-  // Lengths that cannot be read are no reason to give up on a device, as they never were.
-  return !ok ||
-         !protocol::reportLengthsProblem(caps.inputReportByteLength, caps.featureReportByteLength);
 }
 
 platform::HidHandle DeviceLink::openPath(const std::string& path, platform::OpenMode mode) {
@@ -68,30 +154,38 @@ void DeviceLink::closeHandle(platform::HidHandle& handle) {
   }
 }
 
-std::vector<std::string> DeviceLink::scanSerialNumbers() {
-  std::vector<std::string> serials;
-  for (const std::string& path : hid_.presentInterfaces()) {
-    platform::HidHandle handle = openPath(path, platform::OpenMode::Device);
-    std::string serial;
-    platform::HidAttributes attributes;
-    if (identifiedSerial(handle, serial, attributes) && usable(handle)) {
-      serials.push_back(serial);
-    }
-    closeHandle(handle);
+Scan DeviceLink::scanSerialNumbers() {
+  auto scanning = std::make_shared<Scanning>();
+  if (!hid_.scan([scanning](platform::Hid& hid) { scanWith(hid, *scanning); })) {
+    // Given up on: what it found so far is still being written, and is not looked at.
+    record(false, "scan");
+    const std::string reason = hid_.lastErrorText();
+    return {false, {}, reason.empty() ? "the scan was given up on" : reason};
   }
-  return serials;
+  for (const NotedCall& call : scanning->calls) {
+    record(call.ok, call.operation, call.reason, call.answering);
+  }
+  return std::move(scanning->scan);
 }
 
 bool DeviceLink::findTheHid(const std::string& serial) {
   state_.phase = Phase::NoDevice;
+  std::vector<std::string> paths;
+  if (!hid_.presentInterfaces(paths)) {
+    record(false, "list interfaces");
+    return false;
+  }
+  std::vector<NotedCall> calls;
+  Probe probe{hid_, calls};
   bool found = false;
-  for (const std::string& path : hid_.presentInterfaces()) {
-    platform::HidHandle handle = openPath(path, platform::OpenMode::Device);
+  for (const std::string& path : paths) {
+    platform::HidHandle handle = probe.open(path);
     std::string candidate;
     platform::HidAttributes attributes;
     // The first match in enumeration order wins; a later device with the same serial number
     // is never opened, unless the first one's reports cannot carry the protocol.
-    if (identifiedSerial(handle, candidate, attributes) && candidate == serial && usable(handle)) {
+    if (probe.identifiedSerial(handle, candidate, attributes) && candidate == serial &&
+        probe.usable(handle)) {
       state_.attributes = attributes;
       state_.deviceHandle = handle;
       state_.devicePath = path;
@@ -99,7 +193,10 @@ bool DeviceLink::findTheHid(const std::string& serial) {
       found = true;
       break;
     }
-    closeHandle(handle);
+    probe.close(handle);
+  }
+  for (const NotedCall& call : calls) {
+    record(call.ok, call.operation, call.reason, call.answering);
   }
   if (found) {
     state_.phase = Phase::Found;
@@ -175,14 +272,14 @@ SendResult DeviceLink::send(protocol::Command command, std::span<const std::uint
   const auto report =
       protocol::buildCommandReport(command, data, state_.caps.featureReportByteLength);
   if (!report) {
-    return SendResult::refused("the command does not fit the device's feature report of " +
+    return SendResult::failure("the command does not fit the device's feature report of " +
                                std::to_string(state_.caps.featureReportByteLength) + " bytes");
   }
   const bool ok = hid_.setFeature(state_.deviceHandle, *report);
   record(ok, "set feature");
   if (!ok) {
     const HidFailure& f = state_.lastFailure;
-    return SendResult::refused(f.reason.empty()
+    return SendResult::failure(f.reason.empty()
                                    ? "the device did not take the report"
                                    : "the device did not take the report: " + f.reason);
   }

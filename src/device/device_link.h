@@ -18,10 +18,24 @@ namespace qvr::device {
 struct SendResult {
   bool sent = false;
   std::string reason;  // empty when sent
+  // The device could not take the report (it failed at the device, or does not fit it), as
+  // opposed to a rule that kept it from being sent at all.
+  bool failed = false;
 
   [[nodiscard]] static SendResult done() { return {true, {}}; }
   [[nodiscard]] static SendResult refused(std::string why) { return {false, std::move(why)}; }
+  [[nodiscard]] static SendResult failure(std::string why) { return {false, std::move(why), true}; }
   explicit operator bool() const { return sent; }
+};
+
+// What a scan came to. One that did not finish is no empty bus: it names the devices it could
+// tell, which may be none and is never known to be all of them, and says why it did not finish
+// (the system could not list the interfaces, a device did not answer, the scan ran out of
+// time). A caller keeps what it knew before rather than take it for the bus.
+struct Scan {
+  bool finished = false;
+  std::vector<std::string> serials;  // in enumeration order, duplicates kept
+  std::string failure;               // why it did not finish; empty when it did
 };
 
 // The device side of the window: finding, opening and closing the device, and every exchange
@@ -35,8 +49,8 @@ class DeviceLink {
 
   // Serial numbers of the present devices of the right identity whose serial number can be
   // read and whose report lengths can carry the protocol, in enumeration order, duplicates
-  // kept. Leaves no handle open.
-  [[nodiscard]] std::vector<std::string> scanSerialNumbers();
+  // kept. The backend runs it as one scan, with a budget of its own. Leaves no handle open.
+  [[nodiscard]] Scan scanSerialNumbers();
 
   // Opens the first usable device of the right identity whose serial number equals `serial`
   // (case-sensitive), reads its capabilities and opens its string handle. The phase becomes
@@ -82,15 +96,11 @@ class DeviceLink {
  private:
   // Stores the call's success as the last result and, when it failed, what failed and why.
   void record(bool ok, const char* operation);
+  // The same for a call noted elsewhere, with the reason and the answering state it left.
+  void record(bool ok, const char* operation, const std::string& reason, bool answering);
   [[nodiscard]] platform::HidHandle openPath(const std::string& path, platform::OpenMode mode);
   void closeHandle(platform::HidHandle& handle);
-  // The serial number of the device behind `handle` when it has the right identity and the
-  // serial number can be read.
-  [[nodiscard]] bool identifiedSerial(platform::HidHandle handle, std::string& serial,
-                                      platform::HidAttributes& attributes);
   void readCapabilities();
-  // False when the device's report lengths cannot carry the protocol (see reportLengthsProblem).
-  [[nodiscard]] bool usable(platform::HidHandle handle);
 
   platform::Hid& hid_;
   ConnectionState state_;

@@ -78,10 +78,11 @@ std::optional<protocol::Configuration> Session::readConfiguration() {
   s.antennaCurrent = -1;
   pauseBetweenRequests();
   std::vector<std::uint8_t> report;
-  configurationRead_ = link_.readConfiguration(report);
-  if (!configurationRead_) {
+  if (!link_.readConfiguration(report)) {
+    configurationReport_.clear();
     return std::nullopt;
   }
+  configurationReport_ = report;
   auto config = protocol::decodeConfiguration(report, s.firmware);
   if (config) {
     if (config->gnssSelection) {
@@ -107,12 +108,12 @@ bool Session::requestMessages() {
   return state().hidFailures == failuresBefore;
 }
 
-bool Session::configure() {
-  if (!configurationRead_) {
+bool Session::configure(bool requestMessages) {
+  if (configurationReport_.empty()) {
     return false;
   }
-  markConfigured();
-  if (!requestMessages()) {
+  link_.setPhase(Phase::Configured);
+  if (requestMessages && !this->requestMessages()) {
     link_.setPhase(Phase::Found);
     return false;
   }
@@ -125,25 +126,60 @@ void Session::stopMessages() {
   }
 }
 
-bool Session::readIdentity() {
-  (void)readManufacturer();
-  takeFirmware();
-  pauseBetweenRequests();
-  (void)readProduct();
-  pauseBetweenRequests();
-  return !capabilities().refused;
+void Session::enableControls(bool enabled) {
+  if (settings_.enable(enabled) && observer_ != nullptr) {
+    observer_->controlsEnabled(enabled);
+  }
 }
 
-Session::StartUp Session::startUp() {
+Session::StartUp Session::startUp(const StartUpOptions& options) {
+  // A start-up inside one that leaves the settings alone leaves them alone too.
+  const bool mutedBefore = muted_;
+  muted_ = muted_ || !options.sendSettings;
   StartUp result;
-  link_.setPhase(Phase::Found);
-  link_.forgetNotAnswering();
-  if (!readIdentity()) {
-    result.refused = true;
-    return result;
+  ConnectionState& s = link_.state();
+  if (s.configured()) {
+    link_.setPhase(Phase::Found);
   }
-  result.configuration = readConfiguration();
-  (void)configure();
+  link_.forgetNotAnswering();
+  if (observer_ != nullptr) {
+    observer_->startUpBegan();
+  }
+  settings_.beginStartUp();
+  enableControls(false);
+  if (s.found()) {
+    const std::optional<std::string> manufacturer = readManufacturer();
+    takeFirmware();
+    pauseBetweenRequests();
+    const std::optional<std::string> product = readProduct();
+    pauseBetweenRequests();
+    if (observer_ != nullptr) {
+      observer_->identityRead(manufacturer, s.firmwareText, product);
+    }
+    result.refused = s.capabilities.refused;
+  }
+  if (s.found() && result.refused && observer_ != nullptr) {
+    observer_->firmwareRefused(s.firmwareText);
+  }
+  if (s.found() && !result.refused) {
+    if (observer_ != nullptr) {
+      observer_->deviceAccepted();
+    }
+    settings_.unlockForDevice();
+    result.configuration = readConfiguration();
+    if (result.configuration) {
+      settings_.applyConfiguration(*result.configuration);
+    }
+    (void)configure(options.requestMessages);
+    if (observer_ != nullptr) {
+      observer_->configured();
+    }
+    enableControls(true);
+    if (s.capabilities.receiverSettings) {
+      settings_.makeSatelliteSystemsConsistent();
+    }
+  }
+  muted_ = mutedBefore;
   return result;
 }
 
@@ -159,70 +195,37 @@ Identity Session::identity() const {
                   s.capabilities, s.devicePath,  s.caps};
 }
 
-SendResult Session::sendOutputsEnabled(bool on) {
-  return link_.send(Command::OutputsEnable, protocol::outputsEnableData(on));
-}
-
-SendResult Session::sendFll(bool on) {
-  return link_.send(Command::FllMode, protocol::switchData(on));
-}
-
-SendResult Session::sendOnePps(bool on) {
-  return link_.send(Command::OnePps, protocol::switchData(on));
-}
-
-SendResult Session::sendNmea(bool on) {
-  if (!capabilities().nmeaSetting) {
-    return SendResult::refused("firmware " + state().firmwareText + " has no NMEA setting");
+SendResult Session::send(const SettingValue& value) {
+  if (muted_) {
+    return SendResult::refused("the device's settings are left as they are");
   }
-  return link_.send(Command::Nmea, protocol::switchData(on));
-}
-
-SendResult Session::sendLowPower(Output output, bool on) {
-  if (!capabilities().lowPowerCommands) {
-    return SendResult::refused("firmware " + state().firmwareText + " has no low-power setting");
+  const SettingRow& row = settingRow(value.id);
+  if (auto firmware = firmwareRefusal(value.id, capabilities(), state().firmwareText)) {
+    return SendResult::refused(*firmware);
   }
-  return link_.send(output == Output::Out1 ? Command::Out1LowPower : Command::Out2LowPower,
-                    protocol::switchData(on));
-}
-
-SendResult Session::sendSatelliteSystems(const protocol::SatelliteSystems& systems) {
-  // Firmware without satellite-system settings is never told about them.
-  if (capabilities().receiverSettingsLocked) {
-    return SendResult::refused("firmware " + state().firmwareText +
-                               " has no satellite-system setting");
-  }
-  if (auto refusal = link_.guardRefusal(Command::SatelliteSystems)) {
+  if (auto refusal = link_.guardRefusal(row.command)) {
     return *refusal;
   }
-  const std::uint8_t selection = protocol::gnssSelectionByte(systems);
-  link_.state().gnssSelection = selection;
-  return link_.send(Command::SatelliteSystems, std::array{selection});
-}
-
-SendResult Session::sendDynamicModel(std::uint8_t model) {
-  if (auto refusal = link_.guardRefusal(Command::DynamicModel)) {
-    return *refusal;
+  const std::vector<std::uint8_t> data = row.encode(value);
+  // What the diagnostics report names as the device's receiver settings.
+  if (value.id == SettingId::Gnss) {
+    link_.state().gnssSelection = data.front();
+  } else if (value.id == SettingId::DynamicModel) {
+    link_.state().dynamicModel = data.front();
   }
-  link_.state().dynamicModel = model;
-  return link_.send(Command::DynamicModel, std::array{model});
-}
-
-SendResult Session::sendFrequency(Output output, const protocol::FixedPointHz& word) {
-  return link_.send(output == Output::Out1 ? Command::Out1Frequency : Command::Out2Frequency,
-                    protocol::frequencyData(word.fractionWord, word.integerHz));
-}
-
-SendResult Session::sendFrequency(Output output, std::string_view text, char decimalSeparator) {
-  const protocol::FrequencyEntry entry = protocol::frequencyEntry(text, decimalSeparator);
-  if (!entry.word) {
-    return SendResult::refused(entry.refusal);
-  }
-  return sendFrequency(output, *entry.word);
+  return link_.send(row.command, data);
 }
 
 SendResult Session::blinkFrontLights() {
   return link_.send(Command::BlinkFrontLights);
+}
+
+void Session::pause(std::chrono::milliseconds duration) {
+  system_.sleep(duration);
+}
+
+char Session::decimalSeparator() const {
+  return system_.decimalSeparator();
 }
 
 std::optional<std::span<const std::uint8_t>> Session::readReports() {

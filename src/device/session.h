@@ -9,6 +9,8 @@
 
 #include "device/device_link.h"
 #include "device/receiver.h"
+#include "device/settings.h"
+#include "device/settings_table.h"
 #include "platform/hid.h"
 #include "platform/system.h"
 #include "protocol/commands.h"
@@ -29,8 +31,6 @@ struct Identity {
   platform::HidCaps reportLengths;
 };
 
-enum class Output { Out1, Out2 };
-
 // The moment a NAV-PVT names, as the computer's clock is set to it: the millisecond nearest to
 // the receiver's time, halves to even.
 [[nodiscard]] platform::UtcTime clockTimeOf(const protocol::NavPvt& pvt);
@@ -39,11 +39,41 @@ enum class Output { Out1, Out2 };
 inline constexpr std::uint8_t kPeriodicMessages[] = {
     protocol::kUbxIdNavSat, protocol::kUbxIdNavClock, protocol::kUbxIdNavPvt};
 
+// What a window shows of a start-up besides the settings, which it mirrors from the settings
+// model. A front end without a window has none.
+class StartUpObserver {
+ public:
+  virtual ~StartUpObserver() = default;
+  // The device rows emptied: a start-up began.
+  virtual void startUpBegan() = 0;
+  // The strings as far as they could be read, and the firmware version.
+  virtual void identityRead(const std::optional<std::string>& manufacturer,
+                            const std::string& firmwareText,
+                            const std::optional<std::string>& product) = 0;
+  // Firmware this program does not know: the device stays open and unconfigured.
+  virtual void firmwareRefused(const std::string& firmwareText) = 0;
+  // Firmware accepted: what depends on a device that can be talked to may be used.
+  virtual void deviceAccepted() = 0;
+  // The configuration was read and the device's messages asked for.
+  virtual void configured() = 0;
+  // The window's own part of the control enabling, run after the settings' part.
+  virtual void controlsEnabled(bool enabled) = 0;
+};
+
+// How a start-up treats the device besides reading it.
+struct StartUpOptions {
+  // Ask the receiver for its periodic messages (not for a command that only changes settings).
+  bool requestMessages = true;
+  // Let the settings' handlers send what the read-back makes them change: the window's
+  // start-up, and every start-up a settings change runs. A front end that only reads, or that
+  // has not been asked to change anything yet, leaves the device's settings as they are.
+  bool sendSettings = false;
+};
+
 // One open device, for every front end: the window, the command line and the exporter send the
-// same bytes for the same change because they all send through here. Calls run in the order the
-// caller makes them; the window interleaves its own steps between them, the other front ends use
-// the composed calls (startUp, apply ...).
-class Session {
+// same bytes for the same change because they all go through its settings model and its one
+// start-up. Calls run in the order the caller makes them.
+class Session : private SettingsPort {
  public:
   Session(platform::Hid& hid, platform::System& system);
   Session(const Session&) = delete;
@@ -52,7 +82,7 @@ class Session {
   [[nodiscard]] DeviceLink& link() { return link_; }
   [[nodiscard]] const DeviceLink& link() const { return link_; }
   [[nodiscard]] const ConnectionState& state() const { return link_.state(); }
-  [[nodiscard]] const protocol::FirmwareCapabilities& capabilities() const {
+  [[nodiscard]] const protocol::FirmwareCapabilities& capabilities() const override {
     return link_.state().capabilities;
   }
   [[nodiscard]] Receiver& receiver() { return receiver_; }
@@ -60,45 +90,37 @@ class Session {
 
   // ---- Connection, step by step (the window's start-up runs them with its own steps between).
 
-  // Serial numbers of the present devices of the right identity, in enumeration order.
-  [[nodiscard]] std::vector<std::string> scanSerialNumbers() { return link_.scanSerialNumbers(); }
+  // Serial numbers of the present devices of the right identity, in enumeration order, or why
+  // the scan did not finish.
+  [[nodiscard]] Scan scanSerialNumbers() { return link_.scanSerialNumbers(); }
   // Opens the first present device with this serial number; the phase becomes Found.
   bool open(const std::string& serial);
-  // The device strings; nothing for a string that could not be read.
-  [[nodiscard]] std::optional<std::string> readManufacturer();
-  [[nodiscard]] std::optional<std::string> readProduct();
-  // Takes the firmware version and its capabilities from the device's release number.
-  void takeFirmware();
-  // The pause the device needs between two requests during the start-up.
-  void pauseBetweenRequests();
-  // The strings and the firmware with the pauses between them, as the start-up reads them;
-  // false when this program does not know the firmware.
-  [[nodiscard]] bool readIdentity();
-  // The configuration report, decoded for this firmware; nothing when the read failed or the
-  // report is not one this program knows. Pauses first, as the device needs, and keeps the
-  // receiver settings and the antenna current it reports.
-  [[nodiscard]] std::optional<protocol::Configuration> readConfiguration();
-  // Whether the latest readConfiguration() read the report from the device (whatever it
-  // decoded to).
-  [[nodiscard]] bool configurationRead() const { return configurationRead_; }
-  // The phase becomes Configured: from now on the guards let commands through.
-  void markConfigured() { link_.setPhase(Phase::Configured); }
   // Asks the receiver for its periodic NAV messages at this firmware's rate / switches them off.
   // True when none of the requests failed at the device.
   bool requestMessages();
   void stopMessages();
-  // Ends a start-up after readConfiguration(): the device is Configured and its messages
-  // requested only when the configuration was read, and stays so only when the requests got
-  // through. A device that failed either is asked again when it answers, as a fresh one.
-  bool configure();
 
-  // The whole start-up as the window runs it, for front ends without a window: strings,
-  // firmware, configuration, configured, messages. Nothing is configured on refused firmware.
+  // The connection start-up, the one every front end runs: the device rows and the settings
+  // emptied, the strings and the firmware read (a firmware this program does not know is
+  // refused), the configuration read back into the settings, the device configured and its
+  // messages asked for, the controls enabled and the satellite systems made consistent. The
+  // device is Configured only when the configuration was read, and stays so only when the
+  // message requests got through: a device that failed either is asked again when it
+  // answers, as a fresh one.
   struct StartUp {
     bool refused = false;
     std::optional<protocol::Configuration> configuration;
   };
-  StartUp startUp();
+  StartUp startUp(const StartUpOptions& options = {});
+  // The window's part of every start-up, its own and those its settings run.
+  void setObserver(StartUpObserver* observer) { observer_ = observer; }
+  // The control enabling: the settings' part, then the observer's; nothing when `enabled` is
+  // what it already was.
+  void enableControls(bool enabled);
+  // The configuration report as the latest start-up read it; empty when it was not read.
+  [[nodiscard]] const std::vector<std::uint8_t>& configurationReport() const {
+    return configurationReport_;
+  }
 
   // Switches the periodic messages off (as the window does when it closes) and closes the
   // handles; the phase becomes NoDevice.
@@ -106,19 +128,13 @@ class Session {
 
   [[nodiscard]] Identity identity() const;
 
-  // ---- Settings: each builds its one command report, checks the guard and this firmware's
-  // gate, and sends it.
-  SendResult sendOutputsEnabled(bool on);
-  SendResult sendFll(bool on);
-  SendResult sendOnePps(bool on);
-  SendResult sendNmea(bool on);
-  SendResult sendLowPower(Output output, bool on);
-  SendResult sendSatelliteSystems(const protocol::SatelliteSystems& systems);
-  SendResult sendDynamicModel(std::uint8_t model);
-  SendResult sendFrequency(Output output, const protocol::FixedPointHz& word);
-  // The frequency exactly as typed (blanks, sign, digits, the separator, exponent), read as
-  // the window's boxes read it.
-  SendResult sendFrequency(Output output, std::string_view text, char decimalSeparator);
+  // ---- Settings.
+
+  [[nodiscard]] Settings& settings() { return settings_; }
+  [[nodiscard]] const Settings& settings() const { return settings_; }
+  // One setting's command, when this firmware takes it and the guard lets it through; the
+  // satellite systems and the dynamic model are kept as the last ones sent.
+  SendResult send(const SettingValue& value) override;
   SendResult blinkFrontLights();
 
   // ---- Monitoring.
@@ -140,14 +156,32 @@ class Session {
 
  private:
   std::optional<std::string> readString(bool (DeviceLink::*read)(std::string&), std::string& kept);
+  std::optional<std::string> readManufacturer();
+  std::optional<std::string> readProduct();
+  void takeFirmware();
+  void pauseBetweenRequests();
+  std::optional<protocol::Configuration> readConfiguration();
+  bool configure(bool requestMessages);
+
+  // The settings model's port.
+  void pause(std::chrono::milliseconds duration) override;
+  void startUpAgain() override { (void)startUp({.sendSettings = true}); }
+  [[nodiscard]] bool answering() const override { return !link_.state().notAnswering; }
+  [[nodiscard]] char decimalSeparator() const override;
+  [[nodiscard]] const std::string& firmwareText() const override {
+    return link_.state().firmwareText;
+  }
 
   platform::System& system_;
   DeviceLink link_;
   Receiver receiver_;
+  Settings settings_{*this};
+  StartUpObserver* observer_ = nullptr;
   std::string manufacturer_;
   std::string product_;
   std::vector<std::uint8_t> readBuffer_;
-  bool configurationRead_ = false;
+  std::vector<std::uint8_t> configurationReport_;
+  bool muted_ = false;  // a start-up that leaves the device's settings alone is running
 };
 
 }  // namespace qvr::device

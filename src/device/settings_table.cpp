@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <iterator>
+#include <utility>
 
 namespace qvr::device {
 namespace {
@@ -269,8 +270,11 @@ ParsedSettings parseSettings(const std::vector<std::string>& assignments) {
     const std::string name = assignment.substr(0, equals);
     const SettingRow* row = findRow(name);
     if (row == nullptr) {
-      parsed.refusals.push_back("'" + assignment + "': unknown setting '" + name + "' (" +
-                                knownNames() + ")");
+      std::string refusal = "'";
+      refusal.append(assignment).append("': unknown setting '").append(name).append("' (");
+      refusal += knownNames();
+      refusal += ")";
+      parsed.refusals.push_back(std::move(refusal));
       continue;
     }
     if (findValue(parsed.values, row->id) != nullptr) {

@@ -37,7 +37,14 @@ Fleet::~Fleet() {
 
 void Fleet::scan() {
   device::DeviceLink link(*scanHid_);
-  for (const std::string& serial : link.scanSerialNumbers()) {
+  const device::Scan found = link.scanSerialNumbers();
+  {
+    const std::lock_guard lock(mutex_);
+    scanFailure_ = found.failure;
+  }
+  // A scan that did not finish still names the devices it could tell; the ones it missed are
+  // watched on by their own monitors, as every device ever seen is.
+  for (const std::string& serial : found.serials) {
     const std::lock_guard lock(mutex_);
     const bool known = std::any_of(watched_.begin(), watched_.end(),
                                    [&](const auto& w) { return w->published.serial == serial; });
@@ -119,6 +126,11 @@ void Fleet::watch(Watched& watched) {
 bool Fleet::pause(std::chrono::milliseconds duration) {
   std::unique_lock lock(stopMutex_);
   return !stopped_.wait_for(lock, duration, [this] { return stopping_; });
+}
+
+std::string Fleet::scanFailure() const {
+  const std::lock_guard lock(mutex_);
+  return scanFailure_;
 }
 
 std::vector<DeviceSnapshot> Fleet::snapshots() const {

@@ -57,6 +57,8 @@ class Fleet {
   // Every device seen so far, by serial number; safe from any thread at any time, and never
   // waits for a device.
   [[nodiscard]] std::vector<DeviceSnapshot> snapshots() const;
+  // Why the latest scan did not finish; empty when it did. Safe from any thread.
+  [[nodiscard]] std::string scanFailure() const;
 
  private:
   struct Watched;
@@ -73,7 +75,8 @@ class Fleet {
 
   mutable std::mutex mutex_;  // guards watched_'s list and every published snapshot
   std::vector<std::unique_ptr<Watched>> watched_;
-  bool threaded_ = false;  // guarded by mutex_
+  std::string scanFailure_;  // guarded by mutex_
+  bool threaded_ = false;    // guarded by mutex_
 
   std::mutex stopMutex_;
   std::condition_variable stopped_;

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 #include <vector>
@@ -43,9 +44,22 @@ class Hid {
  public:
   virtual ~Hid() = default;
 
-  // Paths of the HID interfaces present right now, in enumeration order. The list is a
-  // snapshot: it lives only as long as one scan or search needs it.
-  [[nodiscard]] virtual std::vector<std::string> presentInterfaces() = 0;
+  // Paths of the HID interfaces present right now, in enumeration order, into `paths`. The list
+  // is a snapshot: it lives only as long as one scan or search needs it. False when the system
+  // could not make it (or a backend with deadlines gave up on it); `paths` is then empty and
+  // says nothing about what is present.
+  [[nodiscard]] virtual bool presentInterfaces(std::vector<std::string>& paths) = 0;
+
+  // Runs `calls` on this backend as one piece of work: a scan, which lists the interfaces and
+  // opens each one to read who it is. That is the system's work more than any device's, and
+  // takes as long as the machine is busy, so a backend with deadlines gives the whole of it a
+  // budget of its own instead of each call the deadline of a call on a device. False when it
+  // was given up on (lastErrorText() says why); `calls` may then still be running on another
+  // thread, so it keeps what it finds in memory of its own until this has returned true.
+  [[nodiscard]] virtual bool scan(const std::function<void(Hid&)>& calls) {
+    calls(*this);
+    return true;
+  }
 
   // Opens a path for reading and writing with shared access; kInvalidHandle on failure.
   [[nodiscard]] virtual HidHandle open(const std::string& path, OpenMode mode) = 0;

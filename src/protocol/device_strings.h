@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 
 namespace qvr::protocol {
 
@@ -13,5 +14,19 @@ namespace qvr::protocol {
 // Such a text as UTF-8, for what must be UTF-8 (Prometheus labels, web pages): each byte becomes
 // the character of the same number, so no byte the device sent is lost or misread.
 [[nodiscard]] std::string deviceTextAsUtf8(const std::string& text);
+
+// UTF-8 as the kernel keeps device strings and as a command line is typed. Nothing is refused:
+// every maximal ill-formed subsequence (a stray continuation byte, an overlong form, a
+// surrogate, a value past U+10FFFF, a sequence cut short) becomes one U+FFFD, so the characters
+// around it survive and a string from a device that sends garbage still has a length.
+[[nodiscard]] std::u32string decodeUtf8(std::string_view bytes);
+// A value that is no Unicode scalar value (a surrogate, past U+10FFFF) is written as U+FFFD.
+[[nodiscard]] std::string encodeUtf8(std::u32string_view text);
+
+// Text as a device string buffer holds it: UTF-16 little-endian, zero-filled, as many code units
+// as fit, zero-terminated only when there is room. A character that needs a surrogate pair and
+// finds room for one unit only is left out rather than cut in half; a value that is no Unicode
+// scalar value becomes U+FFFD.
+void encodeDeviceString(std::u32string_view text, std::span<std::uint8_t> buffer);
 
 }  // namespace qvr::protocol

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "protocol/device_strings.h"
+
 namespace qvr::protocol {
 namespace {
 
@@ -67,16 +69,14 @@ std::optional<char32_t> nextUtf8(std::string_view text, std::size_t& i) {
 }
 
 std::string printableText(std::string_view text, TextBytes bytes) {
+  if (bytes == TextBytes::Latin1) {
+    return printableText(deviceTextAsUtf8(std::string(text)), TextBytes::Utf8);
+  }
   std::string out;
   out.reserve(text.size());
   for (std::size_t i = 0; i < text.size();) {
     const std::size_t start = i;
-    std::optional<char32_t> c;
-    if (bytes == TextBytes::Latin1) {
-      c = static_cast<unsigned char>(text[i++]);
-    } else {
-      c = nextUtf8(text, i);
-    }
+    const std::optional<char32_t> c = nextUtf8(text, i);
     if (!c) {
       appendHex(out, "\\x", static_cast<unsigned char>(text[start]), 2);
     } else if (isControl(*c)) {

@@ -22,9 +22,10 @@ enum class TextBytes { Utf8, Latin1 };
 // character (C0, DEL and C1, U+0080 to U+009F) becomes \u and the four hex digits of its code
 // point, as JSON writes it: ESC is \u001b, CSI \u009b. In UTF-8 text a byte that starts no
 // character becomes \x and its two hex digits, since on a terminal that is not set to UTF-8 a
-// lone 0x9b is CSI again. Everything else passes unchanged, in the bytes it came in: printable
-// ASCII, the backslash (Windows device paths are full of them; `--json` gives any text exactly),
-// the characters from U+00A0 on.
+// lone 0x9b is CSI again. Everything else passes unchanged: printable ASCII, the backslash
+// (Windows device paths are full of them; `--json` gives any text exactly), the characters from
+// U+00A0 on. A device string comes out in UTF-8 too, each byte the character of the same number,
+// as the JSON writes it.
 [[nodiscard]] std::string printableText(std::string_view text, TextBytes bytes = TextBytes::Utf8);
 
 }  // namespace qvr::protocol

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -37,7 +38,7 @@ struct DecodedValues {
 // behaviour. Front ends show form() and forward the user's input to it; they call load() once
 // when the window is created, tick() on every timeout of the Timer control, and unload() when
 // the window closes.
-class MainWindow {
+class MainWindow : private device::StartUpObserver {
  public:
   MainWindow(platform::Hid& hid, platform::System& system);
   MainWindow(const MainWindow&) = delete;
@@ -57,15 +58,14 @@ class MainWindow {
 
  private:
   void wireSettingsHandlers();
-  void controlEnabling(bool state);
-  void applyReceiverSettingsGates(bool state);
-  void applyOut1Function();
+  // Hands a change to the settings model, then shows what it holds.
+  void change(const std::function<void()>& action);
+  void mirrorSettings();
+  void windowEnabling(bool state);
   void scanUsbDevices();
   void showSerialNumberRow();
   void serNoClick();
   void connectionStartup();
-  void applyConfiguration(const protocol::Configuration& config);
-  void makeSatelliteSystemsConsistent();
   void restAllBars();
   void readInputReports();
   void reconnect();
@@ -74,28 +74,17 @@ class MainWindow {
   void handleNavPvt(const protocol::NavPvt& pvt);
   void handleNavSat();
   void deviceLost();
-  void focusOut1Freq();
-  void setValueIfRead(ControlId box, std::optional<bool> value);
-  [[nodiscard]] bool ticked(ControlId box) const;
   void focus(ControlId id);
-  [[nodiscard]] int gSystemsTicked() const;
-  void clearAndLockGBoxes();
+  void focusOut1Freq();  // with the caret after its text
 
-  // Settings controls.
-  [[nodiscard]] bool lowPowerGate() const;
-  [[nodiscard]] bool satelliteSystemGate() const;
-  [[nodiscard]] bool receiverSettingsLocked() const;
-  void clearLeftoverNmea();
-  void sendLowPower(ControlId box, device::Output output);
-  using OutputFunctionSend = device::SendResult (device::Session::*)(bool on);
-  void out1FunctionClick(ControlId box, ControlId other, OutputFunctionSend send,
-                         const char* caption);
-  void applyGBoxRule();
-  void pairedSystemClick(ControlId box, ControlId other);
-  void sendSatelliteSystems();
-  void sendDynamicModel();
-  void setFrequency(ControlId box, device::Output output);
-  void factoryReset();
+  // What a start-up shows besides the settings.
+  void startUpBegan() override;
+  void identityRead(const std::optional<std::string>& manufacturer, const std::string& firmwareText,
+                    const std::optional<std::string>& product) override;
+  void firmwareRefused(const std::string& firmwareText) override;
+  void deviceAccepted() override;
+  void configured() override;
+  void controlsEnabled(bool enabled) override;
 
   // Links.
   void wireLinkHandlers();
@@ -110,9 +99,8 @@ class MainWindow {
   SignalGraph graph_;
   DecodedValues decoded_;
   bool selectionPending_ = false;
-  bool cachedEnabledState_ = true;
   bool ticking_ = false;
-  bool clearingLeftoverNmea_ = false;
+  bool mirroring_ = false;  // the settings controls are being made to show the model
   std::vector<std::string> scannedSerials_;
   // When the open device last sent input reports (or was configured), by the system's clock.
   std::chrono::milliseconds lastReportsAt_{0};

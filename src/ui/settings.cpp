@@ -1,71 +1,61 @@
-// The handlers of the settings controls: outputs, frequencies, 1PPS and NMEA, low power, FLL,
-// satellite systems, the dynamic model and the factory reset.
-#include <chrono>
+// The settings controls: each hands the user's change to the device's settings model, and the
+// controls then show what the model holds.
+#include <utility>
 
-#include "protocol/commands.h"
-#include "protocol/frequency.h"
 #include "ui/controls.h"
 #include "ui/main_window.h"
 
 namespace qvr::ui {
 namespace {
 
-using namespace std::chrono_literals;
-using protocol::Command;
+using device::Box;
+using device::Entry;
 
-constexpr auto kFactoryPause = 10ms;  // lets the device settle between the reset's reports
+constexpr std::pair<Box, ControlId> kBoxControls[] = {
+    {Box::Outputs, ctl::OUT1EN},      {Box::Fll, ctl::FLL},
+    {Box::Pps, ctl::PPS},             {Box::Nmea, ctl::NMEA},
+    {Box::Out1LowPower, ctl::Out1power}, {Box::Out2LowPower, ctl::Out2power},
+    {Box::Gps, ctl::GNSS_GPS},        {Box::Sbas, ctl::GNSS_SBAS},
+    {Box::Galileo, ctl::GNSS_Galileo}, {Box::BeiDou, ctl::GNSS_BeiDou},
+    {Box::Glonass, ctl::GNSS_GLONASS},
+};
+
+struct EntryControls {
+  Entry entry;
+  ControlId text;
+  ControlId button;
+};
+constexpr EntryControls kEntryControls[] = {
+    {Entry::Out1, ctl::Out1Freq, ctl::FindFreq},
+    {Entry::Out2, ctl::Out2Freq, ctl::FindFreq2},
+};
+
 constexpr int kEnterKey = 13;
-constexpr const char* kFactoryFrequency = "10000000";
+constexpr int kCaretAfterText = 99;
 
 }  // namespace
 
 void MainWindow::wireSettingsHandlers() {
-  form_.setHandler(ctl::OUT1EN, [this] {
-    session_.sendOutputsEnabled(ticked(ctl::OUT1EN));
-    focus(ctl::Out1Freq);
-  });
-  form_.setHandler(ctl::FLL, [this] {
-    session_.sendFll(ticked(ctl::FLL));
-    focus(ctl::Out1Freq);
-  });
-  form_.setHandler(ctl::Out1power, [this] { sendLowPower(ctl::Out1power, device::Output::Out1); });
-  form_.setHandler(ctl::Out2power, [this] { sendLowPower(ctl::Out2power, device::Output::Out2); });
-  form_.setHandler(ctl::PPS, [this] {
-    out1FunctionClick(ctl::PPS, ctl::NMEA, &device::Session::sendOnePps, "1PPS");
-  });
-  form_.setHandler(ctl::NMEA, [this] {
-    if (!clearingLeftoverNmea_) {
-      out1FunctionClick(ctl::NMEA, ctl::PPS, &device::Session::sendNmea, "NMEA");
-    }
-  });
-  for (const ControlId box : ctl::kGBoxes) {
-    form_.setHandler(box, [this] {
-      applyGBoxRule();
-      sendSatelliteSystems();
+  for (const auto& [box, id] : kBoxControls) {
+    form_.setHandler(id, [this, box = box, id = id] {
+      change([&] { session_.settings().set(box, form_[id].value == 1); });
     });
   }
-  form_.setHandler(ctl::GNSS_BeiDou,
-                   [this] { pairedSystemClick(ctl::GNSS_BeiDou, ctl::GNSS_GLONASS); });
-  form_.setHandler(ctl::GNSS_GLONASS,
-                   [this] { pairedSystemClick(ctl::GNSS_GLONASS, ctl::GNSS_BeiDou); });
-  form_.setHandler(ctl::dynmodel, [this] { sendDynamicModel(); });
-  form_.setHandler(ctl::FindFreq, [this] { setFrequency(ctl::Out1Freq, device::Output::Out1); });
-  form_.setHandler(ctl::FindFreq2, [this] { setFrequency(ctl::Out2Freq, device::Output::Out2); });
+  for (const EntryControls& e : kEntryControls) {
+    form_.setHandler(e.button, [this, entry = e.entry] {
+      change([&] { session_.settings().press(entry); });
+    });
+  }
   form_.setKeyHandler(ctl::Out1Freq, [this](int& keyCode) {
     if (keyCode == kEnterKey) {
       form_.run(ctl::FindFreq);
       focus(ctl::Out1Freq);
     }
   });
-  form_.setHandler(ctl::Factory, [this] { factoryReset(); });
-}
-
-bool MainWindow::lowPowerGate() const {
-  return link_.state().capabilities.lowPowerCommands;
-}
-
-bool MainWindow::satelliteSystemGate() const {
-  return link_.state().capabilities.receiverSettings;
+  form_.setHandler(ctl::dynmodel, [this] {
+    change([&] { session_.settings().chooseModelRow(form_[ctl::dynmodel].listIndex); });
+  });
+  form_.setHandler(ctl::Factory, [this] { change([&] { session_.settings().factoryReset(); }); });
 }
 
 void MainWindow::focus(ControlId id) {
@@ -74,135 +64,63 @@ void MainWindow::focus(ControlId id) {
   }
 }
 
-void MainWindow::sendLowPower(ControlId box, device::Output output) {
-  session_.sendLowPower(output, ticked(box));
-}
-
-void MainWindow::out1FunctionClick(ControlId box, ControlId other, OutputFunctionSend send,
-                                   const char* caption) {
-  (session_.*send)(ticked(box));
-  if (ticked(box)) {
-    form_.setEnabled(other, false);
-    form_.setEnabled(ctl::Out1Freq, false);
-    form_.setEnabled(ctl::FindFreq, false);
-    form_.setText(ctl::Out1Freq, caption);
-    if (lowPowerGate()) {
-      form_.setEnabled(ctl::Out1power, false);
-      form_.setValue(ctl::Out1power, 0);
-    }
-  } else {
-    form_.setEnabled(ctl::Out1Freq, true);
-    form_.setEnabled(ctl::FindFreq, true);
-    // Reads the configuration back, so OUT1's frequency replaces the mode's caption; the other
-    // box and low power come back through the control enabling when a device is accepted.
-    connectionStartup();
-  }
-  focus(ctl::Out1Freq);
-}
-
-void MainWindow::applyGBoxRule() {
-  if (gSystemsTicked() > 0) {
-    // With a G system in use, BeiDou and GLONASS exclude each other; GLONASS is looked at first.
-    if (ticked(ctl::GNSS_GLONASS)) {
-      form_.setValue(ctl::GNSS_BeiDou, 0);
-      form_.setEnabled(ctl::GNSS_BeiDou, false);
-    }
-    if (ticked(ctl::GNSS_BeiDou)) {
-      form_.setValue(ctl::GNSS_GLONASS, 0);
-      form_.setEnabled(ctl::GNSS_GLONASS, false);
-    }
-  } else {
-    form_.setEnabled(ctl::GNSS_BeiDou, true);
-    form_.setEnabled(ctl::GNSS_GLONASS, true);
+void MainWindow::focusOut1Freq() {
+  if (form_[ctl::Out1Freq].enabled) {
+    form_.setFocus(ctl::Out1Freq);
+    form_.setSelStart(ctl::Out1Freq, kCaretAfterText);
   }
 }
 
-void MainWindow::pairedSystemClick(ControlId box, ControlId other) {
-  if (ticked(box)) {
-    if (gSystemsTicked() > 0) {
-      form_.setValue(other, 0);
-      form_.setEnabled(other, false);
-    }
-    // BeiDou and GLONASS together only without any G system.
-    if (ticked(other)) {
-      clearAndLockGBoxes();
-    }
-  } else {
-    for (const ControlId g : ctl::kGBoxes) {
-      form_.setEnabled(g, true);
-    }
-    form_.setEnabled(other, true);
-  }
-  sendSatelliteSystems();
-}
-
-void MainWindow::sendSatelliteSystems() {
-  session_.sendSatelliteSystems({ticked(ctl::GNSS_GPS), ticked(ctl::GNSS_SBAS),
-                                 ticked(ctl::GNSS_Galileo), ticked(ctl::GNSS_BeiDou),
-                                 ticked(ctl::GNSS_GLONASS)});
-}
-
-void MainWindow::sendDynamicModel() {
-  session_.sendDynamicModel(protocol::dynamicModelByte(form_[ctl::dynmodel].listIndex));
-}
-
-void MainWindow::setFrequency(ControlId box, device::Output output) {
-  const protocol::FrequencyEntry entry =
-      protocol::frequencyEntry(form_[box].text, system_.decimalSeparator());
-  if (!entry.word) {
-    form_.setBackColor(box, kRed);
-  } else {
-    form_.setBackColor(box, kWhite);
-    session_.sendFrequency(output, *entry.word);
-  }
-  focus(box);
-}
-
-void MainWindow::factoryReset() {
-  form_.setValue(ctl::OUT1EN, 1);
-  form_.setText(ctl::Out1Freq, kFactoryFrequency);
-  form_.setText(ctl::Out2Freq, kFactoryFrequency);
-  form_.setValue(ctl::FLL, 0);
-  form_.setValue(ctl::PPS, 0);
-  form_.setValue(ctl::NMEA, 0);
-  // A device that stopped answering is asked nothing more: every send would fail at once, and
-  // the pauses between them would only hold the window.
-  const auto answering = [this] { return !link_.state().notAnswering; };
-  if (lowPowerGate()) {
-    form_.setValue(ctl::Out1power, 0);
-    form_.setValue(ctl::Out2power, 0);
-    for (const ControlId box : {ctl::Out1power, ctl::Out2power}) {
-      if (!answering()) {
-        return;
-      }
-      form_.run(box);
-      system_.sleep(kFactoryPause);
-    }
-  }
-  // Each setting is sent again, whether or not the boxes changed above.
-  for (const ControlId setting : {ctl::FindFreq, ctl::FindFreq2, ctl::FLL, ctl::PPS}) {
-    if (!answering()) {
-      return;
-    }
-    form_.run(setting);
-    system_.sleep(kFactoryPause);
-  }
-  if (!answering()) {
+void MainWindow::change(const std::function<void()>& action) {
+  // The controls are being made to show the model: their handlers have nothing to tell it.
+  if (mirroring_) {
     return;
   }
-  form_.run(ctl::NMEA);
-  focusOut1Freq();
-  if (satelliteSystemGate() && answering()) {
-    form_.setValue(ctl::GNSS_GPS, 1);
-    form_.setValue(ctl::GNSS_SBAS, 1);
-    form_.setValue(ctl::GNSS_Galileo, 1);
-    form_.setValue(ctl::GNSS_BeiDou, 0);
-    form_.setValue(ctl::GNSS_GLONASS, 1);
-    form_.setListIndex(ctl::dynmodel, protocol::kStationaryRow);
-    sendSatelliteSystems();
-    system_.sleep(kFactoryPause);
-    form_.run(ctl::dynmodel);
+  // A text box is the user's until a handler reads it.
+  for (const EntryControls& e : kEntryControls) {
+    session_.settings().type(e.entry, form_[e.text].text);
   }
+  action();
+  mirrorSettings();
+}
+
+void MainWindow::mirrorSettings() {
+  mirroring_ = true;
+  const device::SettingsState& s = session_.settings().state();
+  for (const auto& [box, id] : kBoxControls) {
+    form_.setValue(id, s[box].ticked ? 1 : 0);
+    form_.setEnabled(id, s[box].enabled);
+  }
+  for (const EntryControls& e : kEntryControls) {
+    const device::EntryState& entry = s[e.entry];
+    form_.setText(e.text, entry.text);
+    form_.setEnabled(e.text, entry.enabled);
+    form_.setEnabled(e.button, entry.setEnabled);
+    if (entry.accepted) {
+      form_.setBackColor(e.text, *entry.accepted ? kWhite : kRed);
+    }
+  }
+  if (s.model.filled == form_[ctl::dynmodel].items.empty()) {
+    form_.clearItems(ctl::dynmodel);
+    if (s.model.filled) {
+      for (const char* row : device::kDynamicModelRows) {
+        form_.addItem(ctl::dynmodel, row);
+      }
+    }
+  }
+  form_.setListIndex(ctl::dynmodel, s.model.row);
+  form_.setEnabled(ctl::dynmodel, s.model.enabled);
+  form_.setEnabled(ctl::dynmodel_label, s.model.enabled);
+  for (const device::FocusRequest& request : session_.settings().takeFocusRequests()) {
+    const ControlId id = request.entry == Entry::Out1 ? ctl::Out1Freq : ctl::Out2Freq;
+    form_.setFocus(id);
+    if (request.caretAtEnd) {
+      form_.setSelStart(id, kCaretAfterText);
+    }
+  }
+  // The window reads no report of what was sent: the device is watched through its input.
+  (void)session_.settings().takeSent();
+  mirroring_ = false;
 }
 
 }  // namespace qvr::ui

@@ -1,5 +1,5 @@
-// The command line over simulated devices on a virtual clock, checked against the window where
-// both can make the same change.
+// The command line over simulated devices on a virtual clock; what it sends for a change is
+// checked against the window in equivalence_test.cpp.
 
 #include "programs/ctl/program.h"
 
@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "device/session.h"
+#include "platform/sim/forwarding_hid.h"
 #include "platform/sim/sim_hid.h"
 #include "platform/sim/sim_system.h"
 #include "programs/ctl/device_choice.h"
@@ -54,7 +55,7 @@ struct Bench {
 };
 
 // The window on its own device of the same profile, started and with its start-up's reports
-// forgotten, so that what follows is only what the user's change sends.
+// forgotten.
 struct WindowBench {
   explicit WindowBench(const DeviceProfile& p = profile()) : device(hid.attach(p)) {
     hid.setClock([this] { return system.now(); });
@@ -67,111 +68,14 @@ struct WindowBench {
   ui::MainWindow window{hid, system};
 };
 
-// The window's start-ups (after 1PPS or NMEA are cleared) ask the receiver for its messages
-// again; those are not settings, and the command line has no window to start up.
-Reports withoutReceiverMessages(const Reports& reports) {
-  Reports settings;
-  for (const auto& report : reports) {
-    if (report[1] != static_cast<std::uint8_t>(protocol::Command::ReceiverMessage)) {
-      settings.push_back(report);
-    }
-  }
-  return settings;
-}
-
-// Every setting on every firmware generation, through the window and through `set`: the same
-// bytes reach the device, and where the command line refuses (a firmware without the setting)
-// the window's control is locked and nothing reaches the device either way.
-TEST(CtlProgram, SetSendsTheBytesTheWindowSendsForTheSameChange) {
-  // Configuration bytes the cases start from: 1PPS on (flags byte 2, bit 7), NMEA on (byte 25).
-  std::vector<std::uint8_t> ppsOn = platform::sim::defaultConfiguration();
-  ppsOn[2] |= 0x80;
+TEST(CtlProgram, ARefusedValueSendsNothingAtAll) {
   std::vector<std::uint8_t> nmeaOn = platform::sim::defaultConfiguration();
   nmeaOn[25] = 1;
-  struct Case {
-    std::vector<std::string> set;
-    std::function<void(ui::Form&)> user;
-    std::vector<std::uint8_t> configuration;  // empty: the default
-  };
-  const auto type = [](ui::ControlId box, ui::ControlId button, const char* text) {
-    return [=](ui::Form& f) {
-      f.userType(box, text);
-      f.userClick(button);
-    };
-  };
-  const auto click = [](ui::ControlId id) { return [=](ui::Form& f) { f.userClick(id); }; };
-  const Case cases[] = {
-      {{"fll=on"}, click(ids::FLL)},
-      {{"outputs=off"}, click(ids::OUT1EN)},
-      {{"out1-low-power=on"}, click(ids::Out1power)},
-      {{"out2-low-power=on"}, click(ids::Out2power)},
-      {{"pps=on"}, click(ids::PPS)},
-      {{"pps=off"}, click(ids::PPS), ppsOn},
-      {{"nmea=on"}, click(ids::NMEA)},
-      {{"nmea=off"}, click(ids::NMEA), nmeaOn},
-      {{"out1=10000000.1"}, type(ids::Out1Freq, ids::FindFreq, "10000000.1")},
-      {{"out1= 25e6 "}, type(ids::Out1Freq, ids::FindFreq, " 25e6 ")},
-      {{"out2=1.2345e3"}, type(ids::Out2Freq, ids::FindFreq2, "1.2345e3")},
-      {{"out2=-0.000000000001E12"}, type(ids::Out2Freq, ids::FindFreq2, "-0.000000000001E12")},
-      {{"gnss=gps,galileo,glonass"}, click(ids::GNSS_SBAS)},
-      {{"gnss=gps,sbas,galileo"}, click(ids::GNSS_GLONASS)},
-      {{"dynamic-model=airborne"}, [](ui::Form& f) { f.userChoose(ids::dynmodel, 2); }},
-      {{"dynamic-model=portable"}, [](ui::Form& f) { f.userChoose(ids::dynmodel, 1); }},
-  };
-  for (const std::uint16_t firmware : {0x0102, 0x0106, 0x0107, 0x0108}) {
-    for (const Case& c : cases) {
-      SCOPED_TRACE(protocol::FirmwareVersion::fromVersionNumber(firmware).text() + " " +
-                   c.set.front());
-      DeviceProfile p = profile(firmware);
-      p.configuration = c.configuration;
-      WindowBench w(p);
-      c.user(w.window.form());
-      Bench b(p);
-      std::vector<std::string> args{"set"};
-      args.insert(args.end(), c.set.begin(), c.set.end());
-      const int status = b.run(args);
-      const Reports window = withoutReceiverMessages(w.device.received());
-      EXPECT_EQ(withoutReceiverMessages(b.device.received()), window);
-      if (status == kDone) {
-        EXPECT_EQ(window.size(), 1u);
-      } else {
-        EXPECT_EQ(status, kBadUsage) << b.err.str();
-        EXPECT_TRUE(b.device.received().empty());
-      }
-      EXPECT_EQ(b.hid.openHandles(), 0);
-    }
-  }
-}
-
-TEST(CtlProgram, FactoryResetSendsTheWindowsSequence) {
-  std::vector<std::uint8_t> outputsOff = platform::sim::defaultConfiguration();
-  outputsOff[2] = 0;
-  struct Case {
-    const char* name;
-    DeviceProfile device;
-  };
-  DeviceProfile off = profile();
-  off.configuration = outputsOff;
-  const Case cases[] = {
-      {"1.08", profile(0x0108)}, {"1.07", profile(0x0107)}, {"1.06", profile(0x0106)},
-      {"1.02", profile(0x0102)}, {"outputs off", off},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    WindowBench w(c.device);
-    w.window.form().userClick(ids::Factory);
-    Bench b(c.device);
-    EXPECT_EQ(b.run({"factory-reset"}), kDone) << b.err.str();
-    EXPECT_GE(b.device.received().size(), 4u);  // frequencies, FLL, 1PPS at least
-    EXPECT_EQ(b.device.received(), withoutReceiverMessages(w.device.received()));
-  }
-}
-
-TEST(CtlProgram, ARefusedValueSendsNothingAtAll) {
   struct Case {
     std::uint16_t firmware;
     std::vector<std::string> args;
     const char* message;
+    std::vector<std::uint8_t> configuration;  // empty: the default
   };
   const Case cases[] = {
       {0x0108, {"set", "fll=on", "out1=abc"}, "out1=abc: not a number"},
@@ -179,10 +83,14 @@ TEST(CtlProgram, ARefusedValueSendsNothingAtAll) {
       {0x0107, {"set", "fll=on", "nmea=off"}, "nmea: firmware 1.07 has no NMEA setting"},
       {0x0102, {"set", "out2-low-power=on"}, "firmware 1.02 has no low-power setting"},
       {0x0106, {"set", "dynamic-model=portable"}, "firmware 1.06 has no dynamic-model"},
+      // The window locks 1PPS while NMEA is on; the frequency goes first and is not sent either.
+      {0x0108, {"set", "pps=on", "out2=5"}, "pps: OUT1 carries NMEA (nmea=off first)", nmeaOn},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.message);
-    Bench b(profile(c.firmware));
+    DeviceProfile p = profile(c.firmware);
+    p.configuration = c.configuration;
+    Bench b(p);
     EXPECT_EQ(b.run(c.args), kBadUsage);
     EXPECT_NE(b.err.str().find(c.message), std::string::npos) << b.err.str();
     EXPECT_NE(b.err.str().find("nothing was sent"), std::string::npos);
@@ -303,6 +211,70 @@ TEST(CtlProgram, ADeviceThatGoesAwayIsAFailure) {
   EXPECT_EQ(b.hid.openHandles(), 0);
 }
 
+// A scan that did not finish is the device failing, with the reason, and never "no device":
+// whatever the scan could not tell may be the very device asked for.
+TEST(CtlProgram, AScanThatDidNotFinishIsAFailureNotAnEmptyBus) {
+  class FailingListing final : public platform::sim::ForwardingHid {
+   public:
+    using ForwardingHid::ForwardingHid;
+    bool presentInterfaces(std::vector<std::string>& paths) override {
+      paths.clear();
+      return false;
+    }
+    [[nodiscard]] std::string lastErrorText() const override { return "udev is gone"; }
+  };
+  const struct {
+    const char* name;
+    std::vector<const char16_t*> devices;
+    bool failingListing;
+    bool hangFirst;
+    int exit;
+    const char* message;
+  } cases[] = {
+      {"the listing failed",
+       {u"A1"},
+       true,
+       false,
+       kDeviceFailed,
+       "could not look for devices: the HID interfaces could not be listed: udev is gone"},
+      {"one device does not answer",
+       {u"A1", u"B2"},
+       false,
+       true,
+       kDeviceFailed,
+       "could not look for devices: sim-hid:0 did not answer: the device does not answer"},
+      {"nothing there",
+       {},
+       false,
+       false,
+       kNoDevice,
+       "no QVR-7130 is attached (the 'list' command shows what is there)"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    SimHid bus;
+    for (const char16_t* serial : c.devices) {
+      bus.attach({.serial = serial, .receiver = false});
+    }
+    if (c.hangFirst) {
+      bus.devices()[0]->hang();
+    }
+    FailingListing failing(bus);
+    SimSystem system;
+    std::ostringstream out;
+    std::ostringstream err;
+    Environment env{.hid = c.failingListing ? static_cast<platform::Hid&>(failing) : bus,
+                    .system = system,
+                    .out = out,
+                    .err = err,
+                    .listDevices = [] { return Listing{}; }};
+    EXPECT_EQ(ctl::run(parseArguments({"status", "--serial", "B2"}).options, env), c.exit);
+    EXPECT_EQ(err.str(), std::string("qvr7130ctl: ") + c.message + "\n");
+    EXPECT_EQ(out.str(), "");
+    EXPECT_EQ(bus.openHandles(), 0);
+  }
+}
+
 TEST(CtlProgram, TheDeviceIsChosenOnlyWhenThereIsNoDoubt) {
   struct Case {
     std::vector<std::string> present;
@@ -324,6 +296,13 @@ TEST(CtlProgram, TheDeviceIsChosenOnlyWhenThereIsNoDoubt) {
        "'A', 'B'"},
       // The same serial number twice is still two devices: neither is guessed.
       {{"A", "A"}, std::nullopt, std::nullopt, "2 devices are attached"},
+      // Serial numbers beyond ASCII, present as the device link reads them (low bytes), asked
+      // for as `list` shows them (the kernel's UTF-8) or as `status` does (low bytes as
+      // characters).
+      {{"C4-\xE9\xAC"}, "C4-\xC3\xA9\xE2\x82\xAC", "C4-\xE9\xAC", ""},
+      {{"B", "C4-\xE9\xAC"}, "C4-\xC3\xA9\xC2\xAC", "C4-\xE9\xAC", ""},
+      {{"C3\nX", "C3"}, "C3\nX", "C3\nX", ""},
+      {{"C4-\xE9\xAC"}, "C4-\xC3\xA9", std::nullopt, "attached: 'C4-\xC3\xA9\xC2\xAC'"},
   };
   for (const Case& c : cases) {
     const DeviceChoice choice = chooseDevice(c.present, c.wanted);

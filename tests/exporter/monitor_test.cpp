@@ -24,6 +24,28 @@ using platform::sim::SimDevice;
 using platform::sim::SimHid;
 using platform::sim::SimSystem;
 
+// A view whose listing fails while `failing` is set, as when the system cannot list its HID
+// interfaces.
+class ScanView final : public platform::sim::ForwardingHid {
+ public:
+  ScanView(std::unique_ptr<platform::Hid> view, const bool& failing)
+      : ForwardingHid(*view), view_(std::move(view)), failing_(failing) {}
+  bool presentInterfaces(std::vector<std::string>& paths) override {
+    if (failing_) {
+      paths.clear();
+      return false;
+    }
+    return ForwardingHid::presentInterfaces(paths);
+  }
+  [[nodiscard]] std::string lastErrorText() const override {
+    return failing_ ? "udev is gone" : ForwardingHid::lastErrorText();
+  }
+
+ private:
+  std::unique_ptr<platform::Hid> view_;
+  const bool& failing_;
+};
+
 // A fleet stepped on one thread over a simulated bus whose receivers follow the virtual clock.
 struct Bench {
   Bench() {
@@ -50,10 +72,20 @@ struct Bench {
     return {};
   }
 
+  // The fleet's first view is its scan's: listing through it fails while `failListing` is set.
+  std::unique_ptr<platform::Hid> view() {
+    auto shared = std::make_unique<platform::sim::SharedBusView>(hid, busLock);
+    if (views++ > 0) {
+      return shared;
+    }
+    return std::make_unique<ScanView>(std::move(shared), failListing);
+  }
+
   SimSystem system;
   SimHid hid;
-  Fleet fleet{
-      [this] { return std::make_unique<platform::sim::SharedBusView>(hid, busLock); }, system, {}};
+  bool failListing = false;
+  int views = 0;
+  Fleet fleet{[this] { return view(); }, system, {}};
   std::mutex busLock;
 };
 
@@ -123,6 +155,40 @@ TEST(Fleet, AsksAgainForMessagesThatStopped) {
   EXPECT_EQ(s.counters.messageRequests, 1u);
   EXPECT_GT(s.counters.navMessages, stopped);
   EXPECT_TRUE(s.up);
+}
+
+// Scans that do not finish (the listing fails, a device does not answer) drop nothing and take
+// no device for gone; a device attached meanwhile is found by the first scan that can tell it,
+// even one that could not tell them all.
+TEST(Fleet, AScanThatDidNotFinishDropsNoDevice) {
+  Bench b;
+  SimDevice& first = b.attach(u"A1");
+  b.attach(u"B2");
+  b.run(3s);
+  ASSERT_EQ(b.fleet.scanFailure(), "");
+
+  b.failListing = true;
+  b.attach(u"C3");
+  b.run(2s);
+  EXPECT_EQ(b.fleet.scanFailure(), "the HID interfaces could not be listed: udev is gone");
+  const std::vector<DeviceSnapshot> kept = b.fleet.snapshots();
+  ASSERT_EQ(kept.size(), 2u);
+  for (const DeviceSnapshot& s : kept) {
+    EXPECT_TRUE(s.up) << s.serial;
+  }
+
+  b.failListing = false;
+  first.hang();
+  b.run(1s);
+  EXPECT_EQ(b.fleet.scanFailure(), "sim-hid:0 did not answer: the device does not answer");
+  EXPECT_TRUE(b.of("C3").up);
+  EXPECT_TRUE(b.of("A1").present) << "hung, not gone";
+
+  first.answer();
+  b.run(2s);
+  EXPECT_EQ(b.fleet.scanFailure(), "");
+  EXPECT_EQ(b.fleet.snapshots().size(), 3u);
+  EXPECT_TRUE(b.of("A1").up);
 }
 
 // A hung device is down but still there, and comes back as from a new start; the other

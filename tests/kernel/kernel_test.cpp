@@ -147,12 +147,8 @@ class Responder {
 
 std::vector<std::string> waitForInterfaces(platform::Hid& hid, std::size_t count) {
   std::vector<std::string> paths;
-  eventually(
-      [&] {
-        paths = hid.presentInterfaces();
-        return paths.size() == count;
-      },
-      kDeviceDeadline);
+  eventually([&] { return hid.presentInterfaces(paths) && paths.size() == count; },
+             kDeviceDeadline);
   return paths;
 }
 
@@ -479,8 +475,9 @@ class MeasuredHid final : public platform::Hid {
     return result;
   }
 
-  std::vector<std::string> presentInterfaces() override {
-    return timed([&] { return hid_.presentInterfaces(); });
+  // A scan's calls come through here one by one (the default scan), so each is measured.
+  bool presentInterfaces(std::vector<std::string>& paths) override {
+    return timed([&] { return hid_.presentInterfaces(paths); });
   }
   platform::HidHandle open(const std::string& path, platform::OpenMode mode) override {
     return timed([&] { return hid_.open(path, mode); });
@@ -693,6 +690,71 @@ TEST(CommandLine, ReadsTheStatusAsJsonAndSetsAFrequency) {
   const std::vector<Bytes> received = responder.received();
   ASSERT_FALSE(received.empty());
   EXPECT_EQ(received.back(), featureReport({0x00, 0x06, 0x79, 0x5A, 0x7E, 0x58, 0x0C}));
+}
+
+// What the device took while `action` ran.
+std::vector<Bytes> receivedDuring(const Responder& responder, const std::function<void()>& action) {
+  const std::size_t before = responder.received().size();
+  action();
+  std::vector<Bytes> all = responder.received();
+  all.erase(all.begin(), all.begin() + static_cast<std::ptrdiff_t>(before));
+  return all;
+}
+
+// From a configuration its user changed, a setting and the factory reset reach the device as
+// the same bytes from the window and from the command line, start-ups after 1PPS and NMEA and
+// their message requests included.
+TEST(CommandLine, ChangesSettingsWithTheWindowsBytes) {
+  Responder responder("settings", "changed-settings");
+  ASSERT_TRUE(responder.running());
+  LinuxHid hid;
+  ASSERT_EQ(waitForInterfaces(hid, 1).size(), 1u);
+  TestSystem system;
+  struct Change {
+    const char* command;
+    ui::ControlId control;
+  };
+  for (const Change& change :
+       {Change{"set pps=on", ui::ctl::PPS}, Change{"factory-reset", ui::ctl::Factory}}) {
+    SCOPED_TRACE(change.command);
+    std::vector<Bytes> byWindow;
+    {
+      ui::MainWindow window(hid, system);
+      window.load();
+      byWindow = receivedDuring(responder, [&] { window.form().userClick(change.control); });
+      window.unload();
+    }
+    CommandRun run;
+    const std::vector<Bytes> byCommand =
+        receivedDuring(responder, [&] { run = runCtl(change.command); });
+    EXPECT_EQ(run.status, 0) << ctlErrors();
+    EXPECT_FALSE(byWindow.empty());
+    EXPECT_EQ(byCommand, byWindow);
+  }
+}
+
+// A serial number beyond ASCII and with a line break in it comes from the kernel whole: listed as
+// its characters, taken by --serial as `list` shows it, and reported by its low bytes.
+TEST(CommandLine, ListsAndOpensADeviceWhoseSerialNumberIsNoPlainText) {
+  Responder responder("odd", "odd-serial");
+  ASSERT_TRUE(responder.running());
+  LinuxHid hid;
+  const std::vector<std::string> paths = waitForInterfaces(hid, 1);
+  ASSERT_EQ(paths.size(), 1u);
+  const platform::HidHandle handle = hid.open(paths[0], platform::OpenMode::Device);
+  platform::DeviceStringBuffer buffer{};
+  ASSERT_TRUE(hid.serialNumber(handle, buffer)) << hid.lastErrorText();
+  EXPECT_EQ(protocol::deviceStringText(buffer), "C4-\xE9\xAC\nX");
+  EXPECT_TRUE(hid.close(handle));
+
+  const CommandRun list = runCtl("list --json");
+  EXPECT_EQ(list.status, 0) << ctlErrors();
+  EXPECT_NE(list.out.find(R"("serial": "C4-\u00e9\u20ac\nX")"), std::string::npos) << list.out;
+  // The shell's printf makes the argument: octal escapes for the UTF-8 bytes, a real line break.
+  const CommandRun status =
+      runCtl(R"sh(status --json --timeout 1 --serial "$(printf 'C4-\303\251\342\202\254\nX')")sh");
+  EXPECT_EQ(status.status, 0) << ctlErrors();
+  EXPECT_NE(status.out.find(R"("serial": "C4-\u00e9\u00ac\nX")"), std::string::npos) << status.out;
 }
 
 // What a scrape of the exporter on the guest's loopback brings back; empty while it serves none.

@@ -17,6 +17,9 @@ using protocol::kVendorId;
 // the serial number.
 inline constexpr const char* kProductName = "QVR-7130 GPSDO";
 inline constexpr const char* kSerial = "KT713042";
+// The serial number of the responder's "odd-serial" variant, as the kernel keeps it: UTF-8 with
+// an e-acute, a euro sign and a line break.
+inline constexpr const char* kOddSerial = "C4-\xC3\xA9\xE2\x82\xAC\nX";
 
 // Unnumbered reports as they travel on the wire, without a report ID byte; the host counts one
 // more for it (64 and 40).
@@ -53,6 +56,17 @@ inline constexpr std::array<std::uint8_t, 25> kConfiguration = {
     0x01, 0x20, 0x00, 0x00, 0x00, 0x80, 0x0A, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
     0x80, 0xFF, 0xFF, 0xFF, 0xFF, 0x00, 0x00, 0x00, 0x47, 0x02, 0x0C, 0x00,
 };
+
+// The same device after its user changed it: outputs off, FLL on, both low powers on (which
+// firmware 0.00, as UHID presents it, does not read back).
+inline constexpr std::array<std::uint8_t, 25> kChangedConfiguration = [] {
+  auto configuration = kConfiguration;
+  configuration[1] = 0x00;   // flags: outputs off, 1PPS off
+  configuration[18] = 0x01;  // FLL
+  configuration[19] = 0x01;  // OUT1 low power
+  configuration[20] = 0x01;  // OUT2 low power
+  return configuration;
+}();
 
 // Input report layout after the status and data-present bytes.
 inline constexpr std::uint8_t kStatusSignalOk = 0x05;  // antenna OK, signal OK

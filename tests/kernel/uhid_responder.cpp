@@ -1,7 +1,7 @@
 // A QVR-7130 played through the kernel's UHID interface, for the kernel test: the kernel makes
 // a hidraw node of it, and the host side talks to that node exactly as to the real device.
 //
-//   qvr-uhid-responder LOG
+//   qvr-uhid-responder LOG [short-input|odd-serial|changed-settings]
 //
 // Answers GET_REPORT with the configuration report, appends every SET_REPORT to LOG as one
 // line of hex bytes (before answering, so that a host whose send returned finds it there),
@@ -167,12 +167,12 @@ bool send(int fd, const uhid_event& event) {
   return write(fd, &event, sizeof event) == static_cast<ssize_t>(sizeof event);
 }
 
-bool create(int fd, std::span<const std::uint8_t> descriptor) {
+bool create(int fd, std::span<const std::uint8_t> descriptor, const char* serial) {
   uhid_event event{};
   event.type = UHID_CREATE2;
   uhid_create2_req& req = event.u.create2;
   std::snprintf(reinterpret_cast<char*>(req.name), sizeof req.name, "%s", kProductName);
-  std::snprintf(reinterpret_cast<char*>(req.uniq), sizeof req.uniq, "%s", kSerial);
+  std::snprintf(reinterpret_cast<char*>(req.uniq), sizeof req.uniq, "%s", serial);
   std::snprintf(reinterpret_cast<char*>(req.phys), sizeof req.phys, "qvr-uhid-responder");
   std::copy(descriptor.begin(), descriptor.end(), req.rd_data);
   req.rd_size = static_cast<std::uint16_t>(descriptor.size());
@@ -192,6 +192,10 @@ void logReport(std::FILE* log, std::span<const std::uint8_t> data) {
   std::fflush(log);
 }
 
+// The configuration the device reports; it keeps it whatever it is sent, so every start-up
+// reads the same.
+std::span<const std::uint8_t> configuration = kConfiguration;
+
 void answerGetReport(int fd, const uhid_get_report_req& req) {
   uhid_event reply{};
   reply.type = UHID_GET_REPORT_REPLY;
@@ -201,7 +205,7 @@ void answerGetReport(int fd, const uhid_get_report_req& req) {
   } else {
     // The report ID 0 goes in front, as a USB device's driver puts it there.
     reply.u.get_report_reply.data[0] = 0;
-    std::copy(kConfiguration.begin(), kConfiguration.end(), reply.u.get_report_reply.data + 1);
+    std::copy(configuration.begin(), configuration.end(), reply.u.get_report_reply.data + 1);
     reply.u.get_report_reply.size = kFeatureBytes + 1;
   }
   send(fd, reply);
@@ -244,11 +248,17 @@ void sendInputReport(int fd, Receiver& receiver, std::uint8_t& count) {
 
 int main(int argc, char** argv) {
   // With "short-input" the device's input reports are too short for receiver bytes; it then
-  // sends none, since a host that behaves never reads them.
-  const bool shortInput = argc == 3 && std::string_view(argv[2]) == "short-input";
-  if (argc != 2 && !shortInput) {
-    std::fprintf(stderr, "usage: %s LOG [short-input]\n", argv[0]);
+  // sends none, since a host that behaves never reads them. With "changed-settings" it reports
+  // the configuration its user changed; with "odd-serial" its serial number is kOddSerial.
+  const std::string_view variant = argc == 3 ? argv[2] : "";
+  const bool shortInput = variant == "short-input";
+  const bool oddSerial = variant == "odd-serial";
+  if (argc != 2 && !shortInput && !oddSerial && variant != "changed-settings") {
+    std::fprintf(stderr, "usage: %s LOG [short-input|odd-serial|changed-settings]\n", argv[0]);
     return 2;
+  }
+  if (variant == "changed-settings") {
+    configuration = kChangedConfiguration;
   }
   std::FILE* log = std::fopen(argv[1], "w");
   if (log == nullptr) {
@@ -275,7 +285,7 @@ int main(int argc, char** argv) {
   const int fd = open("/dev/uhid", O_RDWR | O_CLOEXEC);
   const std::span<const std::uint8_t> descriptor =
       shortInput ? std::span<const std::uint8_t>(kShortInputDescriptor) : kReportDescriptor;
-  if (fd < 0 || !create(fd, descriptor)) {
+  if (fd < 0 || !create(fd, descriptor, oddSerial ? kOddSerial : kSerial)) {
     std::perror("/dev/uhid");
     return 1;
   }

@@ -25,6 +25,10 @@ struct Bench {
   Session session{hid, system};
 };
 
+SettingValue setting(SettingId id, const char* text) {
+  return *readSettingValue(id, text).value;
+}
+
 // Each row: firmware, what is sent, whether the device hears it, and the reason when not.
 TEST(Session, FirmwareGatesRefuseWithAReasonAndSendNothing) {
   struct Row {
@@ -33,9 +37,9 @@ TEST(Session, FirmwareGatesRefuseWithAReasonAndSendNothing) {
     SendResult (*send)(Session&);
     const char* refusal;  // nullptr: sent
   };
-  const auto nmea = [](Session& s) { return s.sendNmea(true); };
-  const auto lowPower = [](Session& s) { return s.sendLowPower(Output::Out2, true); };
-  const auto gnss = [](Session& s) { return s.sendSatelliteSystems({.gps = true}); };
+  const auto nmea = [](Session& s) { return s.send(setting(SettingId::Nmea, "on")); };
+  const auto lowPower = [](Session& s) { return s.send(setting(SettingId::Out2LowPower, "on")); };
+  const auto gnss = [](Session& s) { return s.send(setting(SettingId::Gnss, "gps")); };
   const Row rows[] = {
       {0x0108, "nmea", nmea, nullptr},
       {0x0107, "nmea", nmea, "firmware 1.07 has no NMEA setting"},
@@ -57,7 +61,7 @@ TEST(Session, FirmwareGatesRefuseWithAReasonAndSendNothing) {
       EXPECT_EQ(b.device.received().size(), 1u);
     } else {
       EXPECT_FALSE(result.sent);
-      EXPECT_EQ(result.reason, row.refusal);
+      EXPECT_EQ(result.reason.find(row.refusal), 0u) << result.reason;
       EXPECT_TRUE(b.device.received().empty());
     }
   }
@@ -65,23 +69,24 @@ TEST(Session, FirmwareGatesRefuseWithAReasonAndSendNothing) {
 
 TEST(Session, GuardsAndValuesSayWhyNothingWasSent) {
   Bench b(0x0108);
-  EXPECT_EQ(b.session.sendFll(true).reason, "no device is open");
+  const SettingValue fll = setting(SettingId::Fll, "on");
+  EXPECT_EQ(b.session.send(fll).reason, "no device is open");
   ASSERT_TRUE(b.session.open("S1"));
-  EXPECT_EQ(b.session.sendFll(true).reason, "the device is not configured");
+  EXPECT_EQ(b.session.send(fll).reason, "the device is not configured");
   (void)b.session.startUp();
-  EXPECT_EQ(b.session.sendFll(true).reason, "the device list is being read");
+  EXPECT_EQ(b.session.send(fll).reason, "the device list is being read");
   b.session.link().setListReady(true);
   b.device.clearReceived();
-  EXPECT_EQ(b.session.sendFrequency(Output::Out1, "12a", '.').reason, "not a number");
-  EXPECT_EQ(b.session.sendFrequency(Output::Out1, "0.5", '.').reason,
+  EXPECT_EQ(readSettingValue(SettingId::Out1, "12a").refusal, "not a number");
+  EXPECT_EQ(readSettingValue(SettingId::Out1, "0.5").refusal,
             "out of range (0.9 Hz up to 1600000001 Hz, not included)");
   EXPECT_TRUE(b.device.received().empty());
-  EXPECT_TRUE(b.session.sendFrequency(Output::Out2, " 1e7 ", '.').sent);
+  EXPECT_TRUE(b.session.send(setting(SettingId::Out2, " 1e7 ")).sent);
   ASSERT_EQ(b.device.received().size(), 1u);
   EXPECT_EQ(b.device.received()[0][1], 0x0A);
 
   b.hid.unplug(b.device);
-  const SendResult gone = b.session.sendFll(true);
+  const SendResult gone = b.session.send(fll);
   EXPECT_FALSE(gone.sent);
   EXPECT_EQ(b.session.state().lastFailure.operation, "set feature");
   EXPECT_FALSE(b.session.state().lastFailure.reason.empty());

@@ -61,7 +61,11 @@ class Host {
     open();
   }
 
-  void open() { handle = hid.open(hid.presentInterfaces().at(0), OpenMode::Device); }
+  void open() {
+    std::vector<std::string> paths;
+    ASSERT_TRUE(hid.presentInterfaces(paths));
+    handle = hid.open(paths.at(0), OpenMode::Device);
+  }
 
   void send(Command command, std::span<const std::uint8_t> data) {
     const auto report =

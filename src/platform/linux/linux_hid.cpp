@@ -7,22 +7,22 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <array>
 #include <cerrno>
 #include <cwchar>
+#include <filesystem>
 #include <mutex>
+#include <optional>
 #include <string_view>
 #include <system_error>
 
 #include "platform/linux/input_reports.h"
+#include "platform/linux/usb_sysfs.h"
 #include "platform/linux/wide_text.h"
+#include "protocol/device_strings.h"
 #include "protocol/usb_identity.h"
 
 namespace qvr::platform::hidraw {
 namespace {
-
-// A USB string descriptor holds at most 126 UTF-16 code units; room for that and a terminator.
-constexpr std::size_t kStringChars = 128;
 
 std::string systemText(int error) {
   return std::generic_category().message(error);
@@ -43,8 +43,6 @@ std::string hidapiFailure(hid_device* device) {
   return "hidapi gave no reason";
 }
 
-using StringQuery = int (*)(hid_device*, wchar_t*, std::size_t);
-
 // hidapi keeps the reason of a failed open or enumeration, and its set-up, in globals that it
 // frees and replaces without a lock; a program with several backends on several threads (one
 // per device) takes this lock around every call that touches them.
@@ -53,21 +51,23 @@ std::mutex& hidapiGlobals() {
   return lock;
 }
 
-// Empty on success, else why the string could not be had.
-std::string deviceString(hid_device* device, StringQuery query, DeviceStringBuffer& out) {
-  std::array<wchar_t, kStringChars> text{};
-  errno = 0;
-  if (query(device, text.data(), text.size()) != 0) {
-    return hidapiFailure(device);
+// The device's strings from sysfs, read once per handle: hidapi would hand them over converted
+// by the C library's multibyte functions, which in the C locale of a program without a window
+// give up on the first byte above 0x7F, and it takes the serial number from the uevent record,
+// where a line break in it ends it.
+const KernelDeviceStrings& kernelStrings(std::optional<KernelDeviceStrings>& cached,
+                                         const std::string& path) {
+  if (!cached) {
+    errno = 0;
+    const std::optional<std::filesystem::path> folder = hidrawNodeFolder("/sys", path);
+    if (folder) {
+      cached = hidrawDeviceStrings(*folder);
+    } else {
+      cached = KernelDeviceStrings{.problem = "the device node cannot be found: " +
+                                              systemText(errno == 0 ? ENODEV : errno)};
+    }
   }
-  text.back() = L'\0';
-  const std::wstring_view view(text.data());
-  // hidapi answers a string the device does not have with an empty one; Windows fails there.
-  if (view.empty()) {
-    return "the device has no such string";
-  }
-  fillDeviceString(view, out);
-  return {};
+  return *cached;
 }
 
 // The report descriptor straight from the hidraw node, which needs no sysfs and no udev: the
@@ -132,15 +132,18 @@ LinuxHid::OpenDevice* LinuxHid::find(HidHandle handle) {
   return &it->second;
 }
 
-std::vector<std::string> LinuxHid::presentInterfaces() {
-  std::vector<std::string> paths;
+// hidapi answers an enumeration that failed (no udev, say) as it answers one that found
+// nothing, with no list, so this cannot tell them apart; a listing that takes too long is what
+// a backend with deadlines gives up on.
+bool LinuxHid::presentInterfaces(std::vector<std::string>& paths) {
+  paths.clear();
   const std::lock_guard lock(hidapiGlobals());
   hid_device_info* const list = hid_enumerate(protocol::kVendorId, protocol::kProductId);
   for (const hid_device_info* info = list; info != nullptr; info = info->next) {
     paths.emplace_back(info->path);
   }
   hid_free_enumeration(list);
-  return paths;
+  return true;
 }
 
 const std::optional<protocol::ReportLengths>& LinuxHid::reportLengths(OpenDevice& open) {
@@ -217,20 +220,33 @@ bool LinuxHid::capabilities(HidHandle handle, HidCaps& out) {
   return true;
 }
 
+bool LinuxHid::deviceString(HidHandle handle,
+                            std::optional<std::string> KernelDeviceStrings::*which,
+                            DeviceStringBuffer& out) {
+  OpenDevice* open = find(handle);
+  if (open == nullptr) {
+    return false;
+  }
+  const KernelDeviceStrings& strings = kernelStrings(open->strings, open->path);
+  const std::optional<std::string>& text = strings.*which;
+  if (!text) {
+    // Windows fails for a string the device does not have, too.
+    return fail(strings.problem.empty() ? "the device has no such string" : strings.problem);
+  }
+  protocol::encodeDeviceString(protocol::decodeUtf8(*text), out);
+  return true;
+}
+
 bool LinuxHid::serialNumber(HidHandle handle, DeviceStringBuffer& out) {
-  const OpenDevice* open = find(handle);
-  return open != nullptr &&
-         succeeded(deviceString(open->device, hid_get_serial_number_string, out));
+  return deviceString(handle, &KernelDeviceStrings::serial, out);
 }
 
 bool LinuxHid::manufacturer(HidHandle handle, DeviceStringBuffer& out) {
-  const OpenDevice* open = find(handle);
-  return open != nullptr && succeeded(deviceString(open->device, hid_get_manufacturer_string, out));
+  return deviceString(handle, &KernelDeviceStrings::manufacturer, out);
 }
 
 bool LinuxHid::product(HidHandle handle, DeviceStringBuffer& out) {
-  const OpenDevice* open = find(handle);
-  return open != nullptr && succeeded(deviceString(open->device, hid_get_product_string, out));
+  return deviceString(handle, &KernelDeviceStrings::product, out);
 }
 
 std::string LinuxHid::featureLengthProblem(OpenDevice& open, std::size_t size) {
@@ -330,8 +346,9 @@ std::vector<ListedDevice> listDevices() {
   for (const hid_device_info* info = list; info != nullptr; info = info->next) {
     ListedDevice device;
     device.path = info->path;
-    if (info->serial_number != nullptr && *info->serial_number != L'\0') {
-      device.serial = utf8(info->serial_number);
+    // The serial number as the kernel holds it, for the reason kernelStrings() gives.
+    if (const auto folder = hidrawNodeFolder("/sys", device.path)) {
+      device.serial = hidrawDeviceStrings(*folder).serial;
     }
     device.versionNumber = info->release_number;
     // The same open as hid_open_path's, done here so that errno is still the open's own.

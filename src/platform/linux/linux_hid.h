@@ -10,6 +10,7 @@
 
 #include "platform/hid.h"
 #include "platform/linux/device_listing.h"
+#include "platform/linux/usb_sysfs.h"
 #include "protocol/report_descriptor.h"
 
 // hidapi's handle type, declared here so that users of this header need no hidapi include path.
@@ -28,7 +29,7 @@ class LinuxHid final : public Hid {
   LinuxHid(const LinuxHid&) = delete;
   LinuxHid& operator=(const LinuxHid&) = delete;
 
-  [[nodiscard]] std::vector<std::string> presentInterfaces() override;
+  [[nodiscard]] bool presentInterfaces(std::vector<std::string>& paths) override;
   [[nodiscard]] HidHandle open(const std::string& path, OpenMode mode) override;
   bool close(HidHandle handle) override;
   [[nodiscard]] bool attributes(HidHandle handle, HidAttributes& out) override;
@@ -51,7 +52,8 @@ class LinuxHid final : public Hid {
     // report lengths are unknown, and so is how to split a read.
     std::optional<protocol::ReportLengths> lengths;
     bool descriptorTried = false;
-    std::string descriptorProblem;  // why `lengths` is empty
+    std::string descriptorProblem;               // why `lengths` is empty
+    std::optional<KernelDeviceStrings> strings;  // read when first asked for
   };
   // The open device behind a handle, or nullptr after recording that there is none.
   [[nodiscard]] OpenDevice* find(HidHandle handle);
@@ -59,6 +61,9 @@ class LinuxHid final : public Hid {
       OpenDevice& open);
   // Why a feature report of this size cannot go to or come from the device; empty if it can.
   [[nodiscard]] static std::string featureLengthProblem(OpenDevice& open, std::size_t size);
+  // One of the device's strings, as the seam hands strings over.
+  bool deviceString(HidHandle handle, std::optional<std::string> KernelDeviceStrings::*which,
+                    DeviceStringBuffer& out);
   // Records why the call fails and returns what a failed call returns.
   bool fail(std::string reason);
   // True for no problem; otherwise records it and fails.

@@ -12,12 +12,14 @@
 namespace qvr::platform::sim {
 
 // Passes every call on to another backend. Tests derive from it and override only the calls
-// they watch or disturb.
+// they watch or disturb; a scan's calls come through here one by one, so they see those too.
 class ForwardingHid : public Hid {
  public:
   explicit ForwardingHid(Hid& inner) : inner_(inner) {}
 
-  std::vector<std::string> presentInterfaces() override { return inner_.presentInterfaces(); }
+  bool presentInterfaces(std::vector<std::string>& paths) override {
+    return inner_.presentInterfaces(paths);
+  }
   HidHandle open(const std::string& path, OpenMode mode) override {
     return inner_.open(path, mode);
   }

@@ -22,9 +22,8 @@ auto SharedBusView::locked(Call call) {
   return result;
 }
 
-std::vector<std::string> SharedBusView::presentInterfaces() {
-  const std::lock_guard lock(lock_);
-  return bus_.presentInterfaces();
+bool SharedBusView::presentInterfaces(std::vector<std::string>& paths) {
+  return locked([&] { return bus_.presentInterfaces(paths); });
 }
 HidHandle SharedBusView::open(const std::string& path, OpenMode mode) {
   return locked([&] { return bus_.open(path, mode); });

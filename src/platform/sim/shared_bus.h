@@ -19,7 +19,7 @@ class SharedBusView final : public Hid {
  public:
   SharedBusView(Hid& bus, std::mutex& lock) : bus_(bus), lock_(lock) {}
 
-  [[nodiscard]] std::vector<std::string> presentInterfaces() override;
+  [[nodiscard]] bool presentInterfaces(std::vector<std::string>& paths) override;
   [[nodiscard]] HidHandle open(const std::string& path, OpenMode mode) override;
   bool close(HidHandle handle) override;
   [[nodiscard]] bool attributes(HidHandle handle, HidAttributes& out) override;

@@ -346,14 +346,14 @@ int SimHid::openHandles() const {
   return total;
 }
 
-std::vector<std::string> SimHid::presentInterfaces() {
-  std::vector<std::string> paths;
+bool SimHid::presentInterfaces(std::vector<std::string>& paths) {
+  paths.clear();
   for (std::size_t i = 0; i < devices_.size(); ++i) {
     if (devices_[i]->present()) {
       paths.push_back(kPathPrefix + std::to_string(i));
     }
   }
-  return paths;
+  return true;
 }
 
 bool SimHid::fail(const char* reason) {

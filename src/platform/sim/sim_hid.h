@@ -164,7 +164,7 @@ class SimHid final : public Hid {
   // Called for every feature report a device accepts.
   void setReportListener(ReportListener listener) { listener_ = std::move(listener); }
 
-  [[nodiscard]] std::vector<std::string> presentInterfaces() override;
+  [[nodiscard]] bool presentInterfaces(std::vector<std::string>& paths) override;
   [[nodiscard]] HidHandle open(const std::string& path, OpenMode mode) override;
   bool close(HidHandle handle) override;
   [[nodiscard]] bool attributes(HidHandle handle, HidAttributes& out) override;

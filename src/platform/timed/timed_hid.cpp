@@ -73,10 +73,13 @@ void TimedHid::Worker::serve(const std::shared_ptr<Worker>& self) {
   }
 }
 
-TimedHid::TimedHid(std::unique_ptr<Hid> backend, std::chrono::milliseconds budget)
+TimedHid::TimedHid(std::unique_ptr<Hid> backend, std::chrono::milliseconds budget,
+                   std::chrono::milliseconds scanBudget)
     : worker_(std::make_shared<Worker>(std::move(backend))),
       budget_(budget),
-      notAnswering_("the device did not answer within " + std::to_string(budget.count()) + " ms") {
+      scanBudget_(scanBudget),
+      notAnswering_("the device did not answer within " + std::to_string(budget.count()) + " ms"),
+      scanLate_("the scan did not finish within " + std::to_string(scanBudget.count()) + " ms") {
   worker_->thread = std::thread([worker = worker_] { worker->serve(worker); });
 }
 
@@ -101,7 +104,8 @@ bool TimedHid::answering() const {
   return !worker_->busy;
 }
 
-bool TimedHid::run(std::shared_ptr<Job> job, std::chrono::milliseconds deadline) {
+bool TimedHid::run(std::shared_ptr<Job> job, std::chrono::milliseconds deadline,
+                   const std::string& late) {
   std::unique_lock lock(worker_->mutex);
   if (worker_->busy) {
     lastError_ = notAnswering_;
@@ -112,7 +116,7 @@ bool TimedHid::run(std::shared_ptr<Job> job, std::chrono::milliseconds deadline)
   worker_->wake.notify_one();
   if (!worker_->finished.wait_for(lock, deadline, [&job] { return job->done; })) {
     job->abandoned = true;
-    lastError_ = notAnswering_;
+    lastError_ = late;
     return false;
   }
   if (!job->ok) {
@@ -127,23 +131,33 @@ bool TimedHid::timed(Result& out, Call call, std::chrono::milliseconds deadline)
   auto result = std::make_shared<Result>(out);
   auto job = std::make_shared<Job>();
   job->work = [result, call](Hid& hid) { return call(hid, *result); };
-  if (!run(std::move(job), deadline)) {
+  if (!run(std::move(job), deadline, notAnswering_)) {
     return false;
   }
   out = *result;
   return true;
 }
 
-std::vector<std::string> TimedHid::presentInterfaces() {
-  std::vector<std::string> paths;
-  (void)timed(
-      paths,
-      [](Hid& hid, std::vector<std::string>& out) {
-        out = hid.presentInterfaces();
-        return true;
-      },
-      budget_);
-  return paths;
+bool TimedHid::presentInterfaces(std::vector<std::string>& paths) {
+  paths.clear();
+  auto listed = std::make_shared<std::vector<std::string>>();
+  auto job = std::make_shared<Job>();
+  job->work = [listed](Hid& hid) { return hid.presentInterfaces(*listed); };
+  if (!run(std::move(job), scanBudget_, scanLate_)) {
+    return false;
+  }
+  paths = std::move(*listed);
+  return true;
+}
+
+bool TimedHid::scan(const std::function<void(Hid&)>& calls) {
+  auto job = std::make_shared<Job>();
+  // The job keeps its own copy: the thread may still run it after this has returned.
+  job->work = [calls](Hid& hid) {
+    calls(hid);
+    return true;
+  };
+  return run(std::move(job), scanBudget_, scanLate_);
 }
 
 HidHandle TimedHid::open(const std::string& path, OpenMode mode) {
@@ -159,7 +173,7 @@ HidHandle TimedHid::open(const std::string& path, OpenMode mode) {
       (void)hid.close(*handle);
     }
   };
-  return run(job, budget_) ? *handle : kInvalidHandle;
+  return run(job, budget_, notAnswering_) ? *handle : kInvalidHandle;
 }
 
 bool TimedHid::close(HidHandle handle) {
@@ -173,7 +187,7 @@ bool TimedHid::close(HidHandle handle) {
   }
   auto job = std::make_shared<Job>();
   job->work = [handle](Hid& hid) { return hid.close(handle); };
-  return run(std::move(job), budget_);
+  return run(std::move(job), budget_, notAnswering_);
 }
 
 bool TimedHid::attributes(HidHandle handle, HidAttributes& out) {
@@ -224,7 +238,7 @@ bool TimedHid::setFeature(HidHandle handle, std::span<const std::uint8_t> report
   job->work = [handle, mine = std::vector<std::uint8_t>(report.begin(), report.end())](Hid& hid) {
     return hid.setFeature(handle, mine);
   };
-  return run(std::move(job), budget_);
+  return run(std::move(job), budget_, notAnswering_);
 }
 
 bool TimedHid::read(HidHandle handle, std::span<std::uint8_t> buffer, std::size_t& bytesRead,

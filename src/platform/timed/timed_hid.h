@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <span>
 #include <string>
@@ -22,12 +23,17 @@ namespace qvr::platform {
 // come back. A close refused then is done on the device thread once it is free, and a handle
 // that a late open returns is closed there, so no handle is lost. The thread works on its own
 // copies of the caller's buffers and copies results back only for calls that finished in time.
+//
+// Listing the interfaces, and a scan as a whole, are no calls on a device: they take as long as
+// the system is busy, so they get a budget of their own, in seconds. A scan that misses it
+// fails, as a late call does, and leaves the device not answering until it is done.
 class TimedHid final : public Hid {
  public:
   static constexpr std::chrono::milliseconds kDefaultBudget{200};
+  static constexpr std::chrono::milliseconds kDefaultScanBudget{5000};
 
-  explicit TimedHid(std::unique_ptr<Hid> backend,
-                    std::chrono::milliseconds budget = kDefaultBudget);
+  explicit TimedHid(std::unique_ptr<Hid> backend, std::chrono::milliseconds budget = kDefaultBudget,
+                    std::chrono::milliseconds scanBudget = kDefaultScanBudget);
   // Never waits for a late call: the thread finishes it on its own and then frees the backend.
   ~TimedHid() override;
   TimedHid(const TimedHid&) = delete;
@@ -35,7 +41,8 @@ class TimedHid final : public Hid {
   TimedHid(TimedHid&&) = delete;
   TimedHid& operator=(TimedHid&&) = delete;
 
-  [[nodiscard]] std::vector<std::string> presentInterfaces() override;
+  [[nodiscard]] bool presentInterfaces(std::vector<std::string>& paths) override;
+  [[nodiscard]] bool scan(const std::function<void(Hid&)>& calls) override;
   [[nodiscard]] HidHandle open(const std::string& path, OpenMode mode) override;
   bool close(HidHandle handle) override;
   [[nodiscard]] bool attributes(HidHandle handle, HidAttributes& out) override;
@@ -55,9 +62,10 @@ class TimedHid final : public Hid {
  private:
   struct Job;
   // Hands `work` to the device thread and waits for it until `deadline`; false when the call
-  // missed it or was refused because an earlier call has not come back. `late` runs on the
-  // thread after `work` when the caller has given up on it.
-  bool run(std::shared_ptr<Job> job, std::chrono::milliseconds deadline);
+  // missed it (its reason then is `late`) or was refused because an earlier call has not come
+  // back. The job's own `late` runs on the thread after `work` when the caller has given up on
+  // it.
+  bool run(std::shared_ptr<Job> job, std::chrono::milliseconds deadline, const std::string& late);
   // Runs `call` on the thread with a result of its own; the result is copied to `out` only
   // when the call finished in time and succeeded.
   template <typename Result, typename Call>
@@ -65,7 +73,9 @@ class TimedHid final : public Hid {
 
   std::shared_ptr<Worker> worker_;
   std::chrono::milliseconds budget_;
+  std::chrono::milliseconds scanBudget_;
   std::string notAnswering_;  // the reason a call that missed its deadline gives
+  std::string scanLate_;      // ... and a scan
   std::string lastError_;
 };
 

@@ -10,7 +10,10 @@ namespace qvr::platform::win32 {
 
 std::vector<ListedDevice> findDevices(Hid& hid) {
   std::vector<ListedDevice> devices;
-  for (const std::string& path : hid.presentInterfaces()) {
+  std::vector<std::string> paths;
+  // A listing that failed lists nothing, as the system's own tools do.
+  (void)hid.presentInterfaces(paths);
+  for (const std::string& path : paths) {
     const HidHandle handle = hid.open(path, OpenMode::Device);
     if (handle == kInvalidHandle) {
       continue;

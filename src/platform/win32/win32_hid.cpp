@@ -82,15 +82,14 @@ void* Win32Hid::native(HidHandle handle) const {
   return it == handles_.end() ? INVALID_HANDLE_VALUE : it->second.handle;
 }
 
-std::vector<std::string> Win32Hid::presentInterfaces() {
-  std::vector<std::string> paths;
+bool Win32Hid::presentInterfaces(std::vector<std::string>& paths) {
+  paths.clear();
   GUID hidGuid;
   HidD_GetHidGuid(&hidGuid);
   const HDEVINFO set =
       SetupDiGetClassDevsA(&hidGuid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
   if (set == INVALID_HANDLE_VALUE) {
-    failWithLastError();
-    return paths;
+    return failWithLastError();
   }
   for (DWORD index = 0;; ++index) {
     SP_DEVICE_INTERFACE_DATA interfaceData{};
@@ -108,7 +107,7 @@ std::vector<std::string> Win32Hid::presentInterfaces() {
     }
   }
   SetupDiDestroyDeviceInfoList(set);
-  return paths;
+  return true;
 }
 
 HidHandle Win32Hid::open(const std::string& path, OpenMode mode) {

@@ -29,7 +29,7 @@ class Win32Hid final : public Hid {
   // Handles given out and not closed yet, so that tests can prove a scan leaves none open.
   [[nodiscard]] std::size_t openHandles() const { return handles_.size(); }
 
-  [[nodiscard]] std::vector<std::string> presentInterfaces() override;
+  [[nodiscard]] bool presentInterfaces(std::vector<std::string>& paths) override;
   [[nodiscard]] HidHandle open(const std::string& path, OpenMode mode) override;
   bool close(HidHandle handle) override;
   [[nodiscard]] bool attributes(HidHandle handle, HidAttributes& out) override;

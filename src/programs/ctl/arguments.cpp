@@ -53,7 +53,7 @@ constexpr CommandRow kCommands[] = {
      "                      NAV-CLOCK and NAV-SAT (default 3); what did not come is null\n"},
     {"set", Command::Set, kDevice, "set [--serial S] NAME=VALUE...",
      "change settings, all checked before anything is sent",
-     "Settings, sent in this order with 10 ms between two reports:\n"
+     "Settings, changed in this order with 10 ms between two changes:\n"
      "  outputs=on|off           the outputs enabled\n"
      "  out1-low-power=on|off    low output power on OUT1 (firmware 1.03 on)\n"
      "  out2-low-power=on|off    low output power on OUT2 (firmware 1.03 on)\n"
@@ -67,9 +67,13 @@ constexpr CommandRow kCommands[] = {
      "                           without gps, sbas and galileo (firmware 1.07 on)\n"
      "  dynamic-model=MODEL      stationary, portable or airborne (firmware 1.07 on)\n"
      "\n"
-     "A value that is refused sends nothing at all (exit status 2).\n"},
+     "Each change is made as the window's user makes it, with what the window's\n"
+     "rules do besides (1PPS or NMEA on clears low power on OUT1; either off reads\n"
+     "the device back); a value already set sends nothing. A value that is refused,\n"
+     "or a change the window would not allow now (1PPS while NMEA is on), sends\n"
+     "nothing at all (exit status 2).\n"},
     {"factory-reset", Command::FactoryReset, kDevice, "factory-reset [--serial S]",
-     "send the factory settings, as the window's Factory reset button",
+     "press the window's Factory reset button",
      "Outputs on, both outputs 10 MHz, FLL, 1PPS, NMEA and low power off, satellite systems\n"
      "GPS, SBAS, Galileo and GLONASS, dynamic model stationary, as far as the firmware has "
      "them.\n"},
@@ -313,8 +317,9 @@ std::string usageText(const std::string& program, Command command) {
       "  --help              show this help, or a command's with the command\n"
       "  --version           show the program's version\n"
       "\n"
-      "Exit status: 0 done, 1 the device failed or the output could not be written, 2 bad\n"
-      "usage or a refused value, 3 no such device or more than one to choose from.\n"
+      "Exit status: 0 done, 1 the device failed, the search for devices did not finish or\n"
+      "the output could not be written, 2 bad usage or a refused value, 3 no such device\n"
+      "or more than one to choose from.\n"
       "Run '" +
       program + " COMMAND --help' for a command's options.\n";
   return text;

@@ -19,7 +19,7 @@ Listing attachedDevices() {
     AttachedDevice device{
         .path = d.path,
         .serial = d.serial,
-        .serialBytes = TextBytes::Utf8,  // hidapi hands the serial number over as UTF-8
+        .serialBytes = TextBytes::Utf8,  // as the kernel keeps it
         .firmware = protocol::FirmwareVersion::fromVersionNumber(d.versionNumber).text()};
     if (d.openError != 0) {
       device.openError = std::generic_category().message(d.openError);

@@ -4,11 +4,14 @@
 #include <cstdint>
 
 #include "device/session.h"
+#include "device/settings.h"
+#include "device/settings_table.h"
 #include "diagnostics/diagnostics_address.h"
 #include "diagnostics/web_addresses.h"
+#include "platform/sim/sim_hid.h"
+#include "platform/sim/sim_system.h"
 #include "programs/common/command_line.h"
 #include "programs/ctl/device_choice.h"
-#include "programs/ctl/setting_values.h"
 #include "protocol/number_text.h"
 #include "protocol/printable_text.h"
 #include "status/json_writer.h"
@@ -65,10 +68,14 @@ std::string withFailure(const std::string& message, const device::Session& sessi
 
 // Scans, chooses and opens the device; kDone when it is open, otherwise the exit status, told.
 int openChosen(device::Session& session, const Options& options, Environment& env) {
-  const std::vector<std::string> serials = session.scanSerialNumbers();
+  const device::Scan scan = session.scanSerialNumbers();
+  if (!scan.finished) {
+    say(env, "could not look for devices: " + scan.failure);
+    return kDeviceFailed;
+  }
   // The scan is complete: the guards that wait for the device list let commands through.
   session.link().setListReady(true);
-  const DeviceChoice choice = chooseDevice(serials, options.serial);
+  const DeviceChoice choice = chooseDevice(scan.serials, options.serial);
   if (!choice.serial) {
     say(env, choice.refusal);
     return kNoDevice;
@@ -207,102 +214,138 @@ int status(device::Session& session, const Options& options, Environment& env) {
   return exit;
 }
 
-device::SendResult sendSetting(device::Session& session, const SettingValue& v) {
-  switch (v.id) {
-    case SettingId::Outputs:
-      return session.sendOutputsEnabled(v.on);
-    case SettingId::Out1LowPower:
-      return session.sendLowPower(device::Output::Out1, v.on);
-    case SettingId::Out2LowPower:
-      return session.sendLowPower(device::Output::Out2, v.on);
-    case SettingId::Out1:
-      return session.sendFrequency(device::Output::Out1, v.text, '.');
-    case SettingId::Out2:
-      return session.sendFrequency(device::Output::Out2, v.text, '.');
-    case SettingId::Fll:
-      return session.sendFll(v.on);
-    case SettingId::Pps:
-      return session.sendOnePps(v.on);
-    case SettingId::Nmea:
-      return session.sendNmea(v.on);
-    case SettingId::Gnss:
-      return session.sendSatelliteSystems(v.systems);
-    case SettingId::DynamicModel:
-      return session.sendDynamicModel(v.model);
+// What a run of changes came to on one device.
+struct Applied {
+  std::optional<std::string> refusal;  // "pps: OUT1 carries NMEA (nmea=off first)"
+  std::vector<std::string> lines;  // "sent out1-low-power=off" (cascades too), "already fll=on"
+  bool anySent = false;
+  std::optional<std::string> failure;  // a report the device did not take
+};
+
+// Takes the reports the settings sent since the last call; false when the device failed to
+// take one. Anything else a rule dropped (a guard, a firmware gate) the window drops as
+// silently.
+bool takeSent(device::Session& session, Applied& applied) {
+  for (const device::SentSetting& sent : session.settings().takeSent()) {
+    if (sent.result) {
+      applied.lines.push_back("sent " + device::describeSent(sent.value));
+      applied.anySent = true;
+    } else if (sent.result.failed) {
+      applied.failure = std::string(device::settingRow(sent.value.id).name) +
+                        " was not sent: " + sent.result.reason;
+      return false;
+    }
   }
-  return device::SendResult::refused("unknown setting");
+  return true;
 }
 
-// The start-up up to the configuration, without asking the receiver for anything: a setting
-// needs no messages, and switching them off afterwards would silence the receiver for a
-// window that shows the same device. Nothing is sent before `refusals` had their say.
-template <typename Refusals>
-int configure(device::Session& session, Environment& env, Refusals&& refusals,
-              std::optional<protocol::Configuration>& configuration) {
-  if (!session.readIdentity()) {
+// Makes the changes as the window's user would, one after the other, with the pause the
+// command line documents between two that sent something. Stops at the first refusal or
+// failure.
+Applied applyChanges(device::Session& session, const std::vector<device::SettingValue>& values,
+                     platform::System& system) {
+  Applied applied;
+  for (const device::SettingValue& value : values) {
+    if (applied.anySent) {
+      system.sleep(kPollInterval);
+    }
+    const std::size_t linesBefore = applied.lines.size();
+    if (auto refusal = session.settings().change(value)) {
+      applied.refusal = std::string(device::settingRow(value.id).name) + ": " + *refusal;
+      return applied;
+    }
+    if (!takeSent(session, applied)) {
+      return applied;
+    }
+    if (applied.lines.size() == linesBefore) {
+      // The window's control showed the value already: its user would not have clicked.
+      applied.lines.push_back("already " + device::describeSent(value));
+    }
+  }
+  return applied;
+}
+
+// The device's own start-up, up to its configuration, without asking the receiver for
+// anything: a setting needs no messages, and switching them off afterwards would silence the
+// receiver for a window that shows the same device. Nothing is sent yet.
+int readSettings(device::Session& session, Environment& env) {
+  const device::Session::StartUp started = session.startUp({.requestMessages = false});
+  if (started.refused) {
     sayRefusedFirmware(env, session);
     session.link().closeHandles();
     return kDeviceFailed;
   }
-  const std::vector<std::string> refused =
-      refusals(session.state().firmware, session.capabilities());
-  if (!refused.empty()) {
-    for (const std::string& line : refused) {
-      say(env, line);
+  if (!session.state().configured()) {
+    say(env,
+        withFailure("the device's configuration could not be read; nothing was sent", session));
+    session.link().closeHandles();
+    return kDeviceFailed;
+  }
+  // What the start-up's own handlers tried is no change of the user's.
+  (void)session.settings().takeSent();
+  return kDone;
+}
+
+// A simulated twin of the device: its firmware, its report lengths and the configuration it
+// reported. The changes are made there first, so that whatever the window would refuse on the
+// way (a box that an earlier change locked, say) is found before the device is sent anything.
+std::optional<std::string> rehearse(const device::Session& session,
+                                    const std::vector<device::SettingValue>& values) {
+  constexpr const char16_t* kTwin = u"twin";
+  const device::ConnectionState& s = session.state();
+  platform::sim::SimHid hid;
+  platform::sim::SimSystem system;
+  hid.attach({.serial = kTwin,
+              .versionNumber = s.attributes.versionNumber,
+              .inputLength = s.caps.inputReportByteLength,
+              .featureLength = s.caps.featureReportByteLength,
+              .configuration = session.configurationReport(),
+              .receiver = false});
+  device::Session twin(hid, system);
+  twin.link().setListReady(true);
+  (void)twin.open("twin");
+  (void)twin.startUp({.requestMessages = false});
+  return applyChanges(twin, values, system).refusal;
+}
+
+int reportApplied(device::Session& session, const Applied& applied, Environment& env) {
+  for (const std::string& line : applied.lines) {
+    env.out << line << '\n';
+  }
+  session.link().closeHandles();
+  const std::optional<std::string>& problem = applied.failure ? applied.failure : applied.refusal;
+  if (problem) {
+    say(env, *problem);
+    if (applied.anySent) {
+      say(env, "the settings before it were sent");
     }
+    return kDeviceFailed;
+  }
+  return kDone;
+}
+
+int set(device::Session& session, const std::vector<device::SettingValue>& values,
+        Environment& env) {
+  if (const int status = readSettings(session, env)) {
+    return status;
+  }
+  if (auto refusal = rehearse(session, values)) {
+    say(env, *refusal);
     say(env, "nothing was sent");
     session.link().closeHandles();
     return kBadUsage;
   }
-  configuration = session.readConfiguration();
-  session.markConfigured();
-  return kDone;
-}
-
-int apply(device::Session& session, const std::vector<PlannedSend>& plan, Environment& env) {
-  for (std::size_t i = 0; i < plan.size(); ++i) {
-    const SettingValue& value = plan[i].value;
-    const device::SendResult result = sendSetting(session, value);
-    if (!result) {
-      say(env, std::string(device::settingRow(value.id).name) + " was not sent: " + result.reason);
-      if (i > 0) {
-        say(env, "the settings before it were sent");
-      }
-      session.link().closeHandles();
-      return kDeviceFailed;
-    }
-    env.out << "sent " << device::describeSent(value) << '\n';
-    if (plan[i].pauseAfter) {
-      env.system.sleep(kPollInterval);
-    }
-  }
-  session.link().closeHandles();
-  return kDone;
-}
-
-int set(device::Session& session, const std::vector<SettingValue>& values, Environment& env) {
-  std::optional<protocol::Configuration> configuration;
-  const auto refusals = [&](protocol::FirmwareVersion firmware,
-                            const protocol::FirmwareCapabilities& can) {
-    return firmwareRefusals(values, firmware, can);
-  };
-  if (const int status = configure(session, env, refusals, configuration)) {
-    return status;
-  }
-  return apply(session, setPlan(values), env);
+  return reportApplied(session, applyChanges(session, values, env.system), env);
 }
 
 int factoryReset(device::Session& session, Environment& env) {
-  std::optional<protocol::Configuration> configuration;
-  const auto none = [](protocol::FirmwareVersion, const protocol::FirmwareCapabilities&) {
-    return std::vector<std::string>();
-  };
-  if (const int status = configure(session, env, none, configuration)) {
+  if (const int status = readSettings(session, env)) {
     return status;
   }
-  const std::optional<bool> outputs =
-      configuration ? configuration->outputsEnabled : std::optional<bool>();
-  return apply(session, factoryResetPlan(session.capabilities(), outputs), env);
+  session.settings().factoryReset();
+  Applied applied;
+  (void)takeSent(session, applied);
+  return reportApplied(session, applied, env);
 }
 
 std::string clockText(const platform::UtcTime& t) {
@@ -356,9 +399,8 @@ int setClock(device::Session& session, const Options& options, Environment& env)
 }
 
 // The state the window's diagnostics link sends, for a window that has just read the device.
-diagnostics::DiagnosticsState diagnosticsState(
-    const device::Session& session, const std::optional<protocol::Configuration>& configuration,
-    platform::System& system, char separator) {
+diagnostics::DiagnosticsState diagnosticsState(const device::Session& session,
+                                               platform::System& system) {
   const device::ConnectionState& s = session.state();
   const device::ReceiverState& r = session.receiver().state();
   diagnostics::DiagnosticsState d;
@@ -376,27 +418,12 @@ diagnostics::DiagnosticsState diagnosticsState(
   d.gnssSelection = s.gnssSelection;
   d.dynamicModel = s.dynamicModel;
   d.antennaCurrent = s.antennaCurrent;
-  if (configuration) {
-    const protocol::Configuration& c = *configuration;
-    // The boxes as the read-back fills them: OUT1 names its function when it carries one, the
-    // NMEA rule last.
-    if (c.out1WholeHz) {
-      d.out1Text = std::to_string(*c.out1WholeHz);
-    } else if (c.out1Hz) {
-      d.out1Text = protocol::decimalText(*c.out1Hz, separator);
-    }
-    if (c.onePps == true) {
-      d.out1Text = "1PPS";
-    }
-    if (c.nmea == true) {
-      d.out1Text = "NMEA";
-    }
-    if (c.out2Hz) {
-      d.out2Text = protocol::decimalText(*c.out2Hz, separator);
-    }
-    d.fll = c.fll == true ? 1 : 0;
-    d.nmea = c.nmea == true ? 1 : 0;
-  }
+  // The boxes as the window's start-up fills them.
+  const device::SettingsState& boxes = session.settings().state();
+  d.out1Text = boxes[device::Entry::Out1].text;
+  d.out2Text = boxes[device::Entry::Out2].text;
+  d.fll = boxes[device::Box::Fll].ticked ? 1 : 0;
+  d.nmea = boxes[device::Box::Nmea].ticked ? 1 : 0;
   return d;
 }
 
@@ -412,9 +439,8 @@ int diagnosticsUrl(device::Session& session, const Options& options, Environment
   sayMissing(env, missingMessages(session.receiver().state()), timeout);
   // Numbers in the address are written as the window writes them, in the user's separator.
   const char separator = env.system.decimalSeparator();
-  env.out << diagnostics::diagnosticsAddress(
-                 diagnostics::kDiagnosticsPageAddress,
-                 diagnosticsState(session, configuration, env.system, separator), separator)
+  env.out << diagnostics::diagnosticsAddress(diagnostics::kDiagnosticsPageAddress,
+                                             diagnosticsState(session, env.system), separator)
           << '\n';
   session.close();
   return kDone;
@@ -452,7 +478,7 @@ int run(const Options& options, Environment& env) {
     return list(options, env);
   }
   // Every value is judged before a device is even looked for.
-  std::vector<SettingValue> values;
+  std::vector<device::SettingValue> values;
   if (options.command == Command::Set) {
     device::ParsedSettings parsed = device::parseSettings(options.assignments);
     if (!parsed.refusals.empty()) {
