@@ -18,9 +18,12 @@ constexpr auto kFactoryPause = 10ms;  // lets the device settle between the rese
 constexpr const char* kUnreadFrequency = "1000000000";
 
 constexpr std::pair<Box, SettingId> kSwitches[] = {
-    {Box::Outputs, SettingId::Outputs},       {Box::Fll, SettingId::Fll},
-    {Box::Pps, SettingId::Pps},               {Box::Nmea, SettingId::Nmea},
-    {Box::Out1LowPower, SettingId::Out1LowPower}, {Box::Out2LowPower, SettingId::Out2LowPower},
+    {Box::Outputs, SettingId::Outputs},
+    {Box::Fll, SettingId::Fll},
+    {Box::Pps, SettingId::Pps},
+    {Box::Nmea, SettingId::Nmea},
+    {Box::Out1LowPower, SettingId::Out1LowPower},
+    {Box::Out2LowPower, SettingId::Out2LowPower},
 };
 
 std::optional<Box> switchBox(SettingId id) {
@@ -307,7 +310,8 @@ void Settings::factoryReset() {
   }
   // Clearing 1PPS or NMEA above read the device's own frequencies back into the boxes: the
   // reset is for the factory's, so a box that can take a frequency is given it once more.
-  for (const auto& [entry, value] : {std::pair{Entry::Out1, &out1}, std::pair{Entry::Out2, &out2}}) {
+  for (const auto& [entry, value] :
+       {std::pair{Entry::Out1, &out1}, std::pair{Entry::Out2, &out2}}) {
     if (at(entry).enabled) {
       at(entry).text = value->text;
     }

@@ -134,7 +134,7 @@ class Settings {
   void set(Box box, bool ticked);
   void chooseModelRow(int row);
   void type(Entry entry, const std::string& text);  // no handler runs, as in a text box
-  void press(Entry entry);                           // the entry's Set button (or Enter)
+  void press(Entry entry);                          // the entry's Set button (or Enter)
   void factoryReset();
 
   // ---- One setting changed as the window's user would change it, for front ends without a

@@ -12,11 +12,16 @@ using device::Box;
 using device::Entry;
 
 constexpr std::pair<Box, ControlId> kBoxControls[] = {
-    {Box::Outputs, ctl::OUT1EN},      {Box::Fll, ctl::FLL},
-    {Box::Pps, ctl::PPS},             {Box::Nmea, ctl::NMEA},
-    {Box::Out1LowPower, ctl::Out1power}, {Box::Out2LowPower, ctl::Out2power},
-    {Box::Gps, ctl::GNSS_GPS},        {Box::Sbas, ctl::GNSS_SBAS},
-    {Box::Galileo, ctl::GNSS_Galileo}, {Box::BeiDou, ctl::GNSS_BeiDou},
+    {Box::Outputs, ctl::OUT1EN},
+    {Box::Fll, ctl::FLL},
+    {Box::Pps, ctl::PPS},
+    {Box::Nmea, ctl::NMEA},
+    {Box::Out1LowPower, ctl::Out1power},
+    {Box::Out2LowPower, ctl::Out2power},
+    {Box::Gps, ctl::GNSS_GPS},
+    {Box::Sbas, ctl::GNSS_SBAS},
+    {Box::Galileo, ctl::GNSS_Galileo},
+    {Box::BeiDou, ctl::GNSS_BeiDou},
     {Box::Glonass, ctl::GNSS_GLONASS},
 };
 
@@ -42,9 +47,8 @@ void MainWindow::wireSettingsHandlers() {
     });
   }
   for (const EntryControls& e : kEntryControls) {
-    form_.setHandler(e.button, [this, entry = e.entry] {
-      change([&] { session_.settings().press(entry); });
-    });
+    form_.setHandler(
+        e.button, [this, entry = e.entry] { change([&] { session_.settings().press(entry); }); });
   }
   form_.setKeyHandler(ctl::Out1Freq, [this](int& keyCode) {
     if (keyCode == kEnterKey) {

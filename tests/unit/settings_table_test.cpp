@@ -5,7 +5,6 @@
 namespace qvr::device {
 namespace {
 
-
 std::string joined(const std::vector<std::string>& lines) {
   std::string text;
   for (const std::string& line : lines) {

@@ -217,7 +217,7 @@ int status(device::Session& session, const Options& options, Environment& env) {
 // What a run of changes came to on one device.
 struct Applied {
   std::optional<std::string> refusal;  // "pps: OUT1 carries NMEA (nmea=off first)"
-  std::vector<std::string> lines;  // "sent out1-low-power=off" (cascades too), "already fll=on"
+  std::vector<std::string> lines;      // "sent out1-low-power=off" (cascades too), "already fll=on"
   bool anySent = false;
   std::optional<std::string> failure;  // a report the device did not take
 };
