@@ -46,11 +46,12 @@ TEST(DeviceList, ListsOnlyTheRightIdentityWithSerialFirmwareAndLengths) {
        {otherProduct, device(u"QVR000001"), otherVendor},
        "sim-hid:1: serial 'QVR000001', firmware 1.08, input reports 64 bytes, feature reports 40 "
        "bytes\n"},
+      // Each low byte is the character of that number, written in UTF-8 as every listing is.
       {"serial unreadable, one that does not open, strings by their low bytes",
        {mute, closed, newer},
        "sim-hid:0: serial unreadable, firmware 1.08, input reports 64 bytes, feature reports 40 "
        "bytes\n"
-       "sim-hid:2: serial 'QVR\xC4"
+       "sim-hid:2: serial 'QVR\xC3\x84"
        "A', firmware 1.1A, input reports 65 bytes, feature reports 33 "
        "bytes\n"},
   };
