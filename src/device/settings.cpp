@@ -35,6 +35,15 @@ std::optional<Box> switchBox(SettingId id) {
   return std::nullopt;
 }
 
+SettingId switchSetting(Box box) {
+  for (const auto& [b, setting] : kSwitches) {
+    if (b == box) {
+      return setting;
+    }
+  }
+  return SettingId::Outputs;  // every switch box is in the table
+}
+
 Entry entryOf(SettingId id) {
   return id == SettingId::Out1 ? Entry::Out1 : Entry::Out2;
 }
@@ -50,19 +59,14 @@ SettingId settingOf(Entry entry) {
   return entry == Entry::Out1 ? SettingId::Out1 : SettingId::Out2;
 }
 
+// In the order of kSystemBoxes.
+constexpr bool protocol::SatelliteSystems::*kSystemMembers[] = {
+    &protocol::SatelliteSystems::gps, &protocol::SatelliteSystems::sbas,
+    &protocol::SatelliteSystems::galileo, &protocol::SatelliteSystems::beidou,
+    &protocol::SatelliteSystems::glonass};
+
 bool protocol::SatelliteSystems::*memberOf(Box box) {
-  switch (box) {
-    case Box::Gps:
-      return &protocol::SatelliteSystems::gps;
-    case Box::Sbas:
-      return &protocol::SatelliteSystems::sbas;
-    case Box::Galileo:
-      return &protocol::SatelliteSystems::galileo;
-    case Box::BeiDou:
-      return &protocol::SatelliteSystems::beidou;
-    default:
-      return &protocol::SatelliteSystems::glonass;
-  }
+  return kSystemMembers[index(box)];
 }
 
 }  // namespace
@@ -106,20 +110,18 @@ void Settings::run(Box box) {
   switch (box) {
     case Box::Outputs:
     case Box::Fll:
-      sendSwitch(box == Box::Outputs ? SettingId::Outputs : SettingId::Fll, box);
+      sendSwitch(box);
       focus(Entry::Out1);
       break;
     case Box::Out1LowPower:
-      sendSwitch(SettingId::Out1LowPower, box);
-      break;
     case Box::Out2LowPower:
-      sendSwitch(SettingId::Out2LowPower, box);
+      sendSwitch(box);
       break;
     case Box::Pps:
-      out1Function(Box::Pps, Box::Nmea, SettingId::Pps, "1PPS");
+      out1Function(Box::Pps, Box::Nmea, "1PPS");
       break;
     case Box::Nmea:
-      out1Function(Box::Nmea, Box::Pps, SettingId::Nmea, "NMEA");
+      out1Function(Box::Nmea, Box::Pps, "NMEA");
       break;
     case Box::Gps:
     case Box::Sbas:
@@ -140,8 +142,8 @@ void Settings::send(const SettingValue& value) {
   sent_.push_back({value, port_.send(value)});
 }
 
-void Settings::sendSwitch(SettingId id, Box box) {
-  send({.id = id, .on = ticked(box), .text = ticked(box) ? "on" : "off"});
+void Settings::sendSwitch(Box box) {
+  send({.id = switchSetting(box), .on = ticked(box), .text = ticked(box) ? "on" : "off"});
 }
 
 void Settings::focus(Entry entry, bool caretAtEnd) {
@@ -157,8 +159,8 @@ void Settings::lockEntry(Entry entry, bool locked) {
 
 // ---- OUT1: a frequency, the 1PPS signal or NMEA sentences.
 
-void Settings::out1Function(Box box, Box other, SettingId id, const char* caption) {
-  sendSwitch(id, box);
+void Settings::out1Function(Box box, Box other, const char* caption) {
+  sendSwitch(box);
   if (ticked(box)) {
     lock(other, true);
     lockEntry(Entry::Out1, true);

@@ -169,8 +169,8 @@ class Settings {
   void lock(Box box, bool locked) { at(box).enabled = !locked; }
   void run(Box box);  // the box's handler, as a procedure
   void send(const SettingValue& value);
-  void sendSwitch(SettingId id, Box box);
-  void out1Function(Box box, Box other, SettingId id, const char* caption);
+  void sendSwitch(Box box);
+  void out1Function(Box box, Box other, const char* caption);
   void applyGBoxRule();
   void pairedSystem(Box box, Box other);
   void clearAndLockGBoxes();

@@ -9,7 +9,6 @@ namespace qvr::device {
 namespace {
 
 using protocol::Command;
-using protocol::Configuration;
 using protocol::FirmwareCapabilities;
 
 struct SystemName {
@@ -74,82 +73,28 @@ bool receiverSettingsFirmware(const FirmwareCapabilities& can) {
   return can.receiverSettings;
 }
 
-template <SettingId id>
-std::optional<SettingValue> switchRead(const std::optional<bool>& field) {
-  if (!field) {
-    return std::nullopt;
-  }
-  return SettingValue{.id = id, .on = *field, .text = *field ? "on" : "off"};
-}
-
-template <SettingId id, std::optional<bool> Configuration::*field>
-std::optional<SettingValue> readSwitch(const Configuration& c) {
-  return switchRead<id>(c.*field);
-}
-
-template <SettingId id, std::optional<protocol::ReportedHz> Configuration::*field>
-std::optional<SettingValue> readFrequency(const Configuration& c) {
-  const auto& word = c.*field;
-  if (!word) {
-    return std::nullopt;
-  }
-  return SettingValue{
-      .id = id, .frequency = {static_cast<std::uint32_t>(word->integerHz), word->fractionWord}};
-}
-
-std::optional<SettingValue> readOut1Frequency(const Configuration& c) {
-  if (c.out1WholeHz) {
-    // The one-output format carries whole hertz only.
-    return SettingValue{.id = SettingId::Out1,
-                        .frequency = {static_cast<std::uint32_t>(*c.out1WholeHz), 0}};
-  }
-  return readFrequency<SettingId::Out1, &Configuration::out1Word>(c);
-}
-
-std::optional<SettingValue> readSystems(const Configuration& c) {
-  if (!c.gnssSelection) {
-    return std::nullopt;
-  }
-  const protocol::SatelliteSystems systems = protocol::satelliteSystemsOf(*c.gnssSelection);
-  return SettingValue{.id = SettingId::Gnss, .text = gnssNames(systems), .systems = systems};
-}
-
-std::optional<SettingValue> readModel(const Configuration& c) {
-  if (!c.dynamicModel) {
-    return std::nullopt;
-  }
-  const char* name = dynamicModelName(*c.dynamicModel);
-  return SettingValue{
-      .id = SettingId::DynamicModel, .text = name ? name : "", .model = *c.dynamicModel};
-}
-
 constexpr std::array<SettingRow, kSettingCount> kTable{{
     {SettingId::Outputs, "outputs", ValueKind::Switch, Command::OutputsEnable, everyFirmware,
-     "outputs setting", "0.00", "on", encodeOutputs,
-     readSwitch<SettingId::Outputs, &Configuration::outputsEnabled>},
+     "outputs setting", "0.00", "on", encodeOutputs},
     {SettingId::Out1LowPower, "out1-low-power", ValueKind::Switch, Command::Out1LowPower,
-     lowPowerFirmware, "low-power setting", "1.03", "off", encodeSwitch,
-     readSwitch<SettingId::Out1LowPower, &Configuration::out1LowPower>},
+     lowPowerFirmware, "low-power setting", "1.03", "off", encodeSwitch},
     {SettingId::Out2LowPower, "out2-low-power", ValueKind::Switch, Command::Out2LowPower,
-     lowPowerFirmware, "low-power setting", "1.03", "off", encodeSwitch,
-     readSwitch<SettingId::Out2LowPower, &Configuration::out2LowPower>},
+     lowPowerFirmware, "low-power setting", "1.03", "off", encodeSwitch},
     {SettingId::Out1, "out1", ValueKind::Frequency, Command::Out1Frequency, everyFirmware,
-     "OUT1 frequency setting", "0.00", "10000000", encodeFrequency, readOut1Frequency},
+     "OUT1 frequency setting", "0.00", "10000000", encodeFrequency},
     {SettingId::Out2, "out2", ValueKind::Frequency, Command::Out2Frequency, everyFirmware,
-     "OUT2 frequency setting", "0.00", "10000000", encodeFrequency,
-     readFrequency<SettingId::Out2, &Configuration::out2Word>},
+     "OUT2 frequency setting", "0.00", "10000000", encodeFrequency},
     {SettingId::Fll, "fll", ValueKind::Switch, Command::FllMode, everyFirmware, "FLL setting",
-     "0.00", "off", encodeSwitch, readSwitch<SettingId::Fll, &Configuration::fll>},
+     "0.00", "off", encodeSwitch},
     {SettingId::Pps, "pps", ValueKind::Switch, Command::OnePps, everyFirmware, "1PPS setting",
-     "0.00", "off", encodeSwitch, readSwitch<SettingId::Pps, &Configuration::onePps>},
+     "0.00", "off", encodeSwitch},
     {SettingId::Nmea, "nmea", ValueKind::Switch, Command::Nmea, nmeaFirmware, "NMEA setting",
-     "1.08", "off", encodeSwitch, readSwitch<SettingId::Nmea, &Configuration::nmea>},
+     "1.08", "off", encodeSwitch},
     {SettingId::Gnss, "gnss", ValueKind::Systems, Command::SatelliteSystems,
      satelliteSystemFirmware, "satellite-system setting", "1.07", "gps,sbas,galileo,glonass",
-     encodeSystems, readSystems},
+     encodeSystems},
     {SettingId::DynamicModel, "dynamic-model", ValueKind::Model, Command::DynamicModel,
-     receiverSettingsFirmware, "dynamic-model setting", "1.07", "stationary", encodeModel,
-     readModel},
+     receiverSettingsFirmware, "dynamic-model setting", "1.07", "stationary", encodeModel},
 }};
 
 const SettingRow* findRow(std::string_view name) {

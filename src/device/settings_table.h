@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "protocol/commands.h"
-#include "protocol/config_report.h"
 #include "protocol/firmware.h"
 #include "protocol/frequency.h"
 
@@ -44,7 +43,8 @@ struct SettingValue {
 };
 
 // One row per setting: everything that differs between settings, so that a new setting is one
-// more row here and its handler in the settings model.
+// more row here and its handler in the settings model. What the device reports of a setting is
+// read by the configuration report's decoder and shown by the model's start-up.
 struct SettingRow {
   SettingId id;
   const char* name;  // as the command line and the JSON spell it
@@ -58,8 +58,6 @@ struct SettingRow {
   const char* factoryValue;   // the value the factory reset gives, as `name=` takes it
   // The data bytes of the setting's command (from byte 2).
   std::vector<std::uint8_t> (*encode)(const SettingValue& value);
-  // The value the configuration report holds; nothing when it does not carry the setting.
-  std::optional<SettingValue> (*readBack)(const protocol::Configuration& configuration);
 };
 
 [[nodiscard]] std::span<const SettingRow> settingTable();

@@ -1,6 +1,7 @@
 #include "protocol/device_strings.h"
 
 #include <algorithm>
+#include <optional>
 
 #include "protocol/bytes.h"
 
@@ -91,42 +92,58 @@ std::string deviceTextAsUtf8(const std::string& text) {
   return utf8;
 }
 
+namespace {
+
+// The character of well-formed UTF-8 at `i`, or nothing and the length of the maximal ill-formed
+// piece there: the lead and the continuation bytes that fitted it, or the one byte that starts
+// nothing. The byte that broke a sequence starts the next piece.
+struct Utf8Piece {
+  std::optional<char32_t> value;
+  std::size_t length = 1;
+};
+
+Utf8Piece utf8PieceAt(std::string_view bytes, std::size_t i) {
+  const auto byte = static_cast<unsigned char>(bytes[i]);
+  if (byte < kUtf8Continuation) {
+    return {byte, 1};
+  }
+  const Lead* lead = leadOf(byte);
+  if (lead == nullptr) {
+    return {std::nullopt, 1};
+  }
+  char32_t value = byte & lead->payloadMask;
+  int taken = 0;
+  while (taken < lead->trailing && i + 1 + taken < bytes.size()) {
+    const auto next = static_cast<unsigned char>(bytes[i + 1 + taken]);
+    const unsigned low = taken == 0 ? lead->secondLow : kUtf8Continuation;
+    const unsigned high = taken == 0 ? lead->secondHigh : kUtf8ContinuationLast;
+    if (next < low || next > high) {
+      break;
+    }
+    value = (value << kUtf8BitsPerByte) | (next & kUtf8ContinuationMask);
+    ++taken;
+  }
+  const std::size_t length = 1 + static_cast<std::size_t>(taken);
+  return {taken == lead->trailing ? std::optional<char32_t>(value) : std::nullopt, length};
+}
+
+}  // namespace
+
 std::u32string decodeUtf8(std::string_view bytes) {
   std::u32string text;
   text.reserve(bytes.size());
-  std::size_t i = 0;
-  while (i < bytes.size()) {
-    const auto byte = static_cast<unsigned char>(bytes[i]);
-    if (byte < kUtf8Continuation) {
-      text.push_back(byte);
-      ++i;
-      continue;
-    }
-    const Lead* lead = leadOf(byte);
-    if (lead == nullptr) {
-      // A continuation byte with no lead, or a byte that never starts a sequence.
-      text.push_back(kReplacement);
-      ++i;
-      continue;
-    }
-    char32_t value = byte & lead->payloadMask;
-    int taken = 0;
-    while (taken < lead->trailing && i + 1 + taken < bytes.size()) {
-      const auto next = static_cast<unsigned char>(bytes[i + 1 + taken]);
-      const unsigned low = taken == 0 ? lead->secondLow : kUtf8Continuation;
-      const unsigned high = taken == 0 ? lead->secondHigh : kUtf8ContinuationLast;
-      if (next < low || next > high) {
-        break;
-      }
-      value = (value << kUtf8BitsPerByte) | (next & kUtf8ContinuationMask);
-      ++taken;
-    }
-    // Cut short, the lead and the continuation bytes that fitted are one ill-formed piece; the
-    // byte that broke the sequence starts the next one.
-    text.push_back(taken == lead->trailing ? value : kReplacement);
-    i += 1 + static_cast<std::size_t>(taken);
+  for (std::size_t i = 0; i < bytes.size();) {
+    const Utf8Piece piece = utf8PieceAt(bytes, i);
+    text.push_back(piece.value.value_or(kReplacement));
+    i += piece.length;
   }
   return text;
+}
+
+std::optional<char32_t> nextUtf8(std::string_view text, std::size_t& i) {
+  const Utf8Piece piece = utf8PieceAt(text, i);
+  i += piece.value ? piece.length : 1;
+  return piece.value;
 }
 
 std::string encodeUtf8(std::u32string_view text) {

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -20,6 +22,10 @@ namespace qvr::protocol {
 // surrogate, a value past U+10FFFF, a sequence cut short) becomes one U+FFFD, so the characters
 // around it survive and a string from a device that sends garbage still has a length.
 [[nodiscard]] std::u32string decodeUtf8(std::string_view bytes);
+// The character of well-formed UTF-8 that starts at `i`, with `i` moved past it; nothing, with
+// `i` moved past one byte, where none starts: a stray continuation byte, a sequence cut short, an
+// overlong form, a surrogate or a value beyond U+10FFFF.
+[[nodiscard]] std::optional<char32_t> nextUtf8(std::string_view text, std::size_t& i);
 // A value that is no Unicode scalar value (a surrogate, past U+10FFFF) is written as U+FFFD.
 [[nodiscard]] std::string encodeUtf8(std::u32string_view text);
 

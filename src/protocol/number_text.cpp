@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
+#include <utility>
 
 namespace qvr::protocol {
 
@@ -133,6 +134,17 @@ void appendTwoDigits(std::string& out, int value) {
   std::array<char, 12> buffer{};
   const auto result = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value);
   out.append(buffer.data(), result.ptr);
+}
+
+std::string isoDateTime(int year, int month, int day, int hour, int minute, int second) {
+  std::string text = std::to_string(year);
+  for (const auto& [separator, value] :
+       {std::pair{'-', month}, std::pair{'-', day}, std::pair{'T', hour}, std::pair{':', minute},
+        std::pair{':', second}}) {
+    text.push_back(separator);
+    appendTwoDigits(text, value);
+  }
+  return text;
 }
 
 }  // namespace qvr::protocol

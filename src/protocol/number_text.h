@@ -20,4 +20,8 @@ bool appendFixed(std::string& out, double value, int decimals, char decimalSepar
 // Appends two digits with a leading zero: 7 gives "07".
 void appendTwoDigits(std::string& out, int value);
 
+// A UTC time in ISO 8601 up to the second, without the zone: "2025-03-07T14:05:09".
+[[nodiscard]] std::string isoDateTime(int year, int month, int day, int hour, int minute,
+                                      int second);
+
 }  // namespace qvr::protocol

@@ -1,7 +1,5 @@
 #pragma once
 
-#include <cstddef>
-#include <optional>
 #include <string>
 #include <string_view>
 
@@ -11,11 +9,6 @@ namespace qvr::protocol {
 // unit, so each of their bytes is one character U+0000 to U+00FF; text of our own and of the
 // system (paths, error messages, what hidapi hands over) is UTF-8.
 enum class TextBytes { Utf8, Latin1 };
-
-// The character of well-formed UTF-8 that starts at `i`, with `i` moved past it; nothing, with
-// `i` moved past one byte, where none starts: a stray continuation byte, a sequence cut short, an
-// overlong form, a surrogate or a value beyond U+10FFFF.
-[[nodiscard]] std::optional<char32_t> nextUtf8(std::string_view text, std::size_t& i);
 
 // `text` safe to write to a terminal. A device names itself, and a serial number carrying ESC
 // sequences would otherwise retitle or clear the terminal of whoever lists it, so every control

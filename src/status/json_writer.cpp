@@ -4,6 +4,8 @@
 #include <array>
 #include <charconv>
 
+#include "protocol/device_strings.h"
+
 namespace qvr::status {
 namespace {
 

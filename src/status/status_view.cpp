@@ -226,14 +226,7 @@ std::optional<std::string> utcText(const device::ReceiverState& receiver) {
     return std::nullopt;
   }
   const protocol::NavPvt& p = *receiver.pvt;
-  std::string text = std::to_string(p.year);
-  for (const auto& [separator, value] :
-       {std::pair{'-', p.month}, std::pair{'-', p.day}, std::pair{'T', p.hour},
-        std::pair{':', p.minute}, std::pair{':', p.second}}) {
-    text.push_back(separator);
-    protocol::appendTwoDigits(text, value);
-  }
-  return text + "Z";
+  return protocol::isoDateTime(p.year, p.month, p.day, p.hour, p.minute, p.second) + "Z";
 }
 
 std::string statusText(const StatusView& status) {

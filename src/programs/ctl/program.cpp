@@ -349,16 +349,9 @@ int factoryReset(device::Session& session, Environment& env) {
 }
 
 std::string clockText(const platform::UtcTime& t) {
-  std::string text = std::to_string(t.year);
-  for (const auto& [separator, value] :
-       {std::pair{'-', t.month}, std::pair{'-', t.day}, std::pair{'T', t.hour},
-        std::pair{':', t.minute}, std::pair{':', t.second}}) {
-    text.push_back(separator);
-    protocol::appendTwoDigits(text, value);
-  }
-  text.push_back('.');
   const std::string ms = std::to_string(t.milliseconds);
-  return text + std::string(3 - ms.size(), '0') + ms + "Z";
+  return protocol::isoDateTime(t.year, t.month, t.day, t.hour, t.minute, t.second) + "." +
+         std::string(3 - ms.size(), '0') + ms + "Z";
 }
 
 int setClock(device::Session& session, const Options& options, Environment& env) {
