@@ -16,6 +16,23 @@ constexpr std::size_t kReadBytes = 13000;
 constexpr auto kRequestPause = 5ms;  // the device needs a breath between start-up requests
 constexpr std::uint8_t kRateOff = 0;
 
+// A front end without a window is shown nothing.
+class NoWindow final : public StartUpObserver {
+ public:
+  void startUpBegan() override {}
+  void identityRead(const std::optional<std::string>& /*manufacturer*/,
+                    const std::string& /*firmwareText*/,
+                    const std::optional<std::string>& /*product*/) override {}
+  void firmwareRefused(const std::string& /*firmwareText*/) override {}
+  void deviceAccepted() override {}
+  void configured() override {}
+  void controlsEnabled(bool /*enabled*/) override {}
+};
+StartUpObserver& noWindow() {
+  static NoWindow none;
+  return none;
+}
+
 }  // namespace
 
 platform::UtcTime clockTimeOf(const protocol::NavPvt& pvt) {
@@ -34,7 +51,7 @@ platform::UtcTime clockTimeOf(const protocol::NavPvt& pvt) {
 }
 
 Session::Session(platform::Hid& hid, platform::System& system)
-    : system_(system), link_(hid), readBuffer_(kReadBytes + 1) {}
+    : system_(system), link_(hid), observer_(&noWindow()), readBuffer_(kReadBytes + 1) {}
 
 bool Session::open(const std::string& serial) {
   manufacturer_.clear();
@@ -127,9 +144,13 @@ void Session::stopMessages() {
 }
 
 void Session::enableControls(bool enabled) {
-  if (settings_.enable(enabled) && observer_ != nullptr) {
+  if (settings_.enable(enabled)) {
     observer_->controlsEnabled(enabled);
   }
+}
+
+void Session::setObserver(StartUpObserver* observer) {
+  observer_ = observer != nullptr ? observer : &noWindow();
 }
 
 Session::StartUp Session::startUp(const StartUpOptions& options) {
@@ -142,9 +163,7 @@ Session::StartUp Session::startUp(const StartUpOptions& options) {
     link_.setPhase(Phase::Found);
   }
   link_.forgetNotAnswering();
-  if (observer_ != nullptr) {
-    observer_->startUpBegan();
-  }
+  observer_->startUpBegan();
   settings_.beginStartUp();
   enableControls(false);
   if (s.found()) {
@@ -153,34 +172,32 @@ Session::StartUp Session::startUp(const StartUpOptions& options) {
     pauseBetweenRequests();
     const std::optional<std::string> product = readProduct();
     pauseBetweenRequests();
-    if (observer_ != nullptr) {
-      observer_->identityRead(manufacturer, s.firmwareText, product);
-    }
+    observer_->identityRead(manufacturer, s.firmwareText, product);
     result.refused = s.capabilities.refused;
-  }
-  if (s.found() && result.refused && observer_ != nullptr) {
-    observer_->firmwareRefused(s.firmwareText);
-  }
-  if (s.found() && !result.refused) {
-    if (observer_ != nullptr) {
-      observer_->deviceAccepted();
-    }
-    settings_.unlockForDevice();
-    result.configuration = readConfiguration();
-    if (result.configuration) {
-      settings_.applyConfiguration(*result.configuration);
-    }
-    (void)configure(options.requestMessages);
-    if (observer_ != nullptr) {
-      observer_->configured();
-    }
-    enableControls(true);
-    if (s.capabilities.receiverSettings) {
-      settings_.makeSatelliteSystemsConsistent();
+    if (result.refused) {
+      observer_->firmwareRefused(s.firmwareText);
+    } else {
+      result.configuration = configureAccepted(options.requestMessages);
     }
   }
   muted_ = mutedBefore;
   return result;
+}
+
+std::optional<protocol::Configuration> Session::configureAccepted(bool requestMessages) {
+  observer_->deviceAccepted();
+  settings_.unlockForDevice();
+  std::optional<protocol::Configuration> configuration = readConfiguration();
+  if (configuration) {
+    settings_.applyConfiguration(*configuration);
+  }
+  (void)configure(requestMessages);
+  observer_->configured();
+  enableControls(true);
+  if (capabilities().receiverSettings) {
+    settings_.makeSatelliteSystemsConsistent();
+  }
+  return configuration;
 }
 
 void Session::close() {

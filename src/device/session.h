@@ -113,7 +113,7 @@ class Session : private SettingsPort {
   };
   StartUp startUp(const StartUpOptions& options = {});
   // The window's part of every start-up, its own and those its settings run.
-  void setObserver(StartUpObserver* observer) { observer_ = observer; }
+  void setObserver(StartUpObserver* observer);
   // The control enabling: the settings' part, then the observer's; nothing when `enabled` is
   // what it already was.
   void enableControls(bool enabled);
@@ -162,6 +162,9 @@ class Session : private SettingsPort {
   void pauseBetweenRequests();
   std::optional<protocol::Configuration> readConfiguration();
   bool configure(bool requestMessages);
+  // The rest of a start-up for firmware this program knows: the configuration read back into
+  // the settings, the device configured and the controls enabled.
+  std::optional<protocol::Configuration> configureAccepted(bool requestMessages);
 
   // The settings model's port.
   void pause(std::chrono::milliseconds duration) override;
@@ -176,7 +179,7 @@ class Session : private SettingsPort {
   DeviceLink link_;
   Receiver receiver_;
   Settings settings_{*this};
-  StartUpObserver* observer_ = nullptr;
+  StartUpObserver* observer_;  // never null: a front end without a window has a silent one
   std::string manufacturer_;
   std::string product_;
   std::vector<std::uint8_t> readBuffer_;

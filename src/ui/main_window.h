@@ -61,7 +61,6 @@ class MainWindow : private device::StartUpObserver {
   // Hands a change to the settings model, then shows what it holds.
   void change(const std::function<void()>& action);
   void mirrorSettings();
-  void windowEnabling(bool state);
   void scanUsbDevices();
   void showSerialNumberRow();
   void serNoClick();

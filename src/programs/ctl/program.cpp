@@ -149,8 +149,9 @@ void sayMissing(Environment& env, const std::vector<std::string>& missing, milli
 
 // Runs the start-up as the window does; kDone, or the exit status, told.
 int startUp(device::Session& session, Environment& env,
-            std::optional<protocol::Configuration>& configuration) {
-  const device::Session::StartUp started = session.startUp();
+            std::optional<protocol::Configuration>& configuration,
+            const device::StartUpOptions& options = {}) {
+  const device::Session::StartUp started = session.startUp(options);
   if (started.refused) {
     sayRefusedFirmware(env, session);
     session.link().closeHandles();
@@ -269,11 +270,9 @@ Applied applyChanges(device::Session& session, const std::vector<device::Setting
 // anything: a setting needs no messages, and switching them off afterwards would silence the
 // receiver for a window that shows the same device. Nothing is sent yet.
 int readSettings(device::Session& session, Environment& env) {
-  const device::Session::StartUp started = session.startUp({.requestMessages = false});
-  if (started.refused) {
-    sayRefusedFirmware(env, session);
-    session.link().closeHandles();
-    return kDeviceFailed;
+  std::optional<protocol::Configuration> configuration;
+  if (const int refused = startUp(session, env, configuration, {.requestMessages = false})) {
+    return refused;
   }
   if (!session.state().configured()) {
     say(env,
