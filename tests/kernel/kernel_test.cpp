@@ -512,6 +512,7 @@ class MeasuredHid final : public platform::Hid {
   }
   std::string lastErrorText() const override { return hid_.lastErrorText(); }
   bool answering() const override { return hid_.answering(); }
+  platform::ReadStamp readStamp() const override { return hid_.readStamp(); }
 
  private:
   platform::Hid& hid_;
