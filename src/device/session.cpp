@@ -245,10 +245,12 @@ char Session::decimalSeparator() const {
   return system_.decimalSeparator();
 }
 
-std::optional<std::span<const std::uint8_t>> Session::readReports() {
+std::optional<std::span<const std::uint8_t>> Session::readReports(
+    std::chrono::milliseconds firstReportWait) {
   readBuffer_[0] = 0;
   std::size_t bytesRead = 0;
-  if (!link_.readInputReports(std::span(readBuffer_).first(kReadBytes), bytesRead)) {
+  if (!link_.readInputReports(std::span(readBuffer_).first(kReadBytes), bytesRead,
+                              firstReportWait)) {
     return std::nullopt;
   }
   return std::span<const std::uint8_t>(readBuffer_).first(bytesRead);

@@ -139,14 +139,18 @@ class Session : private SettingsPort {
 
   // ---- Monitoring.
 
-  // One read of the queued input reports: the whole reports read, or nothing when the device
-  // is gone. The bytes stay valid until the next read.
-  [[nodiscard]] std::optional<std::span<const std::uint8_t>> readReports();
+  // One read of the queued input reports, waiting at most `firstReportWait` for the first: the
+  // whole reports read, or nothing when the device is gone. The bytes stay valid until the
+  // next read.
+  [[nodiscard]] std::optional<std::span<const std::uint8_t>> readReports(
+      std::chrono::milliseconds firstReportWait = DeviceLink::kFirstReportWait);
   // One read, fed to the receiver decoder (see Receiver::takeReports); false when the device
   // is gone.
   template <typename OnStatus, typename OnMessage>
-  [[nodiscard]] bool poll(OnStatus&& onStatus, OnMessage&& onMessage) {
-    const auto reports = readReports();
+  [[nodiscard]] bool poll(
+      OnStatus&& onStatus, OnMessage&& onMessage,
+      std::chrono::milliseconds firstReportWait = DeviceLink::kFirstReportWait) {
+    const auto reports = readReports(firstReportWait);
     if (!reports) {
       return false;
     }

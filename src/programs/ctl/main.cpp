@@ -33,20 +33,26 @@ extern "C" void onInterrupt(int /*signalNumber*/) {
 }
 
 // The simulated devices run on a virtual clock that the program's own waits advance, so that a
-// status comes back at once with what a second of a real device would have said. A watch paces
-// the virtual clock with the real one, since its lines are read as they come. The computer's
+// status comes back at once with what a second of a real device would have said; or, when the
+// command runs on real time (ctl::runsOnRealTime), on this computer's clock. The computer's
 // clock is never set for a simulated receiver; everything else is this computer's.
 class SimulatedSystem final : public platform::System {
  public:
-  SimulatedSystem(platform::System& real, bool paced) : real_(real), paced_(paced) {}
+  SimulatedSystem(platform::System& real, bool realTime) : real_(real), realTime_(realTime) {}
 
-  [[nodiscard]] const std::chrono::milliseconds* clock() const { return &now_; }
-  [[nodiscard]] std::chrono::milliseconds now() const override { return now_; }
+  // How the simulated bus keeps the same time as this system.
+  [[nodiscard]] platform::sim::SimTiming timing(platform::sim::Delivery delivery) const {
+    return {.virtualNow = realTime_ ? nullptr : &now_, .delivery = delivery};
+  }
+  [[nodiscard]] std::chrono::milliseconds now() const override {
+    return realTime_ ? real_.now() : now_;
+  }
 
   void sleep(std::chrono::milliseconds duration) override {
-    now_ += duration;
-    if (paced_) {
+    if (realTime_) {
       real_.sleep(duration);
+    } else {
+      now_ += duration;
     }
   }
   bool setSystemTime(const platform::UtcTime& /*time*/) override { return true; }
@@ -63,7 +69,7 @@ class SimulatedSystem final : public platform::System {
 
  private:
   platform::System& real_;
-  bool paced_;
+  bool realTime_;
   std::chrono::milliseconds now_{0};
 };
 
@@ -87,11 +93,13 @@ int runCommand(int argc, char** argv) {
   const auto realHid = [] { return std::make_unique<platform::hidraw::LinuxHid>(); };
 #endif
 
-  SimulatedSystem simulated(console, options.watch.has_value());
+  SimulatedSystem simulated(console, ctl::runsOnRealTime(options));
   std::unique_ptr<platform::Hid> backend;
   platform::System* system = &console;
   if (options.simulatedDevices) {
-    backend = platform::sim::simulatedBus(*options.simulatedDevices, simulated.clock());
+    backend = platform::sim::simulatedBus(
+        *options.simulatedDevices,
+        simulated.timing(options.simulatedDelivery.value_or(platform::sim::Delivery{})));
     system = &simulated;
   } else {
     backend = realHid();

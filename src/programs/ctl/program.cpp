@@ -99,16 +99,17 @@ void sayRefusedFirmware(Environment& env, const device::Session& session) {
 template <typename Done, typename OnMessage>
 bool pollUntil(device::Session& session, Environment& env, milliseconds limit, Done&& done,
                OnMessage&& onMessage) {
-  milliseconds waited{0};
+  // The reads' own waits count too, which a device that sends nothing makes as long as the
+  // pauses.
+  const milliseconds start = env.system.now();
   for (;;) {
     if (!session.poll([](std::uint8_t) {}, onMessage)) {
       return false;
     }
-    if (done() || waited >= limit || (env.interrupted && env.interrupted())) {
+    if (done() || env.system.now() - start >= limit || (env.interrupted && env.interrupted())) {
       return true;
     }
     env.system.sleep(kPollInterval);
-    waited += kPollInterval;
   }
 }
 
