@@ -289,9 +289,13 @@ SendResult DeviceLink::setMessageRate(std::uint8_t messageClass, std::uint8_t me
 }
 
 bool DeviceLink::readInputReports(std::span<std::uint8_t> buffer, std::size_t& bytesRead,
+                                  platform::ReadStamp& stamp,
                                   std::chrono::milliseconds firstReportWait) {
   bytesRead = 0;
   const bool ok = hid_.read(state_.deviceHandle, buffer, bytesRead, firstReportWait);
+  if (ok) {
+    stamp = hid_.readStamp();
+  }
   record(ok, "read");
   return ok;
 }

@@ -95,9 +95,10 @@ class DeviceLink {
   // freezes the window; reports already queued are taken at once.
   static constexpr std::chrono::milliseconds kFirstReportWait{20};
 
-  // Whole input reports that are queued, into `buffer`, waiting at most `firstReportWait` for
-  // the first; false when the device is gone.
+  // Whole input reports that are queued, into `buffer`, and when the read came back, waiting
+  // at most `firstReportWait` for the first; false when the device is gone.
   [[nodiscard]] bool readInputReports(std::span<std::uint8_t> buffer, std::size_t& bytesRead,
+                                      platform::ReadStamp& stamp,
                                       std::chrono::milliseconds firstReportWait = kFirstReportWait);
 
  private:

@@ -57,6 +57,9 @@ bool SharedBusView::read(HidHandle handle, std::span<std::uint8_t> buffer, std::
                          std::chrono::milliseconds firstReportWait) {
   std::unique_lock lock(lock_);
   const bool ok = bus_.read(handle, buffer, bytesRead, firstReportWait, lock);
+  if (ok) {
+    readStamp_ = bus_.readStamp();
+  }
   keep(ok);
   return ok;
 }

@@ -598,11 +598,13 @@ bool SimHid::readWaiting(HidHandle handle, std::span<std::uint8_t> buffer, std::
     // reports when it has something to say, and the read waits for that.
     if (!clock_->real() || device->readable()) {
       device->takeReports(buffer, bytesRead, !clock_->real());
+      readStamp_ = clock_->stamp();
       return true;
     }
     const std::chrono::nanoseconds wake = std::min(giveUp, device->nextReport().value_or(giveUp));
     if (wake <= clock_->now()) {
       device->takeReports(buffer, bytesRead, false);
+      readStamp_ = clock_->stamp();
       return true;
     }
     // The device may be unplugged or hang meanwhile, so it is looked up again after.

@@ -67,6 +67,12 @@ class BusClock {
   [[nodiscard]] std::chrono::sys_time<std::chrono::milliseconds> utcAtZero() const {
     return utcAtZero_;
   }
+  // The bus's time now, as the simulated computer's two clocks: the monotonic one is the bus's,
+  // the realtime one the receivers' UTC.
+  [[nodiscard]] ReadStamp stamp() const {
+    const std::chrono::nanoseconds t = now();
+    return {(utcAtZero_ + t).time_since_epoch(), t};
+  }
   // Real time only: blocks the calling thread until the bus's time is `t`.
   void sleepUntil(std::chrono::nanoseconds t) const;
 
@@ -226,6 +232,9 @@ class SimHid final : public Hid {
   [[nodiscard]] std::string lastErrorText() const override { return lastError_; }
   // False while the device the latest failed call went to is hung and present.
   [[nodiscard]] bool answering() const override;
+  // On the bus's clock (BusClock::stamp): the simulated computer's clocks agree with the
+  // simulated receivers, so a report read at once names the time it is read at.
+  [[nodiscard]] ReadStamp readStamp() const override { return readStamp_; }
 
  private:
   struct OpenHandle {
@@ -251,6 +260,7 @@ class SimHid final : public Hid {
   ReportListener listener_;
   std::string lastError_;
   const SimDevice* unanswered_ = nullptr;  // the hung device the latest failed call went to
+  ReadStamp readStamp_;
 };
 
 // The serial number of the n-th device `--simulate=N` stands for: QVR000001, QVR000002, ...

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/sim/kept_clock_system.h"
 #include "platform/sim/sim_hid.h"
 #include "platform/timed/timed_hid.h"
 #include "programs/common/command_line.h"
@@ -33,43 +34,18 @@ extern "C" void onInterrupt(int /*signalNumber*/) {
 }
 
 // The simulated devices run on a virtual clock that the program's own waits advance, so that a
-// status comes back at once with what a second of a real device would have said; or, when the
-// command runs on real time (ctl::runsOnRealTime), on this computer's clock. The computer's
-// clock is never set for a simulated receiver; everything else is this computer's.
-class SimulatedSystem final : public platform::System {
+// status comes back at once with what a second of a real device would have said. A command that
+// runs on real time (ctl::runsOnRealTime) has this computer's clock instead.
+class VirtualClockSystem final : public platform::sim::KeptClockSystem {
  public:
-  SimulatedSystem(platform::System& real, bool realTime) : real_(real), realTime_(realTime) {}
+  explicit VirtualClockSystem(platform::System& real) : KeptClockSystem(real) {}
 
-  // How the simulated bus keeps the same time as this system.
-  [[nodiscard]] platform::sim::SimTiming timing(platform::sim::Delivery delivery) const {
-    return {.virtualNow = realTime_ ? nullptr : &now_, .delivery = delivery};
-  }
-  [[nodiscard]] std::chrono::milliseconds now() const override {
-    return realTime_ ? real_.now() : now_;
-  }
-
-  void sleep(std::chrono::milliseconds duration) override {
-    if (realTime_) {
-      real_.sleep(duration);
-    } else {
-      now_ += duration;
-    }
-  }
-  bool setSystemTime(const platform::UtcTime& /*time*/) override { return true; }
-  [[nodiscard]] std::string clockRefusal() const override { return {}; }
-  void openAddress(const std::string& address) override { real_.openAddress(address); }
-  [[nodiscard]] std::string operatingSystemVersion() override {
-    return real_.operatingSystemVersion();
-  }
-  void messageBox(const std::string& title, const std::string& text) override {
-    real_.messageBox(title, text);
-  }
+  [[nodiscard]] const std::chrono::milliseconds* clock() const { return &now_; }
+  [[nodiscard]] std::chrono::milliseconds now() const override { return now_; }
+  void sleep(std::chrono::milliseconds duration) override { now_ += duration; }
   void doEvents() override {}
-  [[nodiscard]] char decimalSeparator() override { return real_.decimalSeparator(); }
 
  private:
-  platform::System& real_;
-  bool realTime_;
   std::chrono::milliseconds now_{0};
 };
 
@@ -93,14 +69,17 @@ int runCommand(int argc, char** argv) {
   const auto realHid = [] { return std::make_unique<platform::hidraw::LinuxHid>(); };
 #endif
 
-  SimulatedSystem simulated(console, ctl::runsOnRealTime(options));
+  VirtualClockSystem virtualClock(console);
+  platform::sim::KeptClockSystem realClock(console);
   std::unique_ptr<platform::Hid> backend;
   platform::System* system = &console;
   if (options.simulatedDevices) {
+    const bool realTime = ctl::runsOnRealTime(options);
     backend = platform::sim::simulatedBus(
         *options.simulatedDevices,
-        simulated.timing(options.simulatedDelivery.value_or(platform::sim::Delivery{})));
-    system = &simulated;
+        {.virtualNow = realTime ? nullptr : virtualClock.clock(),
+         .delivery = options.simulatedDelivery.value_or(platform::sim::Delivery{})});
+    system = realTime ? static_cast<platform::System*>(&realClock) : &virtualClock;
   } else {
     backend = realHid();
   }
