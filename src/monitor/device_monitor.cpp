@@ -6,8 +6,9 @@
 
 namespace qvr::monitor {
 
-DeviceMonitor::DeviceMonitor(platform::Hid& hid, platform::System& system, std::string serial)
-    : hid_(hid), system_(system) {
+DeviceMonitor::DeviceMonitor(platform::Hid& hid, platform::System& system, std::string serial,
+                             std::chrono::milliseconds readWait)
+    : hid_(hid), system_(system), readWait_(readWait) {
   snapshot_.serial = std::move(serial);
 }
 
@@ -91,7 +92,8 @@ void DeviceMonitor::poll() {
                                    if (id == protocol::kUbxIdNavPvt && pvt && pvt->fixOk()) {
                                      snapshot_.lastFixAt = lastMessageAt_;
                                    }
-                                 });
+                                 },
+                                 readWait_);
   // The status byte comes in every report; the receiver's frames only in its bursts.
   heard_ = frames() != framesBefore;
   const bool answering = hid_.answering();

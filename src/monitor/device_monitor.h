@@ -52,7 +52,9 @@ class DeviceMonitor {
   // most once in this time.
   static constexpr std::chrono::milliseconds kMessageSilence{5000};
 
-  DeviceMonitor(platform::Hid& hid, platform::System& system, std::string serial);
+  // Each step's read waits at most `readWait` for the device's first report.
+  DeviceMonitor(platform::Hid& hid, platform::System& system, std::string serial,
+                std::chrono::milliseconds readWait = device::DeviceLink::kFirstReportWait);
   ~DeviceMonitor();
   DeviceMonitor(const DeviceMonitor&) = delete;
   DeviceMonitor& operator=(const DeviceMonitor&) = delete;
@@ -63,7 +65,7 @@ class DeviceMonitor {
     Waiting,  // it is there, but it does not answer or its receiver said nothing
     Heard,    // receiver frames came
   };
-  // One poll at the window's cadence. Opens the device first when it is not open.
+  // One read of the device's reports. Opens the device first when it is not open.
   Step step();
 
   // Changes whenever the snapshot does, so that a caller copies it only then.
@@ -81,6 +83,7 @@ class DeviceMonitor {
 
   platform::Hid& hid_;
   platform::System& system_;
+  std::chrono::milliseconds readWait_;
   std::optional<device::Session> session_;  // one per connection: its counts start at zero
   DeviceCounters earlier_;                  // of the connections before this one
   DeviceSnapshot snapshot_;

@@ -20,16 +20,22 @@ ParsedArguments parseArguments(const std::vector<std::string>& args) {
       }
     } else if (name == "--simulate") {
       options.simulatedDevices = option.simulatedDevices(result.error);
+    } else if (name == "--simulate.latency") {
+      options.simulatedDelivery = option.simulatedDelivery(result.error);
     } else {
       result.error = "unknown argument: " + args[index];
     }
+  }
+  if (result.error.empty() && options.simulatedDelivery && !options.simulatedDevices) {
+    result.error = "'--simulate.latency' goes only with '--simulate'";
   }
   return result;
 }
 
 std::string usageText() {
   return std::string("usage: ") + kProgram +
-         " [--web.listen-address=ADDRESS:PORT] [--simulate[=N]]\n"
+         " [--web.listen-address=ADDRESS:PORT]\n"
+         "           [--simulate[=N] [--simulate.latency=L_MS[,J_MS]]]\n"
          "       " +
          kProgram +
          " --help | --version\n"
@@ -42,8 +48,13 @@ std::string usageText() {
          "                 where to serve (default " +
          kDefaultListenAddress +
          "; port 0 takes a free one)\n"
-         "  --simulate[=N]  N simulated devices instead of the attached ones (default 1);\n"
-         "                 SIGUSR1 unplugs the first one plugged in, SIGUSR2 plugs all back\n"
+         "  --simulate[=N]  N simulated devices instead of the attached ones (default 1),\n"
+         "                 on this computer's clock; SIGUSR1 unplugs the first one plugged\n"
+         "                 in, SIGUSR2 plugs all back\n"
+         "  --simulate.latency=L_MS[,J_MS]\n"
+         "                 the simulated receivers' frames become readable L_MS after their\n"
+         "                 epoch, give or take up to J_MS (J_MS < L_MS, L_MS + J_MS < 100;\n"
+         "                 default 0)\n"
          "  --help         this text\n"
          "  --version      the version\n";
 }

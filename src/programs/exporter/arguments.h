@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/sim/sim_receiver.h"
+
 namespace qvr::exporter {
 
 inline constexpr const char* kProgram = "qvr7130_exporter";
@@ -14,6 +16,7 @@ inline constexpr const char* kDefaultListenAddress = "127.0.0.1:9713";
 struct Options {
   std::string listenAddress = kDefaultListenAddress;
   std::optional<int> simulatedDevices;  // --simulate[=N]; without it the real devices
+  std::optional<platform::sim::Delivery> simulatedDelivery;  // --simulate.latency
   bool help = false;
   bool version = false;
 };
