@@ -6,8 +6,9 @@
 
 namespace qvr::monitor {
 
-DeviceMonitor::DeviceMonitor(platform::Hid& hid, platform::System& system, std::string serial)
-    : hid_(hid), system_(system) {
+DeviceMonitor::DeviceMonitor(platform::Hid& hid, platform::System& system, std::string serial,
+                             SampleListener onSample)
+    : hid_(hid), system_(system), onSample_(std::move(onSample)) {
   snapshot_.serial = std::move(serial);
 }
 
@@ -84,14 +85,7 @@ void DeviceMonitor::poll() {
   };
   const std::uint64_t framesBefore = frames();
   const bool read = session.poll([&](std::uint8_t /*status*/) { changed_ = true; },
-                                 [&](std::uint8_t id) {
-                                   ++earlier_.navMessages;
-                                   lastMessageAt_ = system_.now();
-                                   const auto& pvt = session.receiver().state().pvt;
-                                   if (id == protocol::kUbxIdNavPvt && pvt && pvt->fixOk()) {
-                                     snapshot_.lastFixAt = lastMessageAt_;
-                                   }
-                                 });
+                                 [this](std::uint8_t id) { decoded(id); });
   // The status byte comes in every report; the receiver's frames only in its bursts.
   heard_ = frames() != framesBefore;
   const bool answering = hid_.answering();
@@ -116,6 +110,20 @@ void DeviceMonitor::poll() {
     // A start-up that could not read the configuration or ask for the messages is tried
     // again, as a device that answers again is.
     startUp();
+  }
+}
+
+void DeviceMonitor::decoded(std::uint8_t id) {
+  ++earlier_.navMessages;
+  lastMessageAt_ = system_.now();
+  const auto& pvt = session_->receiver().state().pvt;
+  if (id != protocol::kUbxIdNavPvt || !pvt || !pvt->fixOk()) {
+    return;
+  }
+  snapshot_.lastFixAt = lastMessageAt_;
+  // Now, while the read that completed the message is the session's latest.
+  if (const auto sample = device::timeSampleOf(*pvt, session_->readStamp()); sample && onSample_) {
+    onSample_(*sample);
   }
 }
 

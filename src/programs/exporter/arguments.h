@@ -1,8 +1,12 @@
 #pragma once
 
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "refclock/chrony_config.h"
+#include "refclock/feed.h"
 
 namespace qvr::exporter {
 
@@ -13,7 +17,11 @@ inline constexpr const char* kDefaultListenAddress = "127.0.0.1:9713";
 
 struct Options {
   std::string listenAddress = kDefaultListenAddress;
-  std::optional<int> simulatedDevices;  // --simulate[=N]; without it the real devices
+  std::optional<int> simulatedDevices;               // --simulate[=N]; without it the real devices
+  std::map<std::string, std::string> chronySockets;  // --chrony.socket SERIAL=PATH
+  // --chrony.socket-pattern: the socket of every device not named above; empty, none.
+  std::string chronySocketPattern{refclock::kDefaultChronySocketPattern};
+  std::map<std::string, int> ntpUnits;  // --ntp.shm SERIAL=UNIT
   bool help = false;
   bool version = false;
 };
@@ -27,5 +35,8 @@ struct ParsedArguments {
 [[nodiscard]] ParsedArguments parseArguments(const std::vector<std::string>& args);
 
 [[nodiscard]] std::string usageText();
+
+// Where the options send this device's time samples.
+[[nodiscard]] refclock::FeedTargets feedTargets(const Options& options, const std::string& serial);
 
 }  // namespace qvr::exporter
