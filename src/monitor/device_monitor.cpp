@@ -79,15 +79,11 @@ void DeviceMonitor::poll() {
   if (session.state().notAnswering && hid_.answering() && !snapshot_.refused) {
     startUp();
   }
-  const auto frames = [&] {
-    const device::ReceiverCounts counts = session.receiver().counts();
-    return counts.checkedFrames + counts.checksumErrors;
-  };
-  const std::uint64_t framesBefore = frames();
+  const std::uint64_t framesBefore = session.receiver().counts().frames();
   const bool read = session.poll([&](std::uint8_t /*status*/) { changed_ = true; },
                                  [this](std::uint8_t id) { decoded(id); });
   // The status byte comes in every report; the receiver's frames only in its bursts.
-  heard_ = frames() != framesBefore;
+  heard_ = session.receiver().counts().frames() != framesBefore;
   const bool answering = hid_.answering();
   // A failed read is news too: one more failure, and its reason.
   changed_ = changed_ || !read || answering != snapshot_.answering;

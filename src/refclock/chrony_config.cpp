@@ -1,6 +1,7 @@
 #include "refclock/chrony_config.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace qvr::refclock {
 namespace {
@@ -36,13 +37,22 @@ std::string refid(std::string_view prefix, std::size_t number) {
   return std::string(prefix.substr(0, room)) + digits;
 }
 
-std::string chronyConfig(const std::vector<std::string>& serials, std::string_view pattern) {
+std::vector<ChronyRefclock> numberedRefclocks(std::vector<std::string> serials) {
+  std::sort(serials.begin(), serials.end());
+  std::vector<ChronyRefclock> refclocks;
+  for (std::string& serial : serials) {
+    refclocks.push_back({std::move(serial), refclocks.size() + 1});
+  }
+  return refclocks;
+}
+
+std::string chronyConfig(const std::vector<ChronyRefclock>& refclocks, std::string_view pattern) {
   std::string text =
       "# QVR-7130s as chrony reference clocks, fed by qvr7130_exporter; set each offset\n"
       "# to what 'qvr7130ctl time-offset --serial S' recommends for that device.\n";
-  for (std::size_t i = 0; i < serials.size(); ++i) {
-    text += "refclock SOCK " + chronySocketPath(pattern, serials[i]) + " refid " +
-            refid("QVR", i + 1) + " delay 0.01 offset 0.0\n";
+  for (const ChronyRefclock& r : refclocks) {
+    text += "refclock SOCK " + chronySocketPath(pattern, r.serial) + " refid " +
+            refid("QVR", r.number) + " delay 0.01 offset 0.0\n";
   }
   text +=
       "#\n"
@@ -50,9 +60,10 @@ std::string chronyConfig(const std::vector<std::string>& serials, std::string_vi
       "# line, made a PPS device by the kernel's pps-ldisc (ldattach pps /dev/ttyS0 gives\n"
       "# /dev/pps0), is good to microseconds: add noselect to its SOCK line, which then only\n"
       "# numbers the pulses, and take its PPS line in.\n";
-  for (std::size_t i = 0; i < serials.size(); ++i) {
-    text += "#refclock PPS /dev/pps" + std::to_string(i) + " lock " + refid("QVR", i + 1) +
-            " refid " + refid("PPS", i + 1) + "\n";
+  for (std::size_t i = 0; i < refclocks.size(); ++i) {
+    const std::size_t number = refclocks[i].number;
+    text += "#refclock PPS /dev/pps" + std::to_string(i) + " lock " + refid("QVR", number) +
+            " refid " + refid("PPS", number) + "\n";
   }
   return text;
 }

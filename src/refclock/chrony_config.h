@@ -23,10 +23,23 @@ inline constexpr std::string_view kSerialPlaceholder = "%s";
 // then the number ("QVR" and 1 give QVR1, 12 gives QV12).
 [[nodiscard]] std::string refid(std::string_view prefix, std::size_t number);
 
-// The chrony.conf lines for these devices, in this order: a SOCK refclock each (refid QVR1,
-// QVR2, ...) at its socket under `pattern`, and, commented out, the PPS refclock each one
-// takes when its 1PPS output is wired to a serial port's DCD line, locked to its SOCK refclock.
-[[nodiscard]] std::string chronyConfig(const std::vector<std::string>& serials,
+// One device's refclock: its refids carry the number.
+struct ChronyRefclock {
+  std::string serial;
+  std::size_t number = 0;
+
+  friend bool operator==(const ChronyRefclock&, const ChronyRefclock&) = default;
+};
+
+// The attached devices numbered 1, 2, ... in the order of their serial numbers, so that a
+// device keeps its refid however the bus lists them.
+[[nodiscard]] std::vector<ChronyRefclock> numberedRefclocks(std::vector<std::string> serials);
+
+// The chrony.conf lines for these refclocks, in this order: a SOCK refclock each (refid QVR
+// and its number) at its socket under `pattern`, then, commented out, the PPS refclock (refid
+// PPS and the number) each one takes when its 1PPS output is wired to a serial port's DCD
+// line, locked to its SOCK refclock.
+[[nodiscard]] std::string chronyConfig(const std::vector<ChronyRefclock>& refclocks,
                                        std::string_view pattern);
 
 }  // namespace qvr::refclock
