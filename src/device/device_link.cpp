@@ -292,9 +292,13 @@ SendResult DeviceLink::setMessageRate(std::uint8_t messageClass, std::uint8_t me
               protocol::messageRateData(messageClass, messageId, rate));
 }
 
-bool DeviceLink::readInputReports(std::span<std::uint8_t> buffer, std::size_t& bytesRead) {
+bool DeviceLink::readInputReports(std::span<std::uint8_t> buffer, std::size_t& bytesRead,
+                                  platform::ReadStamp& stamp) {
   bytesRead = 0;
   const bool ok = hid_.read(state_.deviceHandle, buffer, bytesRead, kFirstReportWait);
+  if (ok) {
+    stamp = hid_.readStamp();
+  }
   record(ok, "read");
   return ok;
 }

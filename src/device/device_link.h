@@ -90,8 +90,10 @@ class DeviceLink {
   // UBX CFG-MSG through the receiver-message command, under the two-flag guard.
   SendResult setMessageRate(std::uint8_t messageClass, std::uint8_t messageId, std::uint8_t rate);
 
-  // Whole input reports that are queued, into `buffer`; false when the device is gone.
-  [[nodiscard]] bool readInputReports(std::span<std::uint8_t> buffer, std::size_t& bytesRead);
+  // Whole input reports that are queued, into `buffer`, and when the read came back; false when
+  // the device is gone.
+  [[nodiscard]] bool readInputReports(std::span<std::uint8_t> buffer, std::size_t& bytesRead,
+                                      platform::ReadStamp& stamp);
 
  private:
   // Stores the call's success as the last result and, when it failed, what failed and why.

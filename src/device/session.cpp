@@ -35,21 +35,6 @@ StartUpObserver& noWindow() {
 
 }  // namespace
 
-platform::UtcTime clockTimeOf(const protocol::NavPvt& pvt) {
-  constexpr double kNanosecondsPerMillisecond = 1e6;
-  constexpr int kLastMillisecond = 999;
-  // A negative nano (the receiver rounds its time to the nearest second) counts as 0, and a
-  // nano that rounds up to a whole second stays at 999 rather than naming an impossible
-  // millisecond.
-  const int milliseconds =
-      pvt.nano < 0
-          ? 0
-          : std::min(kLastMillisecond,
-                     static_cast<int>(std::nearbyint(pvt.nano / kNanosecondsPerMillisecond)));
-  return platform::UtcTime{pvt.year, pvt.month,  0,          pvt.day,
-                           pvt.hour, pvt.minute, pvt.second, milliseconds};
-}
-
 Session::Session(platform::Hid& hid, platform::System& system)
     : system_(system), link_(hid), observer_(&noWindow()), readBuffer_(kReadBytes + 1) {}
 
@@ -245,12 +230,18 @@ char Session::decimalSeparator() const {
   return system_.decimalSeparator();
 }
 
+std::optional<TimeSample> Session::timeSample() const {
+  const auto& pvt = receiver_.state().pvt;
+  return pvt ? timeSampleOf(*pvt, readStamp_, readEmptiedQueue_) : std::nullopt;
+}
+
 std::optional<std::span<const std::uint8_t>> Session::readReports() {
   readBuffer_[0] = 0;
   std::size_t bytesRead = 0;
-  if (!link_.readInputReports(std::span(readBuffer_).first(kReadBytes), bytesRead)) {
+  if (!link_.readInputReports(std::span(readBuffer_).first(kReadBytes), bytesRead, readStamp_)) {
     return std::nullopt;
   }
+  readEmptiedQueue_ = bytesRead + link_.state().caps.inputReportByteLength <= kReadBytes;
   return std::span<const std::uint8_t>(readBuffer_).first(bytesRead);
 }
 

@@ -9,6 +9,7 @@
 
 #include "device/device_link.h"
 #include "device/receiver.h"
+#include "device/receiver_time.h"
 #include "device/settings.h"
 #include "device/settings_table.h"
 #include "platform/hid.h"
@@ -30,10 +31,6 @@ struct Identity {
   std::string path;
   platform::HidCaps reportLengths;
 };
-
-// The moment a NAV-PVT names, as the computer's clock is set to it: the millisecond nearest to
-// the receiver's time, halves to even.
-[[nodiscard]] platform::UtcTime clockTimeOf(const protocol::NavPvt& pvt);
 
 // The receiver's periodic messages, in the order they are switched on and off.
 inline constexpr std::uint8_t kPeriodicMessages[] = {
@@ -142,6 +139,11 @@ class Session : private SettingsPort {
   // One read of the queued input reports: the whole reports read, or nothing when the device
   // is gone. The bytes stay valid until the next read.
   [[nodiscard]] std::optional<std::span<const std::uint8_t>> readReports();
+  // When the latest read came back: what a message decoded from it was read at.
+  [[nodiscard]] const platform::ReadStamp& readStamp() const { return readStamp_; }
+  // The latest NAV-PVT's time with the read that completed it, when the time is valid; for the
+  // message handler of a poll, while that read is being decoded.
+  [[nodiscard]] std::optional<TimeSample> timeSample() const;
   // One read, fed to the receiver decoder (see Receiver::takeReports); false when the device
   // is gone.
   template <typename OnStatus, typename OnMessage>
@@ -183,6 +185,8 @@ class Session : private SettingsPort {
   std::string manufacturer_;
   std::string product_;
   std::vector<std::uint8_t> readBuffer_;
+  platform::ReadStamp readStamp_;
+  bool readEmptiedQueue_ = false;  // the latest read had room left, so nothing newer waited
   std::vector<std::uint8_t> configurationReport_;
   bool muted_ = false;  // a start-up that leaves the device's settings alone is running
 };

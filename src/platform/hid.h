@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/read_stamp.h"
+
 namespace qvr::platform {
 
 // An open HID handle. Backends hand out small positive numbers; kInvalidHandle stands for the
@@ -84,6 +86,12 @@ class Hid {
   [[nodiscard]] virtual bool read(HidHandle handle, std::span<std::uint8_t> buffer,
                                   std::size_t& bytesRead,
                                   std::chrono::milliseconds firstReportWait) = 0;
+  // When the latest read that succeeded came back, taken by the backend as its call returned,
+  // on the thread that made it. Every report of one read shares it and arrived no later; one
+  // that waited in the system's queue (while the program was stopped, say) arrived much
+  // earlier, which only the receiver's own time can reveal. A simulated backend stamps with its
+  // simulated clock.
+  [[nodiscard]] virtual ReadStamp readStamp() const = 0;
 
   // False while the device does not answer: a call missed its deadline and has not come back
   // yet, so calls fail at once whatever they ask. A caller tells a hung device from a gone one

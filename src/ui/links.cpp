@@ -22,7 +22,7 @@ void MainWindow::wireLinkHandlers() {
 }
 
 void MainWindow::requestClockSetting(ControlId label) {
-  // The next valid time message sets the clock and takes the frame away again.
+  // The next receiver time known to be fresh sets the clock and takes the frame away again.
   decoded_.setClockRequested = true;
   form_.setBorder(label, BorderStyle::FixedSingle);
 }

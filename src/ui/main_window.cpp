@@ -159,12 +159,16 @@ void MainWindow::handleMessage(std::uint8_t id) {
 }
 
 void MainWindow::handleNavPvt(const protocol::NavPvt& pvt) {
-  if (decoded_.setClockRequested && pvt.timeValid()) {
+  // Every valid time is checked against the one before, asked for or not, so that a click
+  // is served by the next epoch that vouches for the time before it.
+  const auto sample = session_.timeSample();
+  const auto confirmed = sample ? freshTime_.confirm(*sample) : std::nullopt;
+  if (decoded_.setClockRequested && confirmed) {
     // The borders are the user's only sign that the request was served, so they go first,
     // whether or not the clock can be set.
     form_.setBorder(ctl::Label13, BorderStyle::None);
     form_.setBorder(ctl::UTC, BorderStyle::None);
-    system_.setSystemTime(device::clockTimeOf(pvt));
+    system_.setSystemTime(device::clockTimeAt(*confirmed, system_.now()));
   }
   const device::ReceiverState& r = session_.receiver().state();
   decoded_.longitude = r.longitude;
@@ -298,6 +302,7 @@ void MainWindow::controlsEnabled(bool enabled) {
 }
 
 void MainWindow::connectionStartup() {
+  freshTime_.forget();
   (void)session_.startUp({.sendSettings = true});
   mirrorSettings();
 }

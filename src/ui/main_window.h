@@ -10,6 +10,7 @@
 
 #include "device/connection.h"
 #include "device/device_link.h"
+#include "device/receiver_time.h"
 #include "device/session.h"
 #include "platform/hid.h"
 #include "platform/system.h"
@@ -97,6 +98,7 @@ class MainWindow : private device::StartUpObserver {
   device::DeviceLink& link_;  // the session's, for the steps the window sequences itself
   SignalGraph graph_;
   DecodedValues decoded_;
+  device::FreshTime freshTime_;  // the receiver's times, for setting the clock
   bool selectionPending_ = false;
   bool ticking_ = false;
   bool mirroring_ = false;  // the settings controls are being made to show the model

@@ -176,6 +176,37 @@ TEST(CtlProgram, SetClockTakesTheNextValidTime) {
   EXPECT_EQ(set.size(), 1u);
 }
 
+// A program stopped for a minute while it waits for the receiver (kill -STOP, kill -CONT)
+// finds the reports of the past seconds waiting: the clock must still get the time it is now.
+TEST(CtlProgram, SetClockAfterAStopIgnoresTheBacklog) {
+  Bench b(profile(0x0108, true));
+  std::optional<std::chrono::milliseconds> error;
+  b.system.setClockListener([&](const platform::UtcTime& t) {
+    const auto set = std::chrono::sys_days{std::chrono::year{t.year} / t.month / t.day} +
+                     std::chrono::hours{t.hour} + std::chrono::minutes{t.minute} +
+                     std::chrono::seconds{t.second} + std::chrono::milliseconds{t.milliseconds};
+    error = set - platform::sim::SimReceiver::utcAt(b.system.now());
+  });
+  bool stopped = false;
+  const auto stopOnce = [&] {
+    if (!stopped && b.system.now() > std::chrono::seconds{1}) {
+      stopped = true;
+      b.system.advance(std::chrono::seconds{60});
+    }
+    return false;
+  };
+  EXPECT_EQ(b.run({"set-clock", "--timeout", "120"}, stopOnce), kDone) << b.err.str();
+  ASSERT_TRUE(stopped);
+  ASSERT_TRUE(error.has_value());
+  EXPECT_LT(std::abs(error->count()), 50) << error->count() << " ms";
+
+  // The timeout is the clock's: a stop longer than it ends the wait.
+  stopped = false;
+  error.reset();
+  EXPECT_EQ(b.run({"set-clock", "--timeout", "30"}, stopOnce), kDeviceFailed);
+  EXPECT_FALSE(error.has_value());
+}
+
 TEST(CtlProgram, SetClockSaysWhyTheSystemRefused) {
   Bench b(profile(0x0108, true));
   b.system.refuseClock("automatic time synchronisation is on");

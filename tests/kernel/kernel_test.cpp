@@ -22,6 +22,7 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <map>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -29,6 +30,7 @@
 #include <utility>
 #include <vector>
 
+#include "device/session.h"
 #include "platform/linux/linux_hid.h"
 #include "platform/system.h"
 #include "platform/timed/timed_hid.h"
@@ -120,6 +122,19 @@ class Responder {
       waitpid(pid_, &status, 0);
       pid_ = -1;
     }
+  }
+
+  // With "clock": each NAV-PVT's Unix second and the CLOCK_MONOTONIC nanosecond of the input
+  // report that completed it.
+  [[nodiscard]] std::map<std::int64_t, std::int64_t> navPvtsSent() const {
+    std::map<std::int64_t, std::int64_t> sent;
+    std::ifstream in(log_ + ".pvt");
+    std::int64_t second = 0;
+    std::int64_t at = 0;
+    while (in >> second >> at) {
+      sent[second] = at;
+    }
+    return sent;
   }
 
   // Every feature report the device took, in order, as the bytes hidraw passed on.
@@ -512,6 +527,7 @@ class MeasuredHid final : public platform::Hid {
   }
   std::string lastErrorText() const override { return hid_.lastErrorText(); }
   bool answering() const override { return hid_.answering(); }
+  platform::ReadStamp readStamp() const override { return hid_.readStamp(); }
 
  private:
   platform::Hid& hid_;
@@ -630,6 +646,50 @@ TEST(Window, TellsWhenTheDeviceSendsNothing) {
   window.unload();
 }
 
+// Each read is stamped as it returns on the device thread: the stamp of the read that
+// completed a NAV-PVT follows the moment the responder sent that report by the time the
+// kernel takes to pass it on, which the figures below measure.
+TEST(HidrawBackend, StampsEachReadAsItReturns) {
+  Responder responder("stamps", "clock");
+  ASSERT_TRUE(responder.running());
+  platform::TimedHid hid(std::make_unique<LinuxHid>());
+  ASSERT_EQ(waitForInterfaces(hid, 1).size(), 1u);
+  TestSystem system;
+  device::Session session(hid, system);
+  ASSERT_TRUE(session.open(kSerial));
+  ASSERT_TRUE(session.startUp().configuration.has_value());
+  std::map<std::int64_t, std::int64_t> stamped;  // Unix second -> CLOCK_MONOTONIC ns of the read
+  const auto end = Clock::now() + milliseconds(8000);
+  while (Clock::now() < end) {
+    ASSERT_TRUE(session.poll(
+        [](std::uint8_t) {},
+        [&](std::uint8_t id) {
+          const auto sample = id == protocol::kUbxIdNavPvt ? session.timeSample() : std::nullopt;
+          if (sample) {
+            const auto second = std::chrono::floor<std::chrono::seconds>(sample->receiverTime);
+            stamped[second.time_since_epoch().count()] = sample->read.monotonic.count();
+          }
+        }));
+  }
+  session.close();
+  std::vector<double> delays;  // ms from the responder's send to the read's stamp
+  for (const auto& [second, sentAt] : responder.navPvtsSent()) {
+    if (const auto it = stamped.find(second); it != stamped.end()) {
+      delays.push_back(static_cast<double>(it->second - sentAt) / 1e6);
+    }
+  }
+  ASSERT_GE(delays.size(), 5u);
+  std::sort(delays.begin(), delays.end());
+  const double median = delays[delays.size() / 2];
+  std::printf(
+      "stamps on the UHID path, %zu NAV-PVTs: send to stamp min %.3f ms, median %.3f ms, "
+      "max %.3f ms\n",
+      delays.size(), delays.front(), median, delays.back());
+  EXPECT_GE(delays.front(), 0.0) << "a read stamped before its report was sent";
+  EXPECT_LT(median, 10.0);
+  EXPECT_LT(delays.back(), 50.0);
+}
+
 // A program as a script runs it: its exit status and what it printed on stdout.
 struct CommandRun {
   int status = -1;
@@ -731,6 +791,59 @@ TEST(CommandLine, ChangesSettingsWithTheWindowsBytes) {
     EXPECT_FALSE(byWindow.empty());
     EXPECT_EQ(byCommand, byWindow);
   }
+}
+
+// set-clock stopped while it waits for the receiver and continued ten seconds later (kill
+// -STOP, kill -CONT) finds the queue full of reports of that second and must still set the
+// clock to the receiver's time of now. The guest's clock is the one set; it ends up behind by
+// the time the responder takes to send a NAV-PVT after its second (two reports, 10 to 20 ms),
+// as behind a real receiver, whose delay a time server's offset setting corrects.
+TEST(CommandLine, SetsTheClockRightAfterAStop) {
+  Responder responder("setclock", "clock");
+  ASSERT_TRUE(responder.running());
+  LinuxHid hid;
+  ASSERT_EQ(waitForInterfaces(hid, 1).size(), 1u);
+  const auto unixNow = [] { return std::chrono::system_clock::now().time_since_epoch(); };
+  const auto monotonicNow = [] { return Clock::now().time_since_epoch(); };
+  const auto unixMinusMonotonic = unixNow() - monotonicNow();
+  // Started just after a whole second and stopped before the next, so that the first NAV-PVT
+  // arrives while it is stopped.
+  ASSERT_TRUE(eventually(
+      [&] {
+        const auto intoSecond = unixNow() % std::chrono::seconds{1};
+        return intoSecond > milliseconds(50) && intoSecond < milliseconds(150);
+      },
+      milliseconds(2000)));
+  pid_t pid = -1;
+  posix_spawn_file_actions_t files;
+  posix_spawn_file_actions_init(&files);
+  posix_spawn_file_actions_addopen(&files, STDOUT_FILENO, "/tmp/setclock.out",
+                                   O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_addopen(&files, STDERR_FILENO, "/tmp/ctl.err",
+                                   O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  std::string command = "set-clock";
+  std::string timeout = "--timeout=60";
+  std::vector<char*> argv = {ctlPath.data(), command.data(), timeout.data(), nullptr};
+  const int spawned = posix_spawn(&pid, ctlPath.c_str(), &files, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&files);
+  ASSERT_EQ(spawned, 0);
+  std::this_thread::sleep_for(milliseconds(600));
+  kill(pid, SIGSTOP);
+  std::this_thread::sleep_for(milliseconds(10000));
+  kill(pid, SIGCONT);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << ctlErrors();
+  const auto error = std::chrono::duration_cast<std::chrono::microseconds>(
+      unixNow() - (monotonicNow() + unixMinusMonotonic));
+  std::printf("set-clock after a 10 s stop: the clock is %.3f ms off\n",
+              static_cast<double>(error.count()) / 1e3);
+  EXPECT_LT(std::abs(error.count()), 50'000);
+  // The guest's clock back where it was, for the tests after this one.
+  const auto back = unixMinusMonotonic + monotonicNow();
+  const timespec ts{static_cast<time_t>(back.count() / 1'000'000'000),
+                    static_cast<long>(back.count() % 1'000'000'000)};
+  clock_settime(CLOCK_REALTIME, &ts);
 }
 
 // A serial number beyond ASCII and with a line break in it comes from the kernel whole: listed as

@@ -14,6 +14,12 @@
 // queues every further request behind it); SIGUSR2 makes it answer again, the requests it kept
 // first, as firmware that wakes up finishes what it was asked. SIGRTMIN makes it stop sending
 // input reports while it still answers, SIGRTMIN+1 makes it send them again.
+//
+// With "clock" its receiver keeps the guest's time instead of a fixed one: a solution at every
+// whole second of CLOCK_REALTIME as it was when the responder started (carried on by
+// CLOCK_MONOTONIC, so that a program setting the clock does not move it), with a fix. It writes
+// "SECOND SENT_NS" to LOG.pvt for each NAV-PVT: the Unix second it names and the
+// CLOCK_MONOTONIC instant the input report that completed it was handed to the kernel.
 
 #include <fcntl.h>
 #include <linux/uhid.h>
@@ -28,8 +34,11 @@
 #include <cstring>
 #include <deque>
 #include <map>
+#include <optional>
 #include <span>
+#include <string>
 #include <string_view>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -66,6 +75,7 @@ constexpr std::uint8_t kClassMon = 0x0A;
 constexpr std::uint8_t kIdMonHw = 0x09;
 constexpr std::uint8_t kValidDateTimeResolved = 0x07;
 constexpr std::uint8_t kFix3d = 3;
+constexpr std::uint8_t kGnssFixOk = 0x01;
 
 volatile std::sig_atomic_t stopRequested = 0;
 void requestStop(int) {
@@ -119,8 +129,9 @@ class Receiver {
     return it != rates_.end() && it->second != 0;
   }
 
-  // One navigation solution's worth of output.
-  void solve(std::uint32_t iTow) {
+  // One navigation solution's worth of output, naming `second` (Unix time) or, without one,
+  // the fixed moment.
+  void solve(std::uint32_t iTow, std::optional<std::int64_t> second = std::nullopt) {
     if (on(kClassNav, kIdNavPvt)) {
       Bytes pvt(kPvtLength, 0);
       writeU32Le(pvt, kPvtITow, iTow);
@@ -130,12 +141,26 @@ class Receiver {
       pvt[kPvtHour] = kHour;
       pvt[kPvtMinute] = kMinute;
       pvt[kPvtSecond] = kSecond;
+      if (second) {
+        const std::chrono::sys_seconds t{std::chrono::seconds{*second}};
+        const auto day = std::chrono::floor<std::chrono::days>(t);
+        const std::chrono::year_month_day date{day};
+        const std::chrono::hh_mm_ss time{t - day};
+        writeU16Le(pvt, kPvtYear, static_cast<std::uint16_t>(static_cast<int>(date.year())));
+        pvt[kPvtMonth] = static_cast<std::uint8_t>(static_cast<unsigned>(date.month()));
+        pvt[kPvtDay] = static_cast<std::uint8_t>(static_cast<unsigned>(date.day()));
+        pvt[kPvtHour] = static_cast<std::uint8_t>(time.hours().count());
+        pvt[kPvtMinute] = static_cast<std::uint8_t>(time.minutes().count());
+        pvt[kPvtSecond] = static_cast<std::uint8_t>(time.seconds().count());
+        pvt[kPvtFlags] = kGnssFixOk;
+      }
       pvt[kPvtValid] = kValidDateTimeResolved;
       pvt[kPvtFixType] = kFix3d;
       writeI32Le(pvt, kPvtLon, kLongitude);
       writeI32Le(pvt, kPvtLat, kLatitude);
       writeI32Le(pvt, kPvtHMsl, kHeightMsl);
       append(ubxFrame(kClassNav, kIdNavPvt, pvt));
+      pvtEnds_.push_back({written_, second.value_or(0)});
     }
     if (on(kClassNav, kIdNavClock)) {
       Bytes clock(kClockLength, 0);
@@ -149,19 +174,37 @@ class Receiver {
   }
 
   [[nodiscard]] bool empty() const { return stream_.empty(); }
-  std::size_t take(std::span<std::uint8_t> out) {
+  // Takes the next bytes of the stream into `out`; the seconds of the NAV-PVTs they complete
+  // go to `completed`.
+  std::size_t take(std::span<std::uint8_t> out, std::vector<std::int64_t>& completed) {
     const std::size_t n = std::min(out.size(), stream_.size());
     std::copy_n(stream_.begin(), n, out.begin());
     stream_.erase(stream_.begin(), stream_.begin() + static_cast<std::ptrdiff_t>(n));
+    taken_ += n;
+    while (!pvtEnds_.empty() && pvtEnds_.front().first <= taken_) {
+      completed.push_back(pvtEnds_.front().second);
+      pvtEnds_.pop_front();
+    }
     return n;
   }
 
  private:
-  void append(const Bytes& frame) { stream_.insert(stream_.end(), frame.begin(), frame.end()); }
+  void append(const Bytes& frame) {
+    stream_.insert(stream_.end(), frame.begin(), frame.end());
+    written_ += frame.size();
+  }
 
   std::map<std::pair<std::uint8_t, std::uint8_t>, std::uint8_t> rates_;
   std::deque<std::uint8_t> stream_;
+  std::uint64_t written_ = 0;                                   // stream bytes ever appended
+  std::uint64_t taken_ = 0;                                     // ... and sent
+  std::deque<std::pair<std::uint64_t, std::int64_t>> pvtEnds_;  // where each NAV-PVT ends
 };
+
+std::int64_t monotonicNs() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch())
+      .count();
+}
 
 bool send(int fd, const uhid_event& event) {
   return write(fd, &event, sizeof event) == static_cast<ssize_t>(sizeof event);
@@ -227,7 +270,7 @@ void answerSetReport(int fd, const uhid_set_report_req& req, std::FILE* log, Rec
   send(fd, reply);
 }
 
-void sendInputReport(int fd, Receiver& receiver, std::uint8_t& count) {
+void sendInputReport(int fd, Receiver& receiver, std::uint8_t& count, std::FILE* pvtLog) {
   uhid_event event{};
   event.type = UHID_INPUT2;
   // Always the full length: the kernel drops reports shorter than the descriptor says.
@@ -239,9 +282,19 @@ void sendInputReport(int fd, Receiver& receiver, std::uint8_t& count) {
     report[2] = count++;
   } else {
     report[1] = 1;
-    receiver.take(std::span(report + 2, kReceiverBytesPerReport));
   }
+  std::vector<std::int64_t> completed;
+  receiver.take(std::span(report + 2, kReceiverBytesPerReport), completed);
+  // Before the write: the kernel hands the report to a waiting reader within it.
+  const std::int64_t sent = monotonicNs();
   send(fd, event);
+  for (const std::int64_t second : completed) {
+    if (pvtLog != nullptr) {
+      std::fprintf(pvtLog, "%lld %lld\n", static_cast<long long>(second),
+                   static_cast<long long>(sent));
+      std::fflush(pvtLog);
+    }
+  }
 }
 
 }  // namespace
@@ -253,8 +306,10 @@ int main(int argc, char** argv) {
   const std::string_view variant = argc == 3 ? argv[2] : "";
   const bool shortInput = variant == "short-input";
   const bool oddSerial = variant == "odd-serial";
-  if (argc != 2 && !shortInput && !oddSerial && variant != "changed-settings") {
-    std::fprintf(stderr, "usage: %s LOG [short-input|odd-serial|changed-settings]\n", argv[0]);
+  const bool clock = variant == "clock";
+  if (argc != 2 && !shortInput && !oddSerial && !clock && variant != "changed-settings") {
+    std::fprintf(stderr, "usage: %s LOG [short-input|odd-serial|changed-settings|clock]\n",
+                 argv[0]);
     return 2;
   }
   if (variant == "changed-settings") {
@@ -265,6 +320,21 @@ int main(int argc, char** argv) {
     std::perror(argv[1]);
     return 1;
   }
+  const std::string pvtLogPath = std::string(argv[1]) + ".pvt";
+  std::FILE* pvtLog = clock ? std::fopen(pvtLogPath.c_str(), "w") : nullptr;
+  // Unix time in nanoseconds is this plus CLOCK_MONOTONIC, whatever is done to the clock later.
+  const std::int64_t unixMinusMonotonic = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                              std::chrono::system_clock::now().time_since_epoch())
+                                              .count() -
+                                          monotonicNs();
+  constexpr std::int64_t kNsPerSecond = 1'000'000'000;
+  // The next whole Unix second, on the monotonic clock.
+  const auto nextWholeSecond = [&] {
+    const std::int64_t unix = monotonicNs() + unixMinusMonotonic;
+    const std::int64_t second = unix / kNsPerSecond + 1;
+    return std::pair{second, Clock::time_point{std::chrono::nanoseconds{second * kNsPerSecond -
+                                                                        unixMinusMonotonic}}};
+  };
   struct sigaction action {};
   action.sa_handler = requestStop;
   sigaction(SIGTERM, &action, nullptr);
@@ -295,7 +365,8 @@ int main(int argc, char** argv) {
   std::uint8_t count = 0;
   std::uint32_t iTow = 0;
   auto nextReport = Clock::now();
-  auto nextSolution = Clock::now();
+  auto [solutionSecond, nextSolution] =
+      clock ? nextWholeSecond() : std::pair{std::int64_t{0}, Clock::now()};
   std::vector<uhid_event> unanswered;  // requests kept while hung, oldest first
   while (stopRequested == 0) {
     if (hung == 0 && !unanswered.empty()) {
@@ -308,7 +379,10 @@ int main(int argc, char** argv) {
       }
     }
     const auto now = Clock::now();
-    if (now >= nextSolution) {
+    if (now >= nextSolution && clock) {
+      receiver.solve(iTow, solutionSecond);
+      std::tie(solutionSecond, nextSolution) = nextWholeSecond();
+    } else if (now >= nextSolution) {
       receiver.solve(iTow);
       iTow += static_cast<std::uint32_t>(kSolutionPeriod.count());
       nextSolution += kSolutionPeriod;
@@ -316,7 +390,7 @@ int main(int argc, char** argv) {
     if (now >= nextReport) {
       // Like a USB device, which the host polls only while somebody has the node open.
       if (opened > 0 && !shortInput && silent == 0) {
-        sendInputReport(fd, receiver, count);
+        sendInputReport(fd, receiver, count, pvtLog);
       }
       nextReport += kReportPeriod;
       if (nextReport < now) {
@@ -365,5 +439,8 @@ int main(int argc, char** argv) {
   send(fd, destroy);
   close(fd);
   std::fclose(log);
+  if (pvtLog != nullptr) {
+    std::fclose(pvtLog);
+  }
   return 0;
 }

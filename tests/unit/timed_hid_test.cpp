@@ -108,6 +108,7 @@ class GatedHid final : public Hid {
     return true;
   }
   std::string lastErrorText() const override { return {}; }
+  ReadStamp readStamp() const override { return {}; }
 
  private:
   void pass() {

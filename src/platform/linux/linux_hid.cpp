@@ -333,9 +333,12 @@ bool LinuxHid::read(HidHandle handle, std::span<std::uint8_t> buffer, std::size_
     }
     return received;
   };
-  return gatherInputReports(readOne, {length, open->lengths->numbered}, buffer, bytesRead,
-                            firstReportWait) ||
-         fail(readProblem.empty() ? "the device is gone" : std::move(readProblem));
+  if (!gatherInputReports(readOne, {length, open->lengths->numbered}, buffer, bytesRead,
+                          firstReportWait)) {
+    return fail(readProblem.empty() ? "the device is gone" : std::move(readProblem));
+  }
+  readStamp_ = stampNow();
+  return true;
 }
 
 std::vector<ListedDevice> listDevices() {

@@ -41,6 +41,7 @@ class LinuxHid final : public Hid {
   [[nodiscard]] bool setFeature(HidHandle handle, std::span<const std::uint8_t> report) override;
   [[nodiscard]] bool read(HidHandle handle, std::span<std::uint8_t> buffer, std::size_t& bytesRead,
                           std::chrono::milliseconds firstReportWait) override;
+  [[nodiscard]] ReadStamp readStamp() const override { return readStamp_; }
   [[nodiscard]] std::string lastErrorText() const override { return lastError_; }
 
  private:
@@ -72,6 +73,7 @@ class LinuxHid final : public Hid {
   std::map<HidHandle, OpenDevice> handles_;
   HidHandle nextHandle_ = 1;
   std::string lastError_;
+  ReadStamp readStamp_;
 };
 
 // Every present device of the right identity, whether or not this user may open it; each one

@@ -49,6 +49,7 @@ class ForwardingHid : public Hid {
             std::chrono::milliseconds firstReportWait) override {
     return inner_.read(handle, buffer, bytesRead, firstReportWait);
   }
+  [[nodiscard]] ReadStamp readStamp() const override { return inner_.readStamp(); }
   [[nodiscard]] bool answering() const override { return inner_.answering(); }
   [[nodiscard]] std::string lastErrorText() const override { return inner_.lastErrorText(); }
 

@@ -54,7 +54,13 @@ bool SharedBusView::setFeature(HidHandle handle, std::span<const std::uint8_t> r
 }
 bool SharedBusView::read(HidHandle handle, std::span<std::uint8_t> buffer, std::size_t& bytesRead,
                          std::chrono::milliseconds firstReportWait) {
-  return locked([&] { return bus_.read(handle, buffer, bytesRead, firstReportWait); });
+  return locked([&] {
+    const bool ok = bus_.read(handle, buffer, bytesRead, firstReportWait);
+    if (ok) {
+      readStamp_ = bus_.readStamp();
+    }
+    return ok;
+  });
 }
 
 }  // namespace qvr::platform::sim

@@ -31,6 +31,7 @@ class SharedBusView final : public Hid {
   [[nodiscard]] bool setFeature(HidHandle handle, std::span<const std::uint8_t> report) override;
   [[nodiscard]] bool read(HidHandle handle, std::span<std::uint8_t> buffer, std::size_t& bytesRead,
                           std::chrono::milliseconds firstReportWait) override;
+  [[nodiscard]] ReadStamp readStamp() const override { return readStamp_; }
   [[nodiscard]] bool answering() const override { return answering_; }
   [[nodiscard]] std::string lastErrorText() const override { return lastError_; }
 
@@ -43,6 +44,7 @@ class SharedBusView final : public Hid {
   std::mutex& lock_;
   bool answering_ = true;
   std::string lastError_;
+  ReadStamp readStamp_;
 };
 
 }  // namespace qvr::platform::sim

@@ -529,6 +529,8 @@ bool SimHid::read(HidHandle handle, std::span<std::uint8_t> buffer, std::size_t&
     return fail("the buffer cannot hold one input report");
   }
   device->catchUp();
+  const std::chrono::milliseconds now = device->now();
+  readStamp_ = {SimReceiver::utcAt(now).time_since_epoch(), now};
   if (device->silent_) {
     device->streamSent_ = device->stream_.size();
     device->compactStream();

@@ -180,6 +180,9 @@ class SimHid final : public Hid {
   [[nodiscard]] std::string lastErrorText() const override { return lastError_; }
   // False while the device the latest failed call went to is hung and present.
   [[nodiscard]] bool answering() const override;
+  // The simulated computer's clocks agree with the simulated receivers: a report read at once
+  // names the time it is read at.
+  [[nodiscard]] ReadStamp readStamp() const override { return readStamp_; }
 
  private:
   struct OpenHandle {
@@ -200,7 +203,8 @@ class SimHid final : public Hid {
   HidHandle nextHandle_ = 1;
   ReportListener listener_;
   std::string lastError_;
-  const SimDevice* unanswered_ = nullptr;  // the hung device the latest failed call went to
+  const SimDevice* unanswered_ = nullptr;
+  ReadStamp readStamp_;  // the hung device the latest failed call went to
 };
 
 // The serial number of the n-th device `--simulate=N` stands for: QVR000001, QVR000002, ...

@@ -149,19 +149,19 @@ void put8(std::vector<std::uint8_t>& p, std::size_t offset, std::uint8_t value) 
   p[offset] = value;
 }
 
-std::chrono::sys_time<milliseconds> utcAt(milliseconds t) {
-  return kStartDay + kStartHour + t;
-}
-
 // GPS time of week of the epoch at t, ms.
 std::uint32_t iTowAt(milliseconds t) {
-  const auto gps = utcAt(t) + kLeapSeconds;
+  const auto gps = SimReceiver::utcAt(t) + kLeapSeconds;
   const auto day = std::chrono::floor<std::chrono::days>(gps);
   const auto sunday = day - std::chrono::days{std::chrono::weekday{day}.c_encoding()};
   return static_cast<std::uint32_t>((gps - sunday).count() % kWeek.count());
 }
 
 }  // namespace
+
+std::chrono::sys_time<milliseconds> SimReceiver::utcAt(milliseconds t) {
+  return kStartDay + kStartHour + t;
+}
 
 SimReceiver::SimReceiver(std::uint64_t seed, milliseconds powerUp, std::uint8_t systems)
     : rng_(seed),

@@ -40,6 +40,10 @@ class SimReceiver {
   // GNSS selection byte: bit n for gnssId n.
   void selectSystems(std::uint8_t systems);
 
+  // The UTC time the receiver names at virtual time `t`.
+  [[nodiscard]] static std::chrono::sys_time<std::chrono::milliseconds> utcAt(
+      std::chrono::milliseconds t);
+
   // Appends every frame produced up to and including `now`.
   void appendUntil(std::chrono::milliseconds now, std::vector<std::uint8_t>& stream);
 

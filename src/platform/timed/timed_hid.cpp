@@ -247,16 +247,22 @@ bool TimedHid::read(HidHandle handle, std::span<std::uint8_t> buffer, std::size_
   struct Reading {
     std::vector<std::uint8_t> bytes;
     std::size_t count = 0;
+    ReadStamp stamp;
   };
-  Reading reading{std::vector<std::uint8_t>(buffer.size()), 0};
+  Reading reading{std::vector<std::uint8_t>(buffer.size()), 0, {}};
   if (!timed(
           reading,
           [handle, firstReportWait](Hid& hid, Reading& mine) {
-            return hid.read(handle, mine.bytes, mine.count, firstReportWait);
+            // On the device thread, as the backend's read returns: the caller may only get
+            // the reports much later.
+            const bool ok = hid.read(handle, mine.bytes, mine.count, firstReportWait);
+            mine.stamp = hid.readStamp();
+            return ok;
           },
           firstReportWait + budget_)) {
     return false;
   }
+  readStamp_ = reading.stamp;
   bytesRead = std::min(reading.count, buffer.size());
   std::copy_n(reading.bytes.begin(), bytesRead, buffer.begin());
   return true;

@@ -54,6 +54,7 @@ class TimedHid final : public Hid {
   [[nodiscard]] bool setFeature(HidHandle handle, std::span<const std::uint8_t> report) override;
   [[nodiscard]] bool read(HidHandle handle, std::span<std::uint8_t> buffer, std::size_t& bytesRead,
                           std::chrono::milliseconds firstReportWait) override;
+  [[nodiscard]] ReadStamp readStamp() const override { return readStamp_; }
   [[nodiscard]] std::string lastErrorText() const override { return lastError_; }
   [[nodiscard]] bool answering() const override;
 
@@ -77,6 +78,7 @@ class TimedHid final : public Hid {
   std::string notAnswering_;  // the reason a call that missed its deadline gives
   std::string scanLate_;      // ... and a scan
   std::string lastError_;
+  ReadStamp readStamp_;
 };
 
 }  // namespace qvr::platform

@@ -258,11 +258,15 @@ bool Win32Hid::read(HidHandle handle, std::span<std::uint8_t> buffer, std::size_
   // Waits for the read's end either way: a report that arrived while it was being cancelled
   // completes the read instead and is taken now, so nothing is lost and nothing reordered.
   DWORD transferred = 0;
-  if (!GetOverlappedResult(reader, &overlapped, &transferred, TRUE)) {
-    const DWORD error = GetLastError();
-    return error == ERROR_OPERATION_ABORTED || fail(error);  // aborted: nothing came in time
+  const bool completed = GetOverlappedResult(reader, &overlapped, &transferred, TRUE) != 0;
+  const DWORD error = completed ? ERROR_SUCCESS : GetLastError();
+  const ReadStamp returned = stampNow();
+  if (!completed && error != ERROR_OPERATION_ABORTED) {
+    return fail(error);  // the device is gone, or the handle no longer valid
   }
-  bytesRead = transferred;
+  // Aborted: nothing came in time, which is a read too.
+  readStamp_ = returned;
+  bytesRead = completed ? transferred : 0;
   return true;
 }
 

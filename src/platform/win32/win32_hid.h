@@ -41,6 +41,7 @@ class Win32Hid final : public Hid {
   [[nodiscard]] bool setFeature(HidHandle handle, std::span<const std::uint8_t> report) override;
   [[nodiscard]] bool read(HidHandle handle, std::span<std::uint8_t> buffer, std::size_t& bytesRead,
                           std::chrono::milliseconds firstReportWait) override;
+  [[nodiscard]] ReadStamp readStamp() const override { return readStamp_; }
   [[nodiscard]] std::string lastErrorText() const override { return lastError_; }
 
  private:
@@ -63,6 +64,7 @@ class Win32Hid final : public Hid {
   HidHandle nextHandle_ = 1;
   std::vector<std::uint8_t> detailBuffer_;  // reused from one interface to the next
   std::string lastError_;
+  ReadStamp readStamp_;
 };
 
 // The system's message for an error code as one line: no line break and no closing period.

@@ -84,8 +84,11 @@ constexpr CommandRow kCommands[] = {
      "them.\n"},
     {"set-clock", Command::SetClock, kDevice | kTimeout,
      "set-clock [--serial S] [--timeout SECONDS]",
-     "set this computer's clock from the receiver's next valid time",
+     "set this computer's clock from the receiver's time, once it is known fresh",
      "  --timeout SECONDS   wait at most this long for a valid time (default 60)\n"
+     "\n"
+     "A time counts once the next epoch confirms it: reports that waited while the\n"
+     "program was stopped would set the clock back. A simulated device never sets it.\n"
      "\n"
      "On Linux, without the right to set the clock (root, or CAP_SYS_TIME), systemd's time\n"
      "service is asked: polkit asks for the administrator's password, and it refuses while\n"

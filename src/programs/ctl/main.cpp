@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/sim/kept_clock_system.h"
 #include "platform/sim/sim_hid.h"
 #include "platform/timed/timed_hid.h"
 #include "programs/common/command_line.h"
@@ -34,11 +35,10 @@ extern "C" void onInterrupt(int /*signalNumber*/) {
 
 // The simulated devices run on a virtual clock that the program's own waits advance, so that a
 // status comes back at once with what a second of a real device would have said. A watch paces
-// the virtual clock with the real one, since its lines are read as they come. The computer's
-// clock is never set for a simulated receiver; everything else is this computer's.
-class SimulatedSystem final : public platform::System {
+// the virtual clock with the real one, since its lines are read as they come.
+class SimulatedSystem final : public platform::sim::KeptClockSystem {
  public:
-  SimulatedSystem(platform::System& real, bool paced) : real_(real), paced_(paced) {}
+  SimulatedSystem(platform::System& real, bool paced) : KeptClockSystem(real), paced_(paced) {}
 
   [[nodiscard]] const std::chrono::milliseconds* clock() const { return &now_; }
   [[nodiscard]] std::chrono::milliseconds now() const override { return now_; }
@@ -46,23 +46,12 @@ class SimulatedSystem final : public platform::System {
   void sleep(std::chrono::milliseconds duration) override {
     now_ += duration;
     if (paced_) {
-      real_.sleep(duration);
+      real().sleep(duration);
     }
   }
-  bool setSystemTime(const platform::UtcTime& /*time*/) override { return true; }
-  [[nodiscard]] std::string clockRefusal() const override { return {}; }
-  void openAddress(const std::string& address) override { real_.openAddress(address); }
-  [[nodiscard]] std::string operatingSystemVersion() override {
-    return real_.operatingSystemVersion();
-  }
-  void messageBox(const std::string& title, const std::string& text) override {
-    real_.messageBox(title, text);
-  }
   void doEvents() override {}
-  [[nodiscard]] char decimalSeparator() override { return real_.decimalSeparator(); }
 
  private:
-  platform::System& real_;
   bool paced_;
   std::chrono::milliseconds now_{0};
 };

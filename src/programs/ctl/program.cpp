@@ -102,16 +102,16 @@ void sayRefusedFirmware(Environment& env, const device::Session& session) {
 template <typename Done, typename OnMessage>
 bool pollUntil(device::Session& session, Environment& env, milliseconds limit, Done&& done,
                OnMessage&& onMessage) {
-  milliseconds waited{0};
+  // By the clock, not by the sleeps: a program stopped and continued has waited too.
+  const milliseconds start = env.system.now();
   for (;;) {
     if (!session.poll([](std::uint8_t) {}, onMessage)) {
       return false;
     }
-    if (done() || waited >= limit || (env.interrupted && env.interrupted())) {
+    if (done() || env.system.now() - start >= limit || (env.interrupted && env.interrupted())) {
       return true;
     }
     env.system.sleep(kPollInterval);
-    waited += kPollInterval;
   }
 }
 
@@ -363,12 +363,16 @@ int setClock(device::Session& session, const Options& options, Environment& env)
   }
   std::optional<platform::UtcTime> setTo;
   bool accepted = false;
-  // The clock is set the moment the message is decoded, as the window sets it, so that the
-  // time it names is as fresh as it can be.
+  device::FreshTime fresh;
+  // Only a time the next epoch vouches for, carried forward to the moment it is set: one that
+  // waited in the queue while the program was stopped would set the clock back by as long.
   const auto onMessage = [&](std::uint8_t id) {
-    const auto& pvt = session.receiver().state().pvt;
-    if (!setTo && id == protocol::kUbxIdNavPvt && pvt && pvt->timeValid()) {
-      setTo = device::clockTimeOf(*pvt);
+    const auto sample = id == protocol::kUbxIdNavPvt ? session.timeSample() : std::nullopt;
+    if (setTo || !sample) {
+      return;
+    }
+    if (const auto confirmed = fresh.confirm(*sample)) {
+      setTo = device::clockTimeAt(*confirmed, env.system.now());
       accepted = env.system.setSystemTime(*setTo);
     }
   };

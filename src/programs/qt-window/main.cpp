@@ -14,6 +14,7 @@
 #include "platform/linux/standard_streams.h"
 #include "platform/linux/usb_sysfs.h"
 #include "platform/qt/qt_system.h"
+#include "platform/sim/kept_clock_system.h"
 #include "platform/sim/sim_hid.h"
 #include "platform/timed/timed_hid.h"
 #include "programs/common/command_line.h"
@@ -108,7 +109,11 @@ int main(int argc, char** argv) {
   platform::qt::QtSystem system;
   system.setHeadless(options.screenshot.has_value());
 
-  ui::MainWindow mainWindow(*hid, system);
+  // A simulated receiver's invented time never reaches this computer's clock.
+  platform::sim::KeptClockSystem keptClock(system);
+  ui::MainWindow mainWindow(*hid, options.simulatedDevices
+                                      ? static_cast<platform::System&>(keptClock)
+                                      : static_cast<platform::System&>(system));
   platform::qt::QtWindow::Hooks hooks;
   hooks.unload = [&mainWindow] { mainWindow.unload(); };
   // A screenshot shows exactly the ticks asked for, not whatever the clock adds meanwhile.

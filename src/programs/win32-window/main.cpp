@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/sim/kept_clock_system.h"
 #include "platform/sim/sim_hid.h"
 #include "platform/timed/timed_hid.h"
 #include "platform/win32/device_list.h"
@@ -104,7 +105,11 @@ int main(int argc, char** argv) {
   win32::Win32System system;
   system.setHeadless(options.screenshot.has_value());
 
-  ui::MainWindow mainWindow(*hid, system);
+  // A simulated receiver's invented time never reaches this computer's clock.
+  platform::sim::KeptClockSystem keptClock(system);
+  ui::MainWindow mainWindow(*hid, options.simulatedDevices
+                                      ? static_cast<platform::System&>(keptClock)
+                                      : static_cast<platform::System&>(system));
   win32::Win32Window::Hooks hooks;
   hooks.unload = [&mainWindow] { mainWindow.unload(); };
   hooks.closed = [] { PostQuitMessage(0); };
