@@ -47,6 +47,7 @@ bool DeviceMonitor::connect() {
   changed_ = true;
   snapshot_.receiver = {};
   snapshot_.lastFixAt.reset();
+  freshTime_.forget();
   startUp();
   return true;
 }
@@ -117,9 +118,14 @@ void DeviceMonitor::decoded(std::uint8_t id) {
     return;
   }
   snapshot_.lastFixAt = lastMessageAt_;
-  // Now, while the read that completed the message is the session's latest.
-  if (const auto sample = device::timeSampleOf(*pvt, session_->readStamp()); sample && onSample_) {
-    onSample_(*sample);
+  // Only times the next epoch vouches for: a backlog read after the program was stopped would
+  // tell a time server that the computer's clock is ahead by as long.
+  const auto sample = session_->timeSample();
+  if (!onSample_ || !sample) {
+    return;
+  }
+  if (const auto fresh = freshTime_.confirm(*sample)) {
+    onSample_(*fresh);
   }
 }
 

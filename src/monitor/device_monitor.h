@@ -44,7 +44,8 @@ struct DeviceSnapshot {
 };
 
 // Called on the device's thread for every navigation epoch whose NAV-PVT has a valid, fully
-// resolved time and a fix, with the moment the read that completed it came back.
+// resolved time and a fix, with the moment the read that completed it came back, once the next
+// epoch has shown that the read was fresh (device::FreshTime): an epoch late.
 using SampleListener = std::function<void(const device::TimeSample&)>;
 
 // Watches one device, chosen by serial number, for a program without a window: opens it when it
@@ -91,6 +92,7 @@ class DeviceMonitor {
   platform::Hid& hid_;
   platform::System& system_;
   SampleListener onSample_;
+  device::FreshTime freshTime_;             // of the epochs with a fix, for onSample_
   std::optional<device::Session> session_;  // one per connection: its counts start at zero
   DeviceCounters earlier_;                  // of the connections before this one
   DeviceSnapshot snapshot_;

@@ -3,7 +3,6 @@
 #include <chrono>
 #include <cstdint>
 
-#include "device/receiver_time.h"
 #include "device/session.h"
 #include "device/settings.h"
 #include "device/settings_table.h"
@@ -480,14 +479,17 @@ int timeOffset(device::Session& session, const Options& options, Environment& en
     return refused;
   }
   std::vector<std::chrono::nanoseconds> offsets;
+  device::FreshTime fresh;
+  // As the exporter gives them to chronyd: epochs with a fix, each once the next vouches for it.
   const auto onMessage = [&](std::uint8_t id) {
     const auto& pvt = session.receiver().state().pvt;
-    if (id != protocol::kUbxIdNavPvt || !pvt || !pvt->fixOk()) {
+    const auto sample =
+        id == protocol::kUbxIdNavPvt && pvt && pvt->fixOk() ? session.timeSample() : std::nullopt;
+    if (!sample) {
       return;
     }
-    // Now, while the read that completed the message is the session's latest.
-    if (const auto sample = device::timeSampleOf(*pvt, session.readStamp())) {
-      offsets.push_back(sample->offset());
+    if (const auto confirmed = fresh.confirm(*sample)) {
+      offsets.push_back(confirmed->offset());
     }
   };
   // A device reports all the time, its receiver's frames among the reports: reading again at
