@@ -40,6 +40,7 @@ std::string refid(std::string_view prefix, std::size_t number) {
 std::vector<ChronyRefclock> numberedRefclocks(std::vector<std::string> serials) {
   std::sort(serials.begin(), serials.end());
   std::vector<ChronyRefclock> refclocks;
+  refclocks.reserve(serials.size());
   for (std::string& serial : serials) {
     refclocks.push_back({std::move(serial), refclocks.size() + 1});
   }
