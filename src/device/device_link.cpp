@@ -11,10 +11,6 @@
 namespace qvr::device {
 namespace {
 
-// A read waits this long at most for the first report, so a device that stops sending never
-// freezes the window; reports already queued are taken at once.
-constexpr std::chrono::milliseconds kFirstReportWait{20};
-
 static_assert(kReceiverBytesOffset == protocol::kInputReportHeader);
 
 // A call as it came back, noted where it ran and recorded in the connection state afterwards.
@@ -293,9 +289,10 @@ SendResult DeviceLink::setMessageRate(std::uint8_t messageClass, std::uint8_t me
 }
 
 bool DeviceLink::readInputReports(std::span<std::uint8_t> buffer, std::size_t& bytesRead,
-                                  platform::ReadStamp& stamp) {
+                                  platform::ReadStamp& stamp,
+                                  std::chrono::milliseconds firstReportWait) {
   bytesRead = 0;
-  const bool ok = hid_.read(state_.deviceHandle, buffer, bytesRead, kFirstReportWait);
+  const bool ok = hid_.read(state_.deviceHandle, buffer, bytesRead, firstReportWait);
   if (ok) {
     stamp = hid_.readStamp();
   }

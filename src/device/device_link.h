@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -90,10 +91,15 @@ class DeviceLink {
   // UBX CFG-MSG through the receiver-message command, under the two-flag guard.
   SendResult setMessageRate(std::uint8_t messageClass, std::uint8_t messageId, std::uint8_t rate);
 
-  // Whole input reports that are queued, into `buffer`, and when the read came back; false when
-  // the device is gone.
+  // A read waits this long at most for the first report, so a device that stops sending never
+  // freezes the window; reports already queued are taken at once.
+  static constexpr std::chrono::milliseconds kFirstReportWait{20};
+
+  // Whole input reports that are queued, into `buffer`, and when the read came back, waiting
+  // at most `firstReportWait` for the first; false when the device is gone.
   [[nodiscard]] bool readInputReports(std::span<std::uint8_t> buffer, std::size_t& bytesRead,
-                                      platform::ReadStamp& stamp);
+                                      platform::ReadStamp& stamp,
+                                      std::chrono::milliseconds firstReportWait = kFirstReportWait);
 
  private:
   // Stores the call's success as the last result and, when it failed, what failed and why.

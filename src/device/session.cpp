@@ -235,10 +235,12 @@ std::optional<TimeSample> Session::timeSample() const {
   return pvt ? timeSampleOf(*pvt, readStamp_, readEmptiedQueue_) : std::nullopt;
 }
 
-std::optional<std::span<const std::uint8_t>> Session::readReports() {
+std::optional<std::span<const std::uint8_t>> Session::readReports(
+    std::chrono::milliseconds firstReportWait) {
   readBuffer_[0] = 0;
   std::size_t bytesRead = 0;
-  if (!link_.readInputReports(std::span(readBuffer_).first(kReadBytes), bytesRead, readStamp_)) {
+  if (!link_.readInputReports(std::span(readBuffer_).first(kReadBytes), bytesRead, readStamp_,
+                              firstReportWait)) {
     return std::nullopt;
   }
   readEmptiedQueue_ = bytesRead + link_.state().caps.inputReportByteLength <= kReadBytes;

@@ -136,9 +136,11 @@ class Session : private SettingsPort {
 
   // ---- Monitoring.
 
-  // One read of the queued input reports: the whole reports read, or nothing when the device
-  // is gone. The bytes stay valid until the next read.
-  [[nodiscard]] std::optional<std::span<const std::uint8_t>> readReports();
+  // One read of the queued input reports, waiting at most `firstReportWait` for the first: the
+  // whole reports read, or nothing when the device is gone. The bytes stay valid until the
+  // next read.
+  [[nodiscard]] std::optional<std::span<const std::uint8_t>> readReports(
+      std::chrono::milliseconds firstReportWait = DeviceLink::kFirstReportWait);
   // When the latest read came back: what a message decoded from it was read at.
   [[nodiscard]] const platform::ReadStamp& readStamp() const { return readStamp_; }
   // The latest NAV-PVT's time with the read that completed it, when the time is valid; for the
@@ -147,8 +149,10 @@ class Session : private SettingsPort {
   // One read, fed to the receiver decoder (see Receiver::takeReports); false when the device
   // is gone.
   template <typename OnStatus, typename OnMessage>
-  [[nodiscard]] bool poll(OnStatus&& onStatus, OnMessage&& onMessage) {
-    const auto reports = readReports();
+  [[nodiscard]] bool poll(
+      OnStatus&& onStatus, OnMessage&& onMessage,
+      std::chrono::milliseconds firstReportWait = DeviceLink::kFirstReportWait) {
+    const auto reports = readReports(firstReportWait);
     if (!reports) {
       return false;
     }

@@ -7,8 +7,8 @@
 namespace qvr::monitor {
 
 DeviceMonitor::DeviceMonitor(platform::Hid& hid, platform::System& system, std::string serial,
-                             SampleListener onSample)
-    : hid_(hid), system_(system), onSample_(std::move(onSample)) {
+                             std::chrono::milliseconds readWait, SampleListener onSample)
+    : hid_(hid), system_(system), readWait_(readWait), onSample_(std::move(onSample)) {
   snapshot_.serial = std::move(serial);
 }
 
@@ -82,7 +82,7 @@ void DeviceMonitor::poll() {
   }
   const std::uint64_t framesBefore = session.receiver().counts().frames();
   const bool read = session.poll([&](std::uint8_t /*status*/) { changed_ = true; },
-                                 [this](std::uint8_t id) { decoded(id); });
+                                 [this](std::uint8_t id) { decoded(id); }, readWait_);
   // The status byte comes in every report; the receiver's frames only in its bursts.
   heard_ = session.receiver().counts().frames() != framesBefore;
   const bool answering = hid_.answering();

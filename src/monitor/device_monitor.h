@@ -59,7 +59,9 @@ class DeviceMonitor {
   // most once in this time.
   static constexpr std::chrono::milliseconds kMessageSilence{5000};
 
+  // Each step's read waits at most `readWait` for the device's first report.
   DeviceMonitor(platform::Hid& hid, platform::System& system, std::string serial,
+                std::chrono::milliseconds readWait = device::DeviceLink::kFirstReportWait,
                 SampleListener onSample = {});
   ~DeviceMonitor();
   DeviceMonitor(const DeviceMonitor&) = delete;
@@ -71,7 +73,7 @@ class DeviceMonitor {
     Waiting,  // it is there, but it does not answer or its receiver said nothing
     Heard,    // receiver frames came
   };
-  // One poll at the window's cadence. Opens the device first when it is not open.
+  // One read of the device's reports. Opens the device first when it is not open.
   Step step();
 
   // Changes whenever the snapshot does, so that a caller copies it only then.
@@ -91,6 +93,7 @@ class DeviceMonitor {
 
   platform::Hid& hid_;
   platform::System& system_;
+  std::chrono::milliseconds readWait_;
   SampleListener onSample_;
   device::FreshTime freshTime_;             // of the epochs with a fix, for onSample_
   std::optional<device::Session> session_;  // one per connection: its counts start at zero

@@ -55,8 +55,9 @@ void Fleet::scan() {
     }
     auto watched = std::make_unique<Watched>();
     watched->hid = hidFactory_();
-    watched->monitor = std::make_unique<DeviceMonitor>(
-        *watched->hid, system_, serial, sampleListeners_ ? sampleListeners_(serial) : nullptr);
+    watched->monitor =
+        std::make_unique<DeviceMonitor>(*watched->hid, system_, serial, timing_.read,
+                                        sampleListeners_ ? sampleListeners_(serial) : nullptr);
     watched->published.serial = serial;
     Watched& added = *watched;
     watched_.push_back(std::move(watched));
@@ -89,7 +90,7 @@ void Fleet::stepDevices() {
   }
 }
 
-void Fleet::start(std::function<void()> beforeScan) {
+void Fleet::start() {
   {
     const std::lock_guard lock(mutex_);
     threaded_ = true;
@@ -98,11 +99,8 @@ void Fleet::start(std::function<void()> beforeScan) {
       deviceThreads_.emplace_back([this, &w] { watch(w); });
     }
   }
-  scanThread_ = std::thread([this, beforeScan = std::move(beforeScan)] {
+  scanThread_ = std::thread([this] {
     do {
-      if (beforeScan) {
-        beforeScan();
-      }
       scan();
     } while (pause(timing_.scan));
   });
@@ -110,15 +108,15 @@ void Fleet::start(std::function<void()> beforeScan) {
 
 void Fleet::watch(Watched& watched) {
   do {
+    const std::chrono::milliseconds started = system_.now();
     const DeviceMonitor::Step step = watched.monitor->step();
     publish(watched);
-    // A device that is not there, or does not answer, is tried at the scan's pace, not the
-    // poll's: asking a hung device a hundred times a second tells nothing new.
-    std::chrono::milliseconds next = timing_.poll;
+    // The step's read waited for the device, so the next one starts at once, unless the
+    // device sends back to back. One that is not there, or does not answer, is tried at the
+    // scan's pace instead: asking a hung device a hundred times a second tells nothing new.
+    std::chrono::milliseconds next = timing_.poll - (system_.now() - started);
     if (step == DeviceMonitor::Step::Gone || !watched.monitor->snapshot().answering) {
       next = timing_.scan;
-    } else if (step == DeviceMonitor::Step::Waiting) {
-      next = timing_.quiet;
     }
     if (!pause(next)) {
       return;

@@ -33,12 +33,15 @@ using SampleListeners = std::function<SampleListener(const std::string& serial)>
 class Fleet {
  public:
   struct Timing {
-    std::chrono::milliseconds poll{10};  // the window's cadence while reports come
-    // After a read that found nothing: the receiver speaks in bursts once a second, and the
-    // device keeps its reports queued meanwhile, so waking a hundred times a second per device
-    // in between only costs the computer's time.
-    std::chrono::milliseconds quiet{50};
-    std::chrono::milliseconds scan{500};  // looking for new devices, and for gone ones back
+    // How long a device's thread waits in a read for the device's next report. The receiver
+    // speaks in bursts once a second, so the thread sleeps in the read until one comes and
+    // takes it the moment it does: its read time is then the report's arrival, give or take
+    // the system's wake-up. The fleet stops within this wait (and a backend's deadline).
+    std::chrono::milliseconds read{1200};
+    // The shortest time from one read to the next, for a device that sends its reports back
+    // to back: it is read no more often than the window reads it.
+    std::chrono::milliseconds poll{10};
+    std::chrono::milliseconds scan{1000};  // looking for new devices, and for gone ones back
   };
 
   // `system` must be safe to call from several threads once start() ran (its sleep and now).
@@ -55,9 +58,7 @@ class Fleet {
   void stepDevices();
 
   // From now on the scan and each device run on threads of their own until the fleet ends.
-  // `beforeScan` runs on the scan thread before each scan (the simulation plugs and unplugs
-  // there).
-  void start(std::function<void()> beforeScan = {});
+  void start();
 
   // Every device seen so far, by serial number; safe from any thread at any time, and never
   // waits for a device.

@@ -4,20 +4,21 @@
 
 namespace qvr::platform::sim {
 
+void SharedBusView::keep(bool ok) {
+  answering_ = ok || bus_.answering();
+  if (!ok) {
+    lastError_ = bus_.lastErrorText();
+  }
+}
+
 template <typename Call>
 auto SharedBusView::locked(Call call) {
   const std::lock_guard lock(lock_);
   auto result = call();
-  const bool ok = [&] {
-    if constexpr (std::is_same_v<decltype(result), HidHandle>) {
-      return result != kInvalidHandle;
-    } else {
-      return static_cast<bool>(result);
-    }
-  }();
-  answering_ = ok || bus_.answering();
-  if (!ok) {
-    lastError_ = bus_.lastErrorText();
+  if constexpr (std::is_same_v<decltype(result), HidHandle>) {
+    keep(result != kInvalidHandle);
+  } else {
+    keep(result);
   }
   return result;
 }
@@ -54,13 +55,13 @@ bool SharedBusView::setFeature(HidHandle handle, std::span<const std::uint8_t> r
 }
 bool SharedBusView::read(HidHandle handle, std::span<std::uint8_t> buffer, std::size_t& bytesRead,
                          std::chrono::milliseconds firstReportWait) {
-  return locked([&] {
-    const bool ok = bus_.read(handle, buffer, bytesRead, firstReportWait);
-    if (ok) {
-      readStamp_ = bus_.readStamp();
-    }
-    return ok;
-  });
+  std::unique_lock lock(lock_);
+  const bool ok = bus_.read(handle, buffer, bytesRead, firstReportWait, lock);
+  if (ok) {
+    readStamp_ = bus_.readStamp();
+  }
+  keep(ok);
+  return ok;
 }
 
 }  // namespace qvr::platform::sim

@@ -9,15 +9,17 @@
 #include <vector>
 
 #include "platform/hid.h"
+#include "platform/sim/sim_hid.h"
 
 namespace qvr::platform::sim {
 
 // One thread's view of a simulated bus that several threads use: every call holds the bus's
-// lock, and the view keeps the reason and the answering state of its own latest call, which
-// another thread's call would otherwise overwrite on the bus.
+// lock (except while a read waits for its device), and the view keeps the reason and the
+// answering state of its own latest call, which another thread's call would otherwise
+// overwrite on the bus.
 class SharedBusView final : public Hid {
  public:
-  SharedBusView(Hid& bus, std::mutex& lock) : bus_(bus), lock_(lock) {}
+  SharedBusView(SimHid& bus, std::mutex& lock) : bus_(bus), lock_(lock) {}
 
   [[nodiscard]] bool presentInterfaces(std::vector<std::string>& paths) override;
   [[nodiscard]] HidHandle open(const std::string& path, OpenMode mode) override;
@@ -39,8 +41,10 @@ class SharedBusView final : public Hid {
   // Runs one call of the bus under its lock and keeps what a failure left behind.
   template <typename Call>
   auto locked(Call call);
+  // Keeps what a call that returned `ok` left behind; under the lock.
+  void keep(bool ok);
 
-  Hid& bus_;
+  SimHid& bus_;
   std::mutex& lock_;
   bool answering_ = true;
   std::string lastError_;

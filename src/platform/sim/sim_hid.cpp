@@ -7,6 +7,7 @@
 #include <charconv>
 #include <optional>
 #include <string_view>
+#include <thread>
 
 #include "protocol/bytes.h"
 #include "protocol/commands.h"
@@ -128,9 +129,24 @@ std::vector<std::uint8_t> defaultConfiguration() {
   return report;
 }
 
-SimDevice::SimDevice(DeviceProfile profile, std::shared_ptr<const SimClock> clock)
+BusClock BusClock::realTime() {
+  const auto steady = std::chrono::steady_clock::now();
+  const auto utc = std::chrono::system_clock::now();
+  BusClock clock;
+  clock.utcAtZero_ = std::chrono::floor<std::chrono::seconds>(utc);
+  const auto zero = steady - (utc - clock.utcAtZero_);
+  clock.steadyZero_ = zero;
+  clock.clock_ = [zero] { return std::chrono::steady_clock::now() - zero; };
+  return clock;
+}
+
+void BusClock::sleepUntil(std::chrono::nanoseconds t) const {
+  std::this_thread::sleep_until(*steadyZero_ + t);
+}
+
+SimDevice::SimDevice(DeviceProfile profile, std::shared_ptr<const BusClock> clock)
     : profile_(std::move(profile)),
-      clock_(clock ? std::move(clock) : std::make_shared<SimClock>()) {
+      clock_(clock ? std::move(clock) : std::make_shared<BusClock>()) {
   setConfiguration(profile_.configuration.empty() ? defaultConfiguration()
                                                   : profile_.configuration);
   powerUp();
@@ -148,10 +164,6 @@ void SimDevice::selectConfiguredSystems() {
   }
 }
 
-std::chrono::milliseconds SimDevice::now() const {
-  return *clock_ ? (*clock_)() : std::chrono::milliseconds{0};
-}
-
 std::uint64_t SimDevice::receiverSeed() const {
   // FNV-1a over the serial number, then each power-up a sequence of its own.
   std::uint64_t hash = 0xCBF2'9CE4'8422'2325ULL;
@@ -166,7 +178,8 @@ void SimDevice::powerUp() {
   if (!profile_.receiver) {
     return;
   }
-  receiver_.emplace(receiverSeed(), caughtUp_);
+  receiver_.emplace(receiverSeed(), std::chrono::floor<std::chrono::milliseconds>(caughtUp_),
+                    clock_->utcAtZero(), profile_.delivery);
   selectConfiguredSystems();
 }
 
@@ -252,7 +265,8 @@ std::uint8_t SimDevice::statusByte() const {
   if (statusOverride_) {
     return *statusOverride_;
   }
-  return receiver_ ? receiver_->statusByte(now()) : kPowerUpStatus;
+  return receiver_ ? receiver_->statusByte(std::chrono::floor<std::chrono::milliseconds>(now()))
+                   : kPowerUpStatus;
 }
 
 void SimDevice::injectBytes(std::span<const std::uint8_t> bytes) {
@@ -265,7 +279,7 @@ void SimDevice::catchUp() {
   if (!receiver_) {
     return;
   }
-  const std::chrono::milliseconds target = now();
+  const std::chrono::nanoseconds target = now();
   // At least once, so that answers to commands go out even while time stands still.
   do {
     caughtUp_ = std::min(target, caughtUp_ + kCatchUpStep);
@@ -301,6 +315,54 @@ void SimDevice::compactStream() {
     stream_.erase(stream_.begin(), stream_.begin() + static_cast<std::ptrdiff_t>(streamSent_));
     streamSent_ = 0;
   }
+}
+
+bool SimDevice::readable() const {
+  return !silent_ && (!inputQueue_.empty() || pendingStreamBytes() > 0);
+}
+
+std::optional<std::chrono::nanoseconds> SimDevice::nextReport() const {
+  if (silent_ || !receiver_) {
+    return std::nullopt;
+  }
+  return receiver_->nextDelivery();
+}
+
+void SimDevice::takeReports(std::span<std::uint8_t> buffer, std::size_t& bytesRead,
+                            bool statusReport) {
+  const std::size_t length = profile_.inputLength;
+  if (silent_) {
+    streamSent_ = stream_.size();
+    compactStream();
+    return;
+  }
+  // Whole reports only, as many as fit, oldest first: first the ones a test queued, which
+  // stand for reports already waiting, then the receiver's stream.
+  while (!inputQueue_.empty() && bytesRead + length <= buffer.size()) {
+    const auto& report = inputQueue_.front();
+    std::copy(report.begin(), report.end(),
+              buffer.begin() + static_cast<std::ptrdiff_t>(bytesRead));
+    bytesRead += length;
+    inputQueue_.pop_front();
+  }
+  const std::uint8_t status = statusByte();
+  const auto putReport = [&](std::size_t dataBytes) {
+    const auto report = buffer.subspan(bytesRead, length);
+    std::fill(report.begin(), report.end(), 0);
+    report[kReportStatus] = status;
+    report[kReportDataPresent] = dataBytes > 0 ? 1 : 0;
+    const auto from = stream_.begin() + static_cast<std::ptrdiff_t>(streamSent_);
+    std::copy_n(from, dataBytes, report.begin() + kReportHeader);
+    streamSent_ += dataBytes;
+    bytesRead += length;
+  };
+  while (pendingStreamBytes() > 0 && bytesRead + length <= buffer.size()) {
+    putReport(std::min(bytesPerReport(), pendingStreamBytes()));
+  }
+  if (bytesRead == 0 && statusReport && receiver_ && length >= kReportHeader) {
+    putReport(0);
+  }
+  compactStream();
 }
 
 void SimDevice::queueInputReport(std::span<const std::uint8_t> report) {
@@ -517,55 +579,54 @@ bool SimHid::setFeature(HidHandle handle, std::span<const std::uint8_t> report) 
   return true;
 }
 
+template <typename SleepUntil>
+bool SimHid::readWaiting(HidHandle handle, std::span<std::uint8_t> buffer, std::size_t& bytesRead,
+                         std::chrono::milliseconds firstReportWait, SleepUntil&& sleepUntil) {
+  const std::chrono::nanoseconds giveUp = clock_->now() + firstReportWait;
+  for (;;) {
+    bytesRead = 0;
+    SimDevice* device = live(handle);
+    if (device == nullptr) {
+      return false;
+    }
+    if (buffer.size() < device->profile().inputLength) {
+      return fail("the buffer cannot hold one input report");
+    }
+    device->catchUp();
+    // A device with a receiver reports all the time on a virtual clock, so the host always
+    // sees the status, and with nothing to send the wait runs out at once. On real time it
+    // reports when it has something to say, and the read waits for that.
+    if (!clock_->real() || device->readable()) {
+      device->takeReports(buffer, bytesRead, !clock_->real());
+      readStamp_ = clock_->stamp();
+      return true;
+    }
+    const std::chrono::nanoseconds wake = std::min(giveUp, device->nextReport().value_or(giveUp));
+    if (wake <= clock_->now()) {
+      device->takeReports(buffer, bytesRead, false);
+      readStamp_ = clock_->stamp();
+      return true;
+    }
+    // The device may be unplugged or hang meanwhile, so it is looked up again after.
+    sleepUntil(wake);
+  }
+}
+
 bool SimHid::read(HidHandle handle, std::span<std::uint8_t> buffer, std::size_t& bytesRead,
-                  std::chrono::milliseconds /*firstReportWait*/) {
-  bytesRead = 0;
-  SimDevice* device = live(handle);
-  if (device == nullptr) {
-    return false;
-  }
-  const std::size_t length = device->profile().inputLength;
-  if (buffer.size() < length) {
-    return fail("the buffer cannot hold one input report");
-  }
-  device->catchUp();
-  const std::chrono::milliseconds now = device->now();
-  readStamp_ = {SimReceiver::utcAt(now).time_since_epoch(), now};
-  if (device->silent_) {
-    device->streamSent_ = device->stream_.size();
-    device->compactStream();
-    return true;
-  }
-  // Whole reports only, as many as fit, oldest first: first the ones a test queued, which
-  // stand for reports already waiting, then the receiver's stream.
-  while (!device->inputQueue_.empty() && bytesRead + length <= buffer.size()) {
-    const auto& report = device->inputQueue_.front();
-    std::copy(report.begin(), report.end(),
-              buffer.begin() + static_cast<std::ptrdiff_t>(bytesRead));
-    bytesRead += length;
-    device->inputQueue_.pop_front();
-  }
-  const std::uint8_t status = device->statusByte();
-  const auto putReport = [&](std::size_t dataBytes) {
-    const auto report = buffer.subspan(bytesRead, length);
-    std::fill(report.begin(), report.end(), 0);
-    report[kReportStatus] = status;
-    report[kReportDataPresent] = dataBytes > 0 ? 1 : 0;
-    const auto from = device->stream_.begin() + static_cast<std::ptrdiff_t>(device->streamSent_);
-    std::copy_n(from, dataBytes, report.begin() + kReportHeader);
-    device->streamSent_ += dataBytes;
-    bytesRead += length;
-  };
-  while (device->pendingStreamBytes() > 0 && bytesRead + length <= buffer.size()) {
-    putReport(std::min(device->bytesPerReport(), device->pendingStreamBytes()));
-  }
-  // A device with a receiver reports all the time, so the host always sees the status; with
-  // nothing to send the wait runs out at once on the virtual clock.
-  if (bytesRead == 0 && device->receiver_ && length >= kReportHeader) {
-    putReport(0);
-  }
-  device->compactStream();
-  return true;
+                  std::chrono::milliseconds firstReportWait) {
+  return readWaiting(handle, buffer, bytesRead, firstReportWait,
+                     [this](std::chrono::nanoseconds t) { clock_->sleepUntil(t); });
+}
+
+bool SimHid::read(HidHandle handle, std::span<std::uint8_t> buffer, std::size_t& bytesRead,
+                  std::chrono::milliseconds firstReportWait,
+                  std::unique_lock<std::mutex>& busLock) {
+  return readWaiting(handle, buffer, bytesRead, firstReportWait,
+                     [this, &busLock](std::chrono::nanoseconds t) {
+                       busLock.unlock();
+                       clock_->sleepUntil(t);
+                       busLock.lock();
+                     });
 }
 
 std::u16string simulatedSerial(int n) {
@@ -574,19 +635,15 @@ std::u16string simulatedSerial(int n) {
   return {digits, digits + std::char_traits<char>::length(digits)};
 }
 
-std::unique_ptr<SimHid> simulatedBus(int devices, const std::chrono::milliseconds* virtualNow) {
+std::unique_ptr<SimHid> simulatedBus(int devices, SimTiming timing) {
   auto hid = std::make_unique<SimHid>();
-  if (virtualNow != nullptr) {
-    hid->setClock([virtualNow] { return *virtualNow; });
+  if (timing.virtualNow != nullptr) {
+    hid->setClock([virtualNow = timing.virtualNow] { return *virtualNow; });
   } else {
-    const auto start = std::chrono::steady_clock::now();
-    hid->setClock([start] {
-      return std::chrono::duration_cast<std::chrono::milliseconds>(
-          std::chrono::steady_clock::now() - start);
-    });
+    hid->runOnRealTime();
   }
   for (int n = 1; n <= devices; ++n) {
-    hid->attach({.serial = simulatedSerial(n)});
+    hid->attach({.serial = simulatedSerial(n), .delivery = timing.delivery});
   }
   return hid;
 }

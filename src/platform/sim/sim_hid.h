@@ -6,6 +6,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <span>
 #include <string>
@@ -37,13 +38,49 @@ struct DeviceProfile {
   bool receiver = true;
   // Devices with different serial numbers differ even with the same seed.
   std::uint64_t seed = 7130;
+  // When its receiver's frames become readable after their epoch.
+  Delivery delivery;
 };
 
 // Format 1 with outputs enabled, both outputs at 10 MHz, GPS+SBAS+Galileo+GLONASS, stationary.
 [[nodiscard]] std::vector<std::uint8_t> defaultConfiguration();
 
 // The virtual clock of a bus; an empty one stands still at 0.
-using SimClock = std::function<std::chrono::milliseconds()>;
+using SimClock = std::function<std::chrono::nanoseconds()>;
+
+// A bus's time. On a virtual clock it is what the clock says and a read never waits: time moves
+// only when a test moves it. On real time it is the computer's, and a read waits for the
+// device's next report as a real device's does; the receivers' UTC is then the computer's
+// (CLOCK_REALTIME) too.
+class BusClock {
+ public:
+  BusClock() = default;  // virtual, standing still at 0
+  explicit BusClock(SimClock virtualClock) : clock_(std::move(virtualClock)) {}
+  // Time 0 is the latest whole second of UTC, so the receivers' epochs fall on whole tenths of
+  // a UTC second as a real receiver's do.
+  [[nodiscard]] static BusClock realTime();
+
+  [[nodiscard]] std::chrono::nanoseconds now() const {
+    return clock_ ? clock_() : std::chrono::nanoseconds{0};
+  }
+  [[nodiscard]] bool real() const { return steadyZero_.has_value(); }
+  [[nodiscard]] std::chrono::sys_time<std::chrono::milliseconds> utcAtZero() const {
+    return utcAtZero_;
+  }
+  // The bus's time now, as the simulated computer's two clocks: the monotonic one is the bus's,
+  // the realtime one the receivers' UTC.
+  [[nodiscard]] ReadStamp stamp() const {
+    const std::chrono::nanoseconds t = now();
+    return {(utcAtZero_ + t).time_since_epoch(), t};
+  }
+  // Real time only: blocks the calling thread until the bus's time is `t`.
+  void sleepUntil(std::chrono::nanoseconds t) const;
+
+ private:
+  SimClock clock_;
+  std::optional<std::chrono::steady_clock::time_point> steadyZero_;
+  std::chrono::sys_time<std::chrono::milliseconds> utcAtZero_{kVirtualStart};
+};
 
 class SimDevice {
  public:
@@ -53,7 +90,7 @@ class SimDevice {
   // Before the receiver has a say, and always without one.
   static constexpr std::uint8_t kPowerUpStatus = SimReceiver::kStatusAntennaOk;
 
-  explicit SimDevice(DeviceProfile profile, std::shared_ptr<const SimClock> clock = nullptr);
+  explicit SimDevice(DeviceProfile profile, std::shared_ptr<const BusClock> clock = nullptr);
 
   [[nodiscard]] const DeviceProfile& profile() const { return profile_; }
   [[nodiscard]] bool present() const { return present_; }
@@ -105,7 +142,7 @@ class SimDevice {
 
  private:
   friend class SimHid;
-  [[nodiscard]] std::chrono::milliseconds now() const;
+  [[nodiscard]] std::chrono::nanoseconds now() const { return clock_->now(); }
   [[nodiscard]] std::uint64_t receiverSeed() const;
   void powerUp();
   void powerDown();
@@ -115,13 +152,20 @@ class SimDevice {
   void selectConfiguredSystems();
   // Brings the stream up to the clock before anything reads it or changes the receiver.
   void catchUp();
+  // A read would find a report now; after catchUp().
+  [[nodiscard]] bool readable() const;
+  // When a report comes next, as far as the device knows now; nothing when it waits for the
+  // host (silent, without a receiver, or a receiver that was asked for nothing).
+  [[nodiscard]] std::optional<std::chrono::nanoseconds> nextReport() const;
+  // The reports a read takes, back to back into `buffer` from `bytesRead` on.
+  void takeReports(std::span<std::uint8_t> buffer, std::size_t& bytesRead, bool statusReport);
   [[nodiscard]] std::size_t bytesPerReport() const;
   [[nodiscard]] std::size_t pendingStreamBytes() const { return stream_.size() - streamSent_; }
   void dropOverflow();
   void compactStream();
 
   DeviceProfile profile_;
-  std::shared_ptr<const SimClock> clock_;
+  std::shared_ptr<const BusClock> clock_;
   bool present_ = true;
   int openHandles_ = 0;
   std::uint64_t generation_ = 0;  // bumped by every unplug: older handles go stale
@@ -131,7 +175,7 @@ class SimDevice {
   int blinks_ = 0;
 
   std::optional<SimReceiver> receiver_;  // empty while unplugged or without a receiver
-  std::chrono::milliseconds caughtUp_{0};
+  std::chrono::nanoseconds caughtUp_{0};
   // Receiver bytes not yet sent start at streamSent_; the buffer is reused, not reallocated.
   std::vector<std::uint8_t> stream_;
   std::size_t streamSent_ = 0;
@@ -146,11 +190,13 @@ class SimDevice {
 class SimHid final : public Hid {
  public:
   using ReportListener = std::function<void(const SimDevice&, std::span<const std::uint8_t>)>;
-  using Clock = SimClock;
 
-  // The receivers run on this clock; without one, time stands still at 0. Devices already
-  // attached follow the new clock too.
-  void setClock(Clock clock) { *clock_ = std::move(clock); }
+  // The receivers run on this virtual clock; without one, time stands still at 0. Devices
+  // already attached follow the new clock too.
+  void setClock(SimClock clock) { *clock_ = BusClock(std::move(clock)); }
+  // From now on the bus runs on real time. Before attaching: a receiver keeps the UTC it was
+  // powered up with.
+  void runOnRealTime() { *clock_ = BusClock::realTime(); }
 
   SimDevice& attach(DeviceProfile profile);
   // An unplugged device loses its receiver's state: plugged back, the receiver starts from
@@ -176,12 +222,18 @@ class SimHid final : public Hid {
   [[nodiscard]] bool setFeature(HidHandle handle, std::span<const std::uint8_t> report) override;
   [[nodiscard]] bool read(HidHandle handle, std::span<std::uint8_t> buffer, std::size_t& bytesRead,
                           std::chrono::milliseconds firstReportWait) override;
+  // The same for a bus that several threads share under `busLock`, which the caller holds: a
+  // wait for the device's next report lets go of it meanwhile, so that the other devices'
+  // threads go on.
+  [[nodiscard]] bool read(HidHandle handle, std::span<std::uint8_t> buffer, std::size_t& bytesRead,
+                          std::chrono::milliseconds firstReportWait,
+                          std::unique_lock<std::mutex>& busLock);
   // A plain sentence per simulated fault, as a system would give one.
   [[nodiscard]] std::string lastErrorText() const override { return lastError_; }
   // False while the device the latest failed call went to is hung and present.
   [[nodiscard]] bool answering() const override;
-  // The simulated computer's clocks agree with the simulated receivers: a report read at once
-  // names the time it is read at.
+  // On the bus's clock (BusClock::stamp): the simulated computer's clocks agree with the
+  // simulated receivers, so a report read at once names the time it is read at.
   [[nodiscard]] ReadStamp readStamp() const override { return readStamp_; }
 
  private:
@@ -195,25 +247,35 @@ class SimHid final : public Hid {
   bool fail(const char* reason);
   // The same for a call that went to a hung device.
   bool hangUp(const SimDevice& device);
+  // Both reads: `sleepUntil` waits for a time of the bus.
+  template <typename SleepUntil>
+  bool readWaiting(HidHandle handle, std::span<std::uint8_t> buffer, std::size_t& bytesRead,
+                   std::chrono::milliseconds firstReportWait, SleepUntil&& sleepUntil);
 
   // Shared with the devices, so that they see a clock set after they were attached.
-  std::shared_ptr<Clock> clock_ = std::make_shared<Clock>();
+  std::shared_ptr<BusClock> clock_ = std::make_shared<BusClock>();
   std::vector<std::unique_ptr<SimDevice>> devices_;
   std::map<HidHandle, OpenHandle> handles_;
   HidHandle nextHandle_ = 1;
   ReportListener listener_;
   std::string lastError_;
-  const SimDevice* unanswered_ = nullptr;
-  ReadStamp readStamp_;  // the hung device the latest failed call went to
+  const SimDevice* unanswered_ = nullptr;  // the hung device the latest failed call went to
+  ReadStamp readStamp_;
 };
 
 // The serial number of the n-th device `--simulate=N` stands for: QVR000001, QVR000002, ...
 [[nodiscard]] std::u16string simulatedSerial(int n);
 
+// How the devices of `--simulate` keep time.
+struct SimTiming {
+  // A virtual clock that the program advances (a screenshot's ticks, the command line's
+  // waits); nullptr: real time.
+  const std::chrono::milliseconds* virtualNow = nullptr;
+  Delivery delivery;  // of every device's receiver
+};
+
 // The bus `--simulate=N` stands for: N devices with the default profile (firmware 1.08, the
-// default configuration, a live receiver). Their receivers run on the wall clock, or on
-// `virtualNow` when one is given, which a screenshot's ticks then advance.
-[[nodiscard]] std::unique_ptr<SimHid> simulatedBus(
-    int devices, const std::chrono::milliseconds* virtualNow = nullptr);
+// default configuration, a live receiver).
+[[nodiscard]] std::unique_ptr<SimHid> simulatedBus(int devices, SimTiming timing = {});
 
 }  // namespace qvr::platform::sim

@@ -50,13 +50,14 @@ constexpr double kHeightMsl = 408.0;       // m
 constexpr double kGeoidSeparation = 47.4;  // m, ellipsoid above mean sea level there
 constexpr double kMetresPerDegree = 111'320.0;
 
-// The UTC time at virtual time 0, and GPS time ahead of UTC by the leap seconds.
-constexpr std::chrono::sys_days kStartDay{std::chrono::year{2026} / 12 / 8};
-constexpr std::chrono::hours kStartHour{12};
+// GPS time ahead of UTC by the leap seconds.
 constexpr std::chrono::seconds kLeapSeconds{18};
 constexpr milliseconds kWeek = std::chrono::weeks{1};
 
 constexpr std::uint32_t kUnknownAccuracy = 0xFFFF'FFFF;
+
+// Sets the delivery's draws apart from the receiver's own sequence of the same seed.
+constexpr std::uint64_t kDeliveryDraws = 0xD1B5'4A32'D192'ED03ULL;
 
 // NAV-PVT's units and values (its offsets are the decoder's own, protocol/ubx_layout.h).
 constexpr double kPvtPerDegree = 1e7;                    // lon and lat
@@ -149,24 +150,21 @@ void put8(std::vector<std::uint8_t>& p, std::size_t offset, std::uint8_t value) 
   p[offset] = value;
 }
 
-// GPS time of week of the epoch at t, ms.
-std::uint32_t iTowAt(milliseconds t) {
-  const auto gps = SimReceiver::utcAt(t) + kLeapSeconds;
-  const auto day = std::chrono::floor<std::chrono::days>(gps);
-  const auto sunday = day - std::chrono::days{std::chrono::weekday{day}.c_encoding()};
-  return static_cast<std::uint32_t>((gps - sunday).count() % kWeek.count());
-}
-
 }  // namespace
 
-std::chrono::sys_time<milliseconds> SimReceiver::utcAt(milliseconds t) {
-  return kStartDay + kStartHour + t;
+bool SimReceiver::deliverable(const Delivery& delivery) {
+  return delivery.jitter >= 0ms && (delivery.jitter == 0ms || delivery.jitter < delivery.latency) &&
+         delivery.latency + delivery.jitter < kEpoch;
 }
 
-SimReceiver::SimReceiver(std::uint64_t seed, milliseconds powerUp, std::uint8_t systems)
+SimReceiver::SimReceiver(std::uint64_t seed, milliseconds powerUp,
+                         std::chrono::sys_time<milliseconds> utcAtZero, Delivery delivery)
     : rng_(seed),
+      deliverySeed_(seed ^ kDeliveryDraws),
       powerUp_(powerUp),
-      systems_(static_cast<std::uint8_t>(systems & kKnownSystems)),
+      utcAtZero_(utcAtZero),
+      delivery_(delivery),
+      systems_(kDefaultSystems),
       nextEpoch_(powerUp / kEpoch + 1),
       rates_{{{protocol::kUbxClassNav, protocol::kUbxIdNavPvt, 0},
               {protocol::kUbxClassNav, protocol::kUbxIdNavClock, 0},
@@ -309,22 +307,54 @@ std::uint8_t SimReceiver::statusByte(milliseconds now) const {
   return static_cast<std::uint8_t>(kStatusAntennaOk | (fixedAt(now) ? kStatusSignalOk : 0));
 }
 
-void SimReceiver::appendUntil(milliseconds now, std::vector<std::uint8_t>& stream) {
+bool SimReceiver::due(std::uint8_t messageId, std::int64_t epoch) const {
+  const std::uint8_t rate = rateOf(protocol::kUbxClassNav, messageId);
+  return rate != 0 && epoch % rate == 0;
+}
+
+bool SimReceiver::sendsAt(std::int64_t epoch) const {
+  // MON-HW's epochs are NAV-STATUS's too.
+  return talking() && (epoch % kNavStatusEvery == 0 || due(protocol::kUbxIdNavPvt, epoch) ||
+                       due(protocol::kUbxIdNavClock, epoch) || due(protocol::kUbxIdNavSat, epoch));
+}
+
+std::chrono::nanoseconds SimReceiver::delay(std::int64_t epoch) const {
+  if (delivery_.jitter == 0ms) {
+    return delivery_.latency;
+  }
+  // A draw of its own for every epoch, so that it does not matter which epochs were looked at.
+  std::uint64_t state =
+      deliverySeed_ ^ (static_cast<std::uint64_t>(epoch) * 0x9E37'79B9'7F4A'7C15ULL);
+  constexpr double kUnit = 0x1.0p-53;
+  const double share = static_cast<double>(splitMix(state) >> 11) * kUnit * 2.0 - 1.0;
+  const auto jitter = std::chrono::nanoseconds(delivery_.jitter).count();
+  return delivery_.latency +
+         std::chrono::nanoseconds(std::llround(share * static_cast<double>(jitter)));
+}
+
+std::optional<std::chrono::nanoseconds> SimReceiver::nextDelivery() const {
+  // Talking, it sends NAV-STATUS every kNavStatusEvery epochs at the latest.
+  for (std::int64_t epoch = nextEpoch_; epoch <= nextEpoch_ + kNavStatusEvery; ++epoch) {
+    if (sendsAt(epoch)) {
+      return epoch * kEpoch + delay(epoch);
+    }
+  }
+  return std::nullopt;
+}
+
+void SimReceiver::appendUntil(std::chrono::nanoseconds now, std::vector<std::uint8_t>& stream) {
   for (const Acknowledgement& ack : acknowledgements_) {
     payload_.assign({ack.messageClass, ack.messageId});
     appendFrame(stream, kClassAck, ack.accepted ? kIdAckAck : kIdAckNak);
   }
   acknowledgements_.clear();
 
-  for (milliseconds t = nextEpoch_ * kEpoch; t <= now; t = ++nextEpoch_ * kEpoch) {
+  for (milliseconds t = nextEpoch_ * kEpoch; t + delay(nextEpoch_) <= now;
+       t = ++nextEpoch_ * kEpoch) {
     advance();
-    const auto due = [this](std::uint8_t messageId) {
-      const std::uint8_t rate = rateOf(protocol::kUbxClassNav, messageId);
-      return rate != 0 && nextEpoch_ % rate == 0;
-    };
     const bool statusDue = talking() && nextEpoch_ % kNavStatusEvery == 0;
-    const bool pvtDue = due(protocol::kUbxIdNavPvt);
-    const bool satDue = due(protocol::kUbxIdNavSat);
+    const bool pvtDue = due(protocol::kUbxIdNavPvt, nextEpoch_);
+    const bool satDue = due(protocol::kUbxIdNavSat, nextEpoch_);
     if (statusDue || pvtDue || satDue) {
       observe(t);
     }
@@ -337,7 +367,7 @@ void SimReceiver::appendUntil(milliseconds now, std::vector<std::uint8_t>& strea
       writeNavPvt(t);
       appendFrame(stream, protocol::kUbxClassNav, protocol::kUbxIdNavPvt);
     }
-    if (due(protocol::kUbxIdNavClock)) {
+    if (due(protocol::kUbxIdNavClock, nextEpoch_)) {
       writeNavClock(t);
       appendFrame(stream, protocol::kUbxClassNav, protocol::kUbxIdNavClock);
     }
@@ -412,6 +442,14 @@ void SimReceiver::appendFrame(std::vector<std::uint8_t>& stream, std::uint8_t me
   const protocol::UbxChecksum sum = protocol::ubxChecksum(std::span(stream).subspan(start + 2));
   stream.push_back(sum.a);
   stream.push_back(sum.b);
+}
+
+// GPS time of week of the epoch at t, ms.
+std::uint32_t SimReceiver::iTowAt(milliseconds t) const {
+  const auto gps = utcAt(t) + kLeapSeconds;
+  const auto day = std::chrono::floor<std::chrono::days>(gps);
+  const auto sunday = day - std::chrono::days{std::chrono::weekday{day}.c_encoding()};
+  return static_cast<std::uint32_t>((gps - sunday).count() % kWeek.count());
 }
 
 void SimReceiver::writeNavPvt(milliseconds t) {

@@ -3,20 +3,37 @@
 #include <array>
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <vector>
 
 namespace qvr::platform::sim {
 
-// The GNSS receiver inside a simulated device, on the virtual clock.
+// The receivers' UTC at time 0 of a virtual clock: a fixed moment, so that what a test or a
+// scenario sees does not depend on the day it runs.
+inline constexpr std::chrono::sys_seconds kVirtualStart{
+    std::chrono::sys_days{std::chrono::year{2026} / 12 / 8} + std::chrono::hours{12}};
+
+// When an epoch's frames become readable at the host: `latency` after the epoch, give or take
+// up to `jitter`, drawn per epoch (uniformly, from the receiver's seed) so that a run can be
+// repeated. A real device's frames come a serial line and a USB poll after their epoch, which
+// is what a time server fed from them has to allow for.
+struct Delivery {
+  std::chrono::milliseconds latency{0};
+  std::chrono::milliseconds jitter{0};
+  friend bool operator==(const Delivery&, const Delivery&) = default;
+};
+
+// The GNSS receiver inside a simulated device, on its bus's clock.
 //
 // It computes a navigation solution every 100 ms of virtual time (at whole multiples of 100 ms,
 // so a rate of 10 lands on whole seconds) and writes whole UBX frames to the stream. It stays
 // silent until the host asks for a message with CFG-MSG; while any is on, it also sends
 // messages the host has to skip (NAV-STATUS, MON-HW). Every CFG message is acknowledged, with
 // ACK-NAK when it is not a CFG-MSG of a length the receiver knows. The fix comes
-// kTimeToFix after power-up; the time is a fixed UTC start plus the virtual time, so it
-// follows the clock whatever the power-up time.
+// kTimeToFix after power-up; the time is the UTC at time 0 plus the time, so it follows the
+// clock whatever the power-up time. An epoch's frames go out at its Delivery, always before
+// the next epoch's.
 //
 // Everything random comes from the seed and is drawn once per epoch whether or not anything
 // is sent, so what the stream says at a given time does not depend on how often it is read.
@@ -29,23 +46,27 @@ class SimReceiver {
   // GPS, SBAS, Galileo and GLONASS: what the device ships with.
   static constexpr std::uint8_t kDefaultSystems = 0x47;
 
+  // A jitter less than the latency (or none), and both together less than an epoch, so that
+  // no epoch's frames come before their epoch or after the next epoch's.
+  [[nodiscard]] static bool deliverable(const Delivery& delivery);
+
   SimReceiver(std::uint64_t seed, std::chrono::milliseconds powerUp,
-              std::uint8_t systems = kDefaultSystems);
+              std::chrono::sys_time<std::chrono::milliseconds> utcAtZero = kVirtualStart,
+              Delivery delivery = {});
 
   // A feature report as the host sent it (byte 0 the report ID, byte 1 the command). The
   // device's firmware passes on the satellite systems (command 3) and tunnelled receiver
   // messages (command 8); everything else is not the receiver's business. The command takes
-  // effect at the time the stream was last brought up to, so bring it up to date first.
+  // effect from the first epoch not delivered yet, so bring the stream up to date first.
   void command(std::span<const std::uint8_t> featureReport);
   // GNSS selection byte: bit n for gnssId n.
   void selectSystems(std::uint8_t systems);
 
-  // The UTC time the receiver names at virtual time `t`.
-  [[nodiscard]] static std::chrono::sys_time<std::chrono::milliseconds> utcAt(
-      std::chrono::milliseconds t);
-
-  // Appends every frame produced up to and including `now`.
-  void appendUntil(std::chrono::milliseconds now, std::vector<std::uint8_t>& stream);
+  // Appends every frame delivered up to and including `now`.
+  void appendUntil(std::chrono::nanoseconds now, std::vector<std::uint8_t>& stream);
+  // When the next frame of its own is delivered; nothing while it sends none (before the host
+  // asks for a message).
+  [[nodiscard]] std::optional<std::chrono::nanoseconds> nextDelivery() const;
 
   [[nodiscard]] std::uint8_t statusByte(std::chrono::milliseconds now) const;
 
@@ -86,6 +107,15 @@ class SimReceiver {
   [[nodiscard]] bool selected(const Satellite& satellite) const;
   [[nodiscard]] std::uint8_t rateOf(std::uint8_t messageClass, std::uint8_t messageId) const;
   [[nodiscard]] bool talking() const;
+  [[nodiscard]] bool due(std::uint8_t messageId, std::int64_t epoch) const;
+  [[nodiscard]] bool sendsAt(std::int64_t epoch) const;
+  // How long after its epoch this epoch's frames are delivered.
+  [[nodiscard]] std::chrono::nanoseconds delay(std::int64_t epoch) const;
+  [[nodiscard]] std::chrono::sys_time<std::chrono::milliseconds> utcAt(
+      std::chrono::milliseconds t) const {
+    return utcAtZero_ + t;
+  }
+  [[nodiscard]] std::uint32_t iTowAt(std::chrono::milliseconds t) const;
   void buildSky();
   void receiverMessage(std::span<const std::uint8_t> message);
   void advance();
@@ -100,7 +130,10 @@ class SimReceiver {
   void writeMonHw();
 
   std::uint64_t rng_;
+  std::uint64_t deliverySeed_;  // apart from rng_, so that a delivery changes nothing else
   std::chrono::milliseconds powerUp_;
+  std::chrono::sys_time<std::chrono::milliseconds> utcAtZero_;
+  Delivery delivery_;
   std::uint8_t systems_;
   std::int64_t nextEpoch_;  // index of the next solution, at nextEpoch_ * kEpoch
   std::array<MessageRate, 3> rates_;

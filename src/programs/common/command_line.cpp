@@ -55,6 +55,32 @@ std::optional<int> OptionArgument::simulatedDevices(std::string& error) const {
   return count;
 }
 
+std::optional<sim::Delivery> OptionArgument::simulatedDelivery(std::string& error) {
+  const auto text = value(error);
+  if (!text) {
+    return std::nullopt;
+  }
+  const std::string_view given = *text;
+  const std::size_t comma = given.find(',');
+  // Neither can be a whole epoch.
+  const auto epoch = static_cast<int>(sim::SimReceiver::kEpoch.count());
+  const auto latency = parseCount(given.substr(0, comma), epoch);
+  const auto jitter =
+      comma == std::string_view::npos ? 0 : parseCount(given.substr(comma + 1), epoch);
+  if (latency && jitter) {
+    const sim::Delivery delivery{std::chrono::milliseconds(*latency),
+                                 std::chrono::milliseconds(*jitter)};
+    if (sim::SimReceiver::deliverable(delivery)) {
+      return delivery;
+    }
+  }
+  error = "'" + *text + "' for '" + name_ +
+          "': a latency and a jitter in whole milliseconds, the jitter less than the latency and "
+          "both together less than " +
+          std::to_string(sim::SimReceiver::kEpoch.count());
+  return std::nullopt;
+}
+
 ParsedCommandLine parseCommandLine(const std::vector<std::string>& args) {
   ParsedCommandLine result;
   Options& options = result.options;

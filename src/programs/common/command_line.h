@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/sim/sim_receiver.h"
+
 namespace qvr::platform {
 
 struct Options {
@@ -49,6 +51,10 @@ class OptionArgument {
   // --simulate[=N]: N simulated devices, 1 without a count (which is only ever written after
   // '=', as it is optional); nothing, with `error` set, for a count out of range.
   [[nodiscard]] std::optional<int> simulatedDevices(std::string& error) const;
+
+  // The simulated receivers' delivery, "LATENCY[,JITTER]" in whole milliseconds (the jitter 0
+  // when left out); nothing, with `error` set, for one no receiver could keep to.
+  [[nodiscard]] std::optional<sim::Delivery> simulatedDelivery(std::string& error);
 
  private:
   const std::vector<std::string>& args_;

@@ -36,6 +36,9 @@ struct CommandRow {
   const char* synopsis;  // after the program name
   const char* purpose;
   const char* details;  // the command's own options and notes, for its --help
+  // It measures the computer's time against the receiver's, so simulated devices run on
+  // real time.
+  bool measuresTime = false;
 };
 
 constexpr unsigned kDevice = kSimulate | kSerial;
@@ -118,7 +121,8 @@ constexpr CommandRow kCommands[] = {
      "samples lies within it) of that offset, and the offset to put on the device's\n"
      "refclock line (chrony) or as fudge time1 (ntpd): the median with its sign turned.\n"
      "This computer's clock must be right to within the accuracy wanted (synchronised\n"
-     "over the network, say) while it measures.\n"},
+     "over the network, say) while it measures.\n",
+     /*measuresTime=*/true},
 };
 
 const CommandRow* findCommand(std::string_view name) {
@@ -242,6 +246,12 @@ ParsedArguments parseArguments(const std::vector<std::string>& args) {
         return result;
       }
       given.push_back({name, kSimulate});
+    } else if (name == "--simulate-latency") {
+      options.simulatedDelivery = option.simulatedDelivery(result.error);
+      if (!options.simulatedDelivery) {
+        return result;
+      }
+      given.push_back({name, kSimulate});
     } else if (name == "--serial") {
       const auto serial = option.value(result.error);
       if (!serial) {
@@ -322,8 +332,15 @@ ParsedArguments parseArguments(const std::vector<std::string>& args) {
   }
   if (command->command == Command::Set && options.assignments.empty()) {
     result.error = "'set' needs at least one NAME=VALUE";
+  } else if (options.simulatedDelivery && !options.simulatedDevices) {
+    result.error = "option '--simulate-latency' goes only with '--simulate'";
   }
   return result;
+}
+
+bool runsOnRealTime(const Options& options) {
+  const CommandRow* row = rowOf(options.command);
+  return options.watch || options.simulatedDelivery || (row != nullptr && row->measuresTime);
 }
 
 std::chrono::milliseconds receiverTimeout(const Options& options) {
@@ -349,7 +366,11 @@ std::string usageText(const std::string& program, Command command) {
           "\n"
           "  --serial S          the device with serial number S; needed when several are\n"
           "                      attached\n"
-          "  --simulate[=N]      talk to N simulated devices (default 1) instead of real ones\n";
+          "  --simulate[=N]      talk to N simulated devices (default 1) instead of real ones\n"
+          "  --simulate-latency L_MS[,J_MS]\n"
+          "                      with --simulate: the simulated receivers' frames become\n"
+          "                      readable L_MS after their epoch, give or take up to J_MS\n"
+          "                      (J_MS < L_MS, L_MS + J_MS < 100), on this computer's clock\n";
     }
     return text;
   }
@@ -368,7 +389,11 @@ std::string usageText(const std::string& program, Command command) {
       "  --serial S          the device with serial number S; needed when several are\n"
       "                      attached\n"
       "  --simulate[=N]      talk to N simulated devices (default 1, serial numbers\n"
-      "                      QVR000001, QVR000002, ...) on a virtual clock\n"
+      "                      QVR000001, QVR000002, ...) on a virtual clock; a watch, and\n"
+      "                      a run with --simulate-latency, on this computer's clock\n"
+      "  --simulate-latency L_MS[,J_MS]\n"
+      "                      with --simulate: the receivers' frames become readable L_MS\n"
+      "                      after their epoch, give or take up to J_MS\n"
       "  --help              show this help, or a command's with the command\n"
       "  --version           show the program's version\n"
       "\n"

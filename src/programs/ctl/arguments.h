@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/sim/sim_receiver.h"
+
 namespace qvr::ctl {
 
 enum class Command {
@@ -31,6 +33,7 @@ struct Options {
   bool help = false;
   bool version = false;
   std::optional<int> simulatedDevices;  // --simulate[=N]; without it the real devices
+  std::optional<platform::sim::Delivery> simulatedDelivery;  // --simulate-latency
   std::optional<std::string> serial;
   bool json = false;
   std::optional<std::chrono::milliseconds> watch;    // the interval between two lines
@@ -48,6 +51,11 @@ struct ParsedArguments {
 // Arguments after the program name: options and the command in any order, then the command's
 // operands. Each option is checked against the command it is given with.
 [[nodiscard]] ParsedArguments parseArguments(const std::vector<std::string>& args);
+
+// Whether simulated devices run on this computer's clock rather than a virtual one that the
+// program's own waits advance: for a watch, whose lines are read as they come, for a command
+// that measures time, and whenever the receivers are given a delivery latency.
+[[nodiscard]] bool runsOnRealTime(const Options& options);
 
 // The wait a command allows for the receiver, --timeout or the command's default.
 [[nodiscard]] std::chrono::milliseconds receiverTimeout(const Options& options);

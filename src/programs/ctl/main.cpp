@@ -34,25 +34,18 @@ extern "C" void onInterrupt(int /*signalNumber*/) {
 }
 
 // The simulated devices run on a virtual clock that the program's own waits advance, so that a
-// status comes back at once with what a second of a real device would have said. A watch paces
-// the virtual clock with the real one, since its lines are read as they come.
-class SimulatedSystem final : public platform::sim::KeptClockSystem {
+// status comes back at once with what a second of a real device would have said. A command that
+// runs on real time (ctl::runsOnRealTime) has this computer's clock instead.
+class VirtualClockSystem final : public platform::sim::KeptClockSystem {
  public:
-  SimulatedSystem(platform::System& real, bool paced) : KeptClockSystem(real), paced_(paced) {}
+  explicit VirtualClockSystem(platform::System& real) : KeptClockSystem(real) {}
 
   [[nodiscard]] const std::chrono::milliseconds* clock() const { return &now_; }
   [[nodiscard]] std::chrono::milliseconds now() const override { return now_; }
-
-  void sleep(std::chrono::milliseconds duration) override {
-    now_ += duration;
-    if (paced_) {
-      real().sleep(duration);
-    }
-  }
+  void sleep(std::chrono::milliseconds duration) override { now_ += duration; }
   void doEvents() override {}
 
  private:
-  bool paced_;
   std::chrono::milliseconds now_{0};
 };
 
@@ -76,12 +69,17 @@ int runCommand(int argc, char** argv) {
   const auto realHid = [] { return std::make_unique<platform::hidraw::LinuxHid>(); };
 #endif
 
-  SimulatedSystem simulated(console, options.watch.has_value());
+  VirtualClockSystem virtualClock(console);
+  platform::sim::KeptClockSystem realClock(console);
   std::unique_ptr<platform::Hid> backend;
   platform::System* system = &console;
   if (options.simulatedDevices) {
-    backend = platform::sim::simulatedBus(*options.simulatedDevices, simulated.clock());
-    system = &simulated;
+    const bool realTime = ctl::runsOnRealTime(options);
+    backend = platform::sim::simulatedBus(
+        *options.simulatedDevices,
+        {.virtualNow = realTime ? nullptr : virtualClock.clock(),
+         .delivery = options.simulatedDelivery.value_or(platform::sim::Delivery{})});
+    system = realTime ? static_cast<platform::System*>(&realClock) : &virtualClock;
   } else {
     backend = realHid();
   }

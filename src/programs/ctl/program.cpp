@@ -101,7 +101,8 @@ void sayRefusedFirmware(Environment& env, const device::Session& session) {
 template <typename Done, typename OnMessage>
 bool pollUntil(device::Session& session, Environment& env, milliseconds limit, Done&& done,
                OnMessage&& onMessage) {
-  // By the clock, not by the sleeps: a program stopped and continued has waited too.
+  // By the clock, not by the sleeps: a program stopped and continued has waited too, and so
+  // has one whose reads waited for the device.
   const milliseconds start = env.system.now();
   for (;;) {
     if (!session.poll([](std::uint8_t) {}, onMessage)) {

@@ -57,6 +57,8 @@ ParsedArguments parseArguments(const std::vector<std::string>& args) {
       }
     } else if (name == "--simulate") {
       options.simulatedDevices = option.simulatedDevices(result.error);
+    } else if (name == "--simulate.latency") {
+      options.simulatedDelivery = option.simulatedDelivery(result.error);
     } else if (name == "--chrony.socket") {
       if (auto value = option.value(result.error)) {
         if (auto given = perDevice(name, *value, result.error)) {
@@ -79,22 +81,20 @@ ParsedArguments parseArguments(const std::vector<std::string>& args) {
       result.error = "unknown argument: " + args[index];
     }
   }
+  if (result.error.empty() && options.simulatedDelivery && !options.simulatedDevices) {
+    result.error = "'--simulate.latency' goes only with '--simulate'";
+  }
   return result;
 }
 
 std::string usageText() {
-  const std::string program = kProgram;
-  const std::string indent(program.size(), ' ');
-  return "usage: " + program +
-         " [--web.listen-address=ADDRESS:PORT] [--simulate[=N]]\n"
+  return std::string("usage: ") + kProgram +
+         " [--web.listen-address=ADDRESS:PORT]\n"
+         "           [--simulate[=N] [--simulate.latency=L_MS[,J_MS]]]\n"
+         "           [--chrony.socket SERIAL=PATH]... [--chrony.socket-pattern PATTERN]\n"
+         "           [--ntp.shm SERIAL=UNIT]...\n"
          "       " +
-         indent +
-         " [--chrony.socket SERIAL=PATH]... [--chrony.socket-pattern PATTERN]\n"
-         "       " +
-         indent +
-         " [--ntp.shm SERIAL=UNIT]...\n"
-         "       " +
-         program +
+         kProgram +
          " --help | --version\n"
          "\n"
          "Serves the state of every attached QVR-7130 to Prometheus: /metrics, /status.json\n"
@@ -106,8 +106,13 @@ std::string usageText() {
          "                 where to serve (default " +
          kDefaultListenAddress +
          "; port 0 takes a free one)\n"
-         "  --simulate[=N]  N simulated devices instead of the attached ones (default 1);\n"
-         "                 SIGUSR1 unplugs the first one plugged in, SIGUSR2 plugs all back\n"
+         "  --simulate[=N]  N simulated devices instead of the attached ones (default 1),\n"
+         "                 on this computer's clock; SIGUSR1 unplugs the first one plugged\n"
+         "                 in, SIGUSR2 plugs all back\n"
+         "  --simulate.latency=L_MS[,J_MS]\n"
+         "                 the simulated receivers' frames become readable L_MS after their\n"
+         "                 epoch, give or take up to J_MS (J_MS < L_MS, L_MS + J_MS < 100;\n"
+         "                 default 0)\n"
          "  --chrony.socket SERIAL=PATH\n"
          "                 the device's chronyd SOCK refclock socket\n"
          "  --chrony.socket-pattern PATTERN\n"

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/sim/sim_receiver.h"
 #include "refclock/chrony_config.h"
 #include "refclock/feed.h"
 
@@ -17,8 +18,9 @@ inline constexpr const char* kDefaultListenAddress = "127.0.0.1:9713";
 
 struct Options {
   std::string listenAddress = kDefaultListenAddress;
-  std::optional<int> simulatedDevices;               // --simulate[=N]; without it the real devices
-  std::map<std::string, std::string> chronySockets;  // --chrony.socket SERIAL=PATH
+  std::optional<int> simulatedDevices;  // --simulate[=N]; without it the real devices
+  std::optional<platform::sim::Delivery> simulatedDelivery;  // --simulate.latency
+  std::map<std::string, std::string> chronySockets;          // --chrony.socket SERIAL=PATH
   // --chrony.socket-pattern: the socket of every device not named above; empty, none.
   std::string chronySocketPattern{refclock::kDefaultChronySocketPattern};
   std::map<std::string, int> ntpUnits;  // --ntp.shm SERIAL=UNIT

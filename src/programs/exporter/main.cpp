@@ -1,6 +1,8 @@
 // The composition root of qvr7130_exporter: picks the backends, starts the fleet's threads and
 // serves what they found until it is told to stop.
 
+#include <pthread.h>
+
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -8,7 +10,6 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "monitor/fleet.h"
@@ -29,54 +30,65 @@ namespace {
 
 namespace platform = qvr::platform;
 namespace exporter = qvr::exporter;
-using namespace std::chrono_literals;
-
-std::atomic<bool> stopRequested{false};
-std::atomic<int> unplugsRequested{0};
-std::atomic<bool> plugRequested{false};
-
-extern "C" void onStop(int /*signalNumber*/) {
-  stopRequested = true;
-}
-extern "C" void onUnplug(int /*signalNumber*/) {
-  ++unplugsRequested;
-}
-extern "C" void onPlug(int /*signalNumber*/) {
-  plugRequested = true;
-}
 
 // The simulated bus, shared by the fleet's threads, and the plugging its signals ask for.
 class SimulatedBus {
  public:
-  explicit SimulatedBus(int devices) : bus_(platform::sim::simulatedBus(devices)) {}
+  SimulatedBus(int devices, platform::sim::Delivery delivery)
+      : bus_(platform::sim::simulatedBus(devices, {.delivery = delivery})) {}
 
   [[nodiscard]] std::unique_ptr<platform::Hid> view() {
     return std::make_unique<platform::sim::SharedBusView>(*bus_, lock_);
   }
 
-  // Runs on the scan thread, between two scans.
-  void plugAsAsked() {
+  void unplugFirst() {
     const std::lock_guard lock(lock_);
-    for (; unplugsRequested > 0; --unplugsRequested) {
-      for (const auto& device : bus_->devices()) {
-        if (device->present()) {
-          bus_->unplug(*device);
-          break;
-        }
+    for (const auto& device : bus_->devices()) {
+      if (device->present()) {
+        bus_->unplug(*device);
+        return;
       }
     }
-    if (plugRequested.exchange(false)) {
-      for (const auto& device : bus_->devices()) {
-        if (!device->present()) {
-          bus_->plug(*device);
-        }
-      }
+  }
+
+  void plugAll() {
+    const std::lock_guard lock(lock_);
+    for (const auto& device : bus_->devices()) {
+      bus_->plug(*device);
     }
   }
 
  private:
   std::unique_ptr<platform::sim::SimHid> bus_;
   std::mutex lock_;
+};
+
+// The signals the program answers, taken one at a time by the main thread, which waits for
+// nothing else: blocked before any other thread starts, so that every thread inherits the mask
+// and none is woken for them.
+class Signals {
+ public:
+  explicit Signals(bool simulated) {
+    sigemptyset(&set_);
+    for (const int signal : {SIGTERM, SIGINT}) {
+      sigaddset(&set_, signal);
+    }
+    if (simulated) {
+      sigaddset(&set_, SIGUSR1);
+      sigaddset(&set_, SIGUSR2);
+    }
+    pthread_sigmask(SIG_BLOCK, &set_, nullptr);
+  }
+
+  [[nodiscard]] int next() const {
+    int signal = 0;
+    // It only fails for a set it cannot wait for, which would never change: then the program
+    // ends rather than spin.
+    return sigwait(&set_, &signal) == 0 ? signal : SIGTERM;
+  }
+
+ private:
+  sigset_t set_{};
 };
 
 }  // namespace
@@ -100,19 +112,14 @@ int main(int argc, char** argv) {
     return platform::finishOutput(0, std::cout, std::cerr, exporter::kProgram);
   }
 
-  std::signal(SIGTERM, onStop);
-  std::signal(SIGINT, onStop);
-
+  const Signals signals(options.simulatedDevices.has_value());
   platform::hidraw::ConsoleSystem system;
   std::unique_ptr<SimulatedBus> simulated;
   qvr::monitor::HidFactory hidFactory;
-  std::function<void()> beforeScan;
   if (options.simulatedDevices) {
-    simulated = std::make_unique<SimulatedBus>(*options.simulatedDevices);
+    simulated = std::make_unique<SimulatedBus>(
+        *options.simulatedDevices, options.simulatedDelivery.value_or(platform::sim::Delivery{}));
     hidFactory = [&simulated] { return simulated->view(); };
-    beforeScan = [&simulated] { simulated->plugAsAsked(); };
-    std::signal(SIGUSR1, onUnplug);
-    std::signal(SIGUSR2, onPlug);
   } else {
     // Each device's calls on a thread with a deadline: a hung device is "not answering" after
     // the deadline instead of holding its monitor for the seconds the kernel waits.
@@ -138,7 +145,7 @@ int main(int argc, char** argv) {
   };
 
   qvr::monitor::Fleet fleet(hidFactory, system, {}, feeds);
-  fleet.start(beforeScan);
+  fleet.start();
 
   std::atomic<double> previousScrape{0.0};
   const auto metrics = [&] {
@@ -170,8 +177,16 @@ int main(int argc, char** argv) {
   }
   std::cerr << "listening on " << server->boundAddress() << std::endl;
 
-  while (!stopRequested) {
-    std::this_thread::sleep_for(50ms);
+  for (;;) {
+    switch (signals.next()) {
+      case SIGUSR1:
+        simulated->unplugFirst();
+        break;
+      case SIGUSR2:
+        simulated->plugAll();
+        break;
+      default:
+        return 0;
+    }
   }
-  return 0;
 }

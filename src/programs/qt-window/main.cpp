@@ -100,8 +100,8 @@ int main(int argc, char** argv) {
   // freezes the window; the simulated bus too, so that --simulate runs the same way.
   std::unique_ptr<platform::Hid> backend;
   if (options.simulatedDevices) {
-    backend = platform::sim::simulatedBus(*options.simulatedDevices,
-                                          options.screenshot ? &virtualNow : nullptr);
+    backend = platform::sim::simulatedBus(
+        *options.simulatedDevices, {.virtualNow = options.screenshot ? &virtualNow : nullptr});
   } else {
     backend = std::make_unique<platform::hidraw::LinuxHid>();
   }
