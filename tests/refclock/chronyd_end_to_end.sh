@@ -78,7 +78,8 @@ chronyc() { "$bin/chronyc" -h "$work/run/chronyd.sock" -n "$@"; }
 # One field of chronyc's comma-separated report on the refclock (sources, sourcestats) or on
 # the whole daemon (tracking).
 field() {
-  chronyc -c "$1" 2>/dev/null | awk -F, -v n="$2" -v id="$3" 'id == "" || $3 == id || $1 == id { print $n; exit }'
+  chronyc -c "$1" 2>/dev/null |
+    awk -F, -v n="$2" -v id="${3:-}" 'id == "" || $3 == id || $1 == id { print $n; exit }'
 }
 close_to() { awk -v a="$1" -v b="$2" -v t="$3" 'BEGIN { d = a - b; exit !(d <= t && -d <= t) }'; }
 
@@ -111,8 +112,9 @@ timeout 110 "$bin/chronyd" -x -d -f "$work/chrony.conf" "${user[@]}" >"$work/chr
 pids+=($!)
 within 10 test -S "$work/chrony.$serial.sock" || fail "chronyd made no refclock socket"
 
-# time-offset measures on a simulated bus of its own meanwhile.
-"$ctl" --simulate --simulate-latency "$latency_ms,$jitter_ms" time-offset --duration 10 \
+# time-offset measures on a simulated bus of its own meanwhile, long enough for a median of
+# some twenty-five samples.
+"$ctl" --simulate --simulate-latency "$latency_ms,$jitter_ms" time-offset --duration 30 \
   >"$work/time-offset.out" 2>"$work/time-offset.log" &
 offset_pid=$!
 pids+=($offset_pid)
@@ -120,8 +122,9 @@ pids+=($offset_pid)
 timeout 110 "$exporter" --simulate --simulate.latency="$latency_ms,$jitter_ms" \
   --web.listen-address=127.0.0.1:0 --chrony.socket-pattern "$pattern" 2>"$work/exporter.log" &
 pids+=($!)
-exporter_pid=$!
 within 10 grep -q '^listening on ' "$work/exporter.log" || fail "the exporter did not start"
+# The signals that unplug and plug go to the exporter itself, not to timeout.
+exporter_pid=$(pgrep -P "$!")
 
 selected() { [[ $(field sources 2 QVR1) == '*' ]]; }
 started=$SECONDS
@@ -131,10 +134,12 @@ grep -q "^$serial: time samples go to chronyd's socket $work/chrony.$serial.sock
   "$work/exporter.log" || fail "the exporter did not say that samples go to chronyd"
 
 # chronyd steers a clock of its own while -x leaves the real one alone: its system time is how
-# far the computer's clock is ahead of the receiver's time, which the reports' latency fakes.
-ahead() { close_to "$(field tracking 5)" "0.0$latency_ms" "$tolerance"; }
-within 30 ahead || fail "chronyd finds the clock $(field tracking 5) s ahead, not $latency_ms ms"
-echo "ok: chronyd finds this computer's clock $(field tracking 5) s ahead of QVR1 (latency" \
+# far the computer's clock is from the receiver's time (negative: ahead, "fast" in chronyc's
+# words), which the reports' latency fakes.
+correction() { field tracking 5; }
+ahead() { close_to "$(correction)" "-0.0$latency_ms" "$tolerance"; }
+within 30 ahead || fail "chronyd corrects the clock by $(correction) s, not by -$latency_ms ms"
+echo "ok: chronyd finds this computer's clock $(correction | tr -d -) s ahead of QVR1 (latency" \
   "$latency_ms ms, jitter $jitter_ms ms); QVR1's estimated offset $(field sourcestats 7 QVR1) s," \
   "standard deviation $(field sourcestats 8 QVR1) s over $(field sourcestats 2 QVR1) samples"
 
@@ -163,17 +168,19 @@ within 30 heard || fail "chronyd did not hear QVR1 again after it was plugged ba
 within 30 selected || fail "chronyd did not select QVR1 again"
 echo "ok: QVR1 heard again $((SECONDS - replugged)) s after it was plugged back in, and selected"
 
-# The samples chronyd logged (date, time, refid, count; a filtered one has '-' for its count):
-# the last before the plugging came within half a second of the unplugging (the scan's pace),
-# the next not before the receiver's time to fix had passed after the plugging.
+# The samples chronyd logged (date, time, refid, count; a filtered one has '-' for its count),
+# each at the receiver's time of its epoch (the read time chronyd has corrected): none after
+# the unplugging (a sample goes when the next epoch is read, and the device goes at the next
+# scan), none until the receiver's time to fix had passed after the plugging.
 samples() { awk '$3 == "QVR1" && $4 != "-" { print $1 " " $2 }' "$work/log/refclocks.log"; }
 ms() { echo $(($(date -u -d "$1" +%s%N) / 1000000)); }
 last_before=$(samples | awk -v t="$plugged" '$0 < t' | tail -n 1)
 first_after=$(samples | awk -v t="$plugged" '$0 > t' | head -n 1)
 [[ -n $last_before && -n $first_after ]] || fail "chronyd logged no sample before or after the plugging"
-(($(ms "$last_before") - $(ms "$unplugged") < 500)) ||
+(($(ms "$last_before") <= $(ms "$unplugged"))) ||
   fail "chronyd took a sample at $last_before, after the unplugging at $unplugged"
 (($(ms "$first_after") - $(ms "$plugged") >= 3000)) ||
   fail "chronyd took a sample at $first_after, before a receiver plugged at $plugged had a fix"
 echo "ok: chronyd's samples stop at $last_before (unplugged $unplugged) and start again at" \
   "$first_after (plugged $plugged)"
+
