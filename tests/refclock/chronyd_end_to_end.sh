@@ -7,8 +7,8 @@
 #
 #   chronyd_end_to_end.sh EXPORTER CTL
 #
-# chronyd and chronyc are Debian's, unpacked into a cache folder by fetch_chrony.sh and never
-# installed. chronyd runs in the foreground with -x (it never touches the clock), with a
+# chronyd and chronyc are Debian's, unpacked into a cache folder by tools/fetch-package and
+# never installed. chronyd runs in the foreground with -x (it never touches the clock), with a
 # configuration, pid file and command socket of its own in a temporary folder, no NTP port and
 # no UDP command port, and is ended here. Exit status 0 when it all holds, 1 when not, 77 when
 # chronyd cannot be had here; with CI set, that is a failure instead: CI's set-up fetches it.
@@ -33,48 +33,20 @@ skip() {
   exit 77
 }
 
-"$here/fetch_chrony.sh" >&2 || skip "Debian's chrony package could not be fetched"
-bin=${QVR_CHRONY_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/qvr7130/chrony}
-if ldd "$bin/chronyd" "$bin/chronyc" | grep -q 'not found'; then
-  skip "chronyd's libraries are missing: $(ldd "$bin/chronyd" "$bin/chronyc" | grep 'not found' | tr -s '\t\n' ' ')"
-fi
+chronyd=$("$here/../../tools/fetch-package" chrony usr/sbin/chronyd) ||
+  skip "Debian's chrony package could not be fetched"
+root=${chronyd%/usr/sbin/chronyd}
+export LD_LIBRARY_PATH=$root/usr/lib/x86_64-linux-gnu${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}
 
-work=$(mktemp -d)
-chmod 755 "$work"
-pids=()
-finish() {
-  for pid in "${pids[@]}"; do
-    kill "$pid" 2>/dev/null || true
-    wait "$pid" 2>/dev/null || true
-  done
-  rm -rf "$work"
-}
-trap finish EXIT
-
-fail() {
-  echo "FAIL: $*" >&2
-  for log in "$work"/*.log; do
-    echo "--- $log" >&2
-    tail -n 20 "$log" >&2
-  done
+source "$here/../end_to_end.bash"
+describe() {
+  local report
   for report in sources sourcestats tracking; do
-    chronyc "$report" >&2 || true
-  done
-  exit 1
-}
-
-# Waits up to $1 seconds for the command after it to succeed.
-within() {
-  local seconds=$1
-  shift
-  local deadline=$((SECONDS + seconds))
-  until "$@"; do
-    ((SECONDS < deadline)) || return 1
-    sleep 0.5
+    chronyc "$report" || true
   done
 }
 
-chronyc() { "$bin/chronyc" -h "$work/run/chronyd.sock" -n "$@"; }
+chronyc() { "$root/usr/bin/chronyc" -h "$work/run/chronyd.sock" -n "$@"; }
 # One field of chronyc's comma-separated report on the refclock (sources, sourcestats) or on
 # the whole daemon (tracking).
 field() {
@@ -108,7 +80,7 @@ if [[ $(id -u) -eq 0 ]]; then
 else
   user=(-U)
 fi
-timeout 110 "$bin/chronyd" -x -d -f "$work/chrony.conf" "${user[@]}" >"$work/chronyd.log" 2>&1 &
+timeout 110 "$chronyd" -x -d -f "$work/chrony.conf" "${user[@]}" >"$work/chronyd.log" 2>&1 &
 pids+=($!)
 within 10 test -S "$work/chrony.$serial.sock" || fail "chronyd made no refclock socket"
 
