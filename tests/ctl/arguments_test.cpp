@@ -77,6 +77,11 @@ TEST(CtlArguments, ReadsCommandsAndOptionsAndRefusesWhatDoesNotFit) {
       {{"status", "-v"}, "unknown option '-v'", Command::Status},
       {{"status", "--json=yes"}, "takes no value", Command::Status},
       {{"--simulate=100", "status"}, "0 to 99"},
+      {{"--simulate", "--simulate-latency", "20,2", "status"}, "", Command::Status, 1},
+      {{"set-clock", "--simulate=2", "--simulate-latency=5"}, "", Command::SetClock, 2},
+      {{"status", "--simulate-latency=20"}, "goes only with '--simulate'", Command::Status},
+      {{"status", "--simulate", "--simulate-latency=20,20"}, "the jitter less than"},
+      {{"list", "--simulate-latency=20"}, "does not go with 'list'", Command::List},
       {{}, "no command given"},
       {{"--simulate"}, "no command given", Command::None, 1},
       // Help and the version are answered whatever else is missing.
@@ -116,6 +121,18 @@ TEST(CtlArguments, EachCommandWaitsForTheReceiverAsLongAsItNeeds) {
   EXPECT_EQ(receiverTimeout(parseArguments({"set-clock"}).options), milliseconds(60000));
   EXPECT_EQ(receiverTimeout(parseArguments({"set-clock", "--timeout=0.5"}).options),
             milliseconds(500));
+}
+
+// A simulated status comes at once on a virtual clock; lines read as they come, and a latency
+// that means something only against the computer's clock, need real time.
+TEST(CtlArguments, SimulatedDevicesRunOnRealTimeForAWatchOrALatency) {
+  const auto realTime = [](std::vector<std::string> args) {
+    return runsOnRealTime(parseArguments(args).options);
+  };
+  EXPECT_FALSE(realTime({"--simulate", "status"}));
+  EXPECT_FALSE(realTime({"--simulate", "set-clock"}));
+  EXPECT_TRUE(realTime({"--simulate", "status", "--watch"}));
+  EXPECT_TRUE(realTime({"--simulate", "--simulate-latency=20,2", "set-clock"}));
 }
 
 TEST(CtlArguments, EveryCommandHasItsOwnHelp) {

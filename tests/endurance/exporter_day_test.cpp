@@ -70,8 +70,9 @@ class ExporterDay {
         timing_);
   }
 
-  // What the exporter's threads do, on one thread: every device polled at the poll cadence, a
-  // scan at the scan cadence, and a scrape every 15 s as a Prometheus server would ask.
+  // What the exporter's threads do, on one thread: every device read as often as the fleet
+  // ever reads one (on a virtual clock a read does not wait for the device), a scan at the
+  // scan cadence, and a scrape every 15 s as a Prometheus server would ask.
   void run(std::chrono::milliseconds duration) {
     for (const auto end = system_.now() + duration; system_.now() < end;) {
       if (system_.now() % timing_.scan == 0ms) {
@@ -134,7 +135,7 @@ class ExporterDay {
   platform::sim::SimSystem system_;
   platform::sim::SimHid bus_;
   std::mutex busLock_;
-  monitor::Fleet::Timing timing_;  // the exporter's: poll every 10 ms, scan every 500 ms
+  monitor::Fleet::Timing timing_;  // the exporter's: reads 10 ms apart at most, a scan a second
   std::vector<platform::sim::SimDevice*> devices_;
   std::unique_ptr<monitor::Fleet> fleet_;
   std::vector<DeviceCounters> counters_;  // as the latest scrape saw them

@@ -76,6 +76,43 @@ TEST(CommandLine, ReadsOptionsAndRefusesWhatItDoesNotKnow) {
   }
 }
 
+// Only a delivery a receiver can keep to: every epoch's frames after the epoch and before the
+// next epoch's.
+TEST(CommandLine, ASimulatedLatencyIsWholeMillisecondsThatFitAnEpoch) {
+  using std::chrono::milliseconds;
+  struct LatencyCase {
+    std::vector<std::string> args;
+    std::optional<sim::Delivery> delivery;  // nothing: refused
+  };
+  const LatencyCase cases[] = {
+      {{"--latency=20,2"}, sim::Delivery{milliseconds(20), milliseconds(2)}},
+      {{"--latency", "20"}, sim::Delivery{milliseconds(20), milliseconds(0)}},
+      {{"--latency=0"}, sim::Delivery{}},
+      {{"--latency=0,0"}, sim::Delivery{}},
+      {{"--latency=99"}, sim::Delivery{milliseconds(99), milliseconds(0)}},
+      {{"--latency=60,39"}, sim::Delivery{milliseconds(60), milliseconds(39)}},
+      {{"--latency=60,40"}, std::nullopt},  // the next epoch's frames could come first
+      {{"--latency=20,20"}, std::nullopt},  // ... or these before their epoch
+      {{"--latency=0,1"}, std::nullopt},
+      {{"--latency=100"}, std::nullopt},
+      {{"--latency=-1"}, std::nullopt},
+      {{"--latency=2.5"}, std::nullopt},
+      {{"--latency=20,"}, std::nullopt},
+      {{"--latency=,2"}, std::nullopt},
+      {{"--latency=20,2,1"}, std::nullopt},
+      {{"--latency="}, std::nullopt},
+      {{"--latency"}, std::nullopt},
+  };
+  for (const LatencyCase& c : cases) {
+    SCOPED_TRACE(c.args[0]);
+    std::size_t index = 0;
+    std::string error;
+    OptionArgument option(c.args, index);
+    EXPECT_EQ(option.simulatedDelivery(error), c.delivery);
+    EXPECT_EQ(error.empty(), c.delivery.has_value()) << error;
+  }
+}
+
 TEST(CommandLine, RefusalsHelpAndVersionAreAnsweredWithoutAWindow) {
   std::ostringstream out;
   std::ostringstream err;

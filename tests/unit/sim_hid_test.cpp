@@ -3,14 +3,21 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <map>
+#include <mutex>
+#include <optional>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "platform/sim/shared_bus.h"
+#include "protocol/commands.h"
 #include "protocol/device_strings.h"
+#include "protocol/ubx_messages.h"
 #include "protocol/ubx_parser.h"
 
 namespace qvr::platform::sim {
@@ -371,6 +378,79 @@ TEST(SimHid, SettingsSurviveUnpluggingAndTheReceiverFollowsThem) {
   EXPECT_GT(navSats, 0);
   EXPECT_EQ(systems, (std::set<std::uint8_t>{3}));
   EXPECT_TRUE(hid.close(h));
+}
+
+// On real time the receivers' UTC is this computer's, and a read waits for the device's next
+// report: it comes back when the epoch's frames are delivered, stamped with that moment.
+TEST(SimHid, OnRealTimeAReadWaitsForTheNextEpochInTheComputersTime) {
+  using namespace std::chrono_literals;
+  const BusClock clock = BusClock::realTime();
+  EXPECT_EQ(clock.utcAtZero(), std::chrono::floor<std::chrono::seconds>(clock.utcAtZero()));
+  const auto offset = clock.stamp().realtime - std::chrono::system_clock::now().time_since_epoch();
+  EXPECT_LT(std::chrono::abs(offset), 50ms);
+
+  constexpr Delivery kDelivery{20ms, 2ms};
+  const auto bus = simulatedBus(1, {.delivery = kDelivery});
+  const HidHandle h = bus->open(listed(*bus)[0], OpenMode::Device);
+  const auto request = protocol::buildCommandReport(
+      protocol::Command::ReceiverMessage,
+      protocol::messageRateData(protocol::kUbxClassNav, protocol::kUbxIdNavPvt, 10), 40);
+  ASSERT_TRUE(bus->setFeature(h, *request));
+
+  protocol::UbxParser parser;
+  Bytes buffer(13'000);
+  std::optional<std::chrono::nanoseconds> epoch;
+  std::chrono::nanoseconds readAt{0};
+  for (int reads = 0; !epoch && reads < 10; ++reads) {
+    std::size_t n = 0;
+    ASSERT_TRUE(bus->read(h, buffer, n, 1500ms));
+    for (std::size_t r = 0; r < n; r += 64) {
+      for (std::size_t i = r + 3; buffer[r + 2] != 0 && i < r + 64; ++i) {
+        if (parser.feed(buffer[i]) && parser.messageId() == protocol::kUbxIdNavPvt) {
+          const auto pvt = protocol::decodeNavPvt(parser.payload());
+          ASSERT_TRUE(pvt.has_value());
+          epoch = std::chrono::sys_days{std::chrono::year{pvt->year} / pvt->month / pvt->day}
+                      .time_since_epoch() +
+                  std::chrono::hours{pvt->hour} + std::chrono::minutes{pvt->minute} +
+                  std::chrono::seconds{pvt->second} + std::chrono::nanoseconds{pvt->nano};
+          readAt = bus->readStamp().realtime;
+        }
+      }
+    }
+  }
+  ASSERT_TRUE(epoch.has_value()) << "no NAV-PVT in 10 reads";
+  // The solution's own error moves its time by some nanoseconds.
+  EXPECT_GE(readAt - *epoch, kDelivery.latency - kDelivery.jitter - 1us);
+  EXPECT_LT(std::chrono::abs(*epoch - std::chrono::system_clock::now().time_since_epoch()), 2s);
+  EXPECT_TRUE(bus->close(h));
+}
+
+// A read that waits lets go of the shared bus: the other devices' threads go on meanwhile.
+TEST(SimHid, AWaitingReadHoldsUpNoOtherDevice) {
+  using namespace std::chrono_literals;
+  const auto bus = simulatedBus(2);
+  std::mutex lock;
+  SharedBusView waiting(*bus, lock);
+  SharedBusView other(*bus, lock);
+  const auto paths = listed(*bus);
+  const HidHandle a = waiting.open(paths[0], OpenMode::Device);
+  const HidHandle b = other.open(paths[1], OpenMode::Device);
+  std::atomic<bool> readDone{false};
+  // Its receiver was asked for nothing, so the read waits out its whole wait.
+  std::thread reader([&] {
+    Bytes buffer(13'000);
+    std::size_t n = 0;
+    EXPECT_TRUE(waiting.read(a, buffer, n, 600ms));
+    EXPECT_EQ(n, 0u);
+    readDone = true;
+  });
+  std::this_thread::sleep_for(100ms);
+  HidAttributes attributes;
+  EXPECT_TRUE(other.attributes(b, attributes));
+  EXPECT_FALSE(readDone) << "the other device's call waited for the read";
+  reader.join();
+  EXPECT_TRUE(waiting.close(a));
+  EXPECT_TRUE(other.close(b));
 }
 
 TEST(SimHid, TheBusOfSimulateCountsSerialNumbersFromOne) {

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <optional>
+#include <random>
 #include <set>
 #include <span>
 #include <utility>
@@ -38,7 +39,8 @@ constexpr std::size_t kSatBlock = 12;
 constexpr std::uint8_t kAllSystems = 0x4F;
 
 struct Frame {
-  milliseconds epoch;  // the solution's time: the host reads every 10 ms
+  milliseconds epoch;  // the solution's time: the latest epoch before it was read
+  milliseconds readAt;
   std::uint8_t messageClass;
   std::uint8_t messageId;
   Bytes payload;
@@ -101,16 +103,17 @@ class Host {
         stream.push_back(buffer[i]);
         if (parser.feed(buffer[i])) {
           const auto payload = parser.payload();
-          frames.push_back({now / SimReceiver::kEpoch * SimReceiver::kEpoch, parser.messageClass(),
-                            parser.messageId(), Bytes(payload.begin(), payload.end())});
+          frames.push_back({now / SimReceiver::kEpoch * SimReceiver::kEpoch, now,
+                            parser.messageClass(), parser.messageId(),
+                            Bytes(payload.begin(), payload.end())});
         }
       }
     }
   }
 
-  void run(milliseconds duration) {
+  void run(milliseconds duration, milliseconds every = 10ms) {
     for (const milliseconds end = now + duration; now < end;) {
-      now += 10ms;
+      now += every;
       readOnce();
     }
   }
@@ -214,6 +217,42 @@ TEST(SimReceiver, PvtTimeFollowsTheClockAcrossMidnight) {
       EXPECT_FALSE(pvt->timeValid());
       EXPECT_EQ(int{pvt->valid}, sincePowerUp < 1s ? 0x00 : 0x03);
       EXPECT_EQ(pvt->lat, 0);
+    }
+  }
+}
+
+// Each epoch's frames become readable their latency, give or take the jitter, after it: never
+// sooner, never later, never in another order, and the same on every run with the same seed.
+TEST(SimReceiver, EpochsAreDeliveredTheirLatencyGiveOrTakeTheJitterAfter) {
+  std::mt19937_64 random(7130);
+  for (int run = 0; run < 24; ++run) {
+    const milliseconds latency{std::uniform_int_distribution<int>(0, 99)(random)};
+    const auto widest = std::min(latency.count() - 1, 99 - latency.count());
+    const milliseconds jitter{
+        widest <= 0 ? 0 : std::uniform_int_distribution<int>(0, static_cast<int>(widest))(random)};
+    const std::uint64_t seed = random();
+    SCOPED_TRACE(testing::Message()
+                 << latency.count() << "," << jitter.count() << " seed " << seed);
+    ASSERT_TRUE(SimReceiver::deliverable({latency, jitter}));
+    const auto delays = [&] {
+      Host host({.serial = u"RX1", .seed = seed, .delivery = {latency, jitter}});
+      host.setRate(kUbxIdNavPvt, 1);
+      host.run(3s, 1ms);
+      std::vector<milliseconds> found;
+      for (const Frame* frame : host.framesOf(kUbxClassNav, kUbxIdNavPvt)) {
+        found.push_back(frame->readAt - frame->epoch);
+      }
+      return found;
+    };
+    const std::vector<milliseconds> first = delays();
+    EXPECT_EQ(first, delays());
+    ASSERT_GE(first.size(), 29u);
+    const auto [least, most] = std::minmax_element(first.begin(), first.end());
+    EXPECT_GE(*least, latency - jitter);
+    EXPECT_LE(*most, latency + jitter);
+    // Thirty draws spread over most of the range.
+    if (jitter >= 2ms) {
+      EXPECT_GE(*most - *least, jitter);
     }
   }
 }

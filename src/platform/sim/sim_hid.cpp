@@ -134,10 +134,15 @@ BusClock BusClock::realTime() {
   const auto utc = std::chrono::system_clock::now();
   BusClock clock;
   clock.utcAtZero_ = std::chrono::floor<std::chrono::seconds>(utc);
-  const auto zero = steady - (utc - clock.utcAtZero_);
-  clock.steadyZero_ = zero;
-  clock.clock_ = [zero] { return std::chrono::steady_clock::now() - zero; };
+  clock.steadyZero_ = steady - (utc - clock.utcAtZero_);
   return clock;
+}
+
+std::chrono::nanoseconds BusClock::now() const {
+  if (steadyZero_) {
+    return std::chrono::steady_clock::now() - *steadyZero_;
+  }
+  return clock_ ? clock_() : std::chrono::nanoseconds{0};
 }
 
 void BusClock::sleepUntil(std::chrono::nanoseconds t) const {

@@ -60,9 +60,7 @@ class BusClock {
   // a UTC second as a real receiver's do.
   [[nodiscard]] static BusClock realTime();
 
-  [[nodiscard]] std::chrono::nanoseconds now() const {
-    return clock_ ? clock_() : std::chrono::nanoseconds{0};
-  }
+  [[nodiscard]] std::chrono::nanoseconds now() const;
   [[nodiscard]] bool real() const { return steadyZero_.has_value(); }
   [[nodiscard]] std::chrono::sys_time<std::chrono::milliseconds> utcAtZero() const {
     return utcAtZero_;
@@ -77,8 +75,8 @@ class BusClock {
   void sleepUntil(std::chrono::nanoseconds t) const;
 
  private:
-  SimClock clock_;
-  std::optional<std::chrono::steady_clock::time_point> steadyZero_;
+  SimClock clock_;                                                   // virtual
+  std::optional<std::chrono::steady_clock::time_point> steadyZero_;  // real time
   std::chrono::sys_time<std::chrono::milliseconds> utcAtZero_{kVirtualStart};
 };
 
