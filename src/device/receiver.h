@@ -55,6 +55,9 @@ struct ReceiverCounts {
   std::uint64_t checksumErrors = 0;    // frames whose checksum was wrong
   std::uint64_t oversizedLengths = 0;  // lengths the payload buffer cannot hold
   std::uint64_t tooShortMessages = 0;  // NAV messages too short for their decoder
+
+  // Every frame that came whole, whatever its checksum.
+  [[nodiscard]] std::uint64_t frames() const { return checkedFrames + checksumErrors; }
 };
 
 // Splits whole input reports into the status byte and receiver bytes, reassembles the UBX

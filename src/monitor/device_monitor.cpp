@@ -7,8 +7,8 @@
 namespace qvr::monitor {
 
 DeviceMonitor::DeviceMonitor(platform::Hid& hid, platform::System& system, std::string serial,
-                             std::chrono::milliseconds readWait)
-    : hid_(hid), system_(system), readWait_(readWait) {
+                             std::chrono::milliseconds readWait, SampleListener onSample)
+    : hid_(hid), system_(system), readWait_(readWait), onSample_(std::move(onSample)) {
   snapshot_.serial = std::move(serial);
 }
 
@@ -47,6 +47,7 @@ bool DeviceMonitor::connect() {
   changed_ = true;
   snapshot_.receiver = {};
   snapshot_.lastFixAt.reset();
+  freshTime_.forget();
   startUp();
   return true;
 }
@@ -79,23 +80,11 @@ void DeviceMonitor::poll() {
   if (session.state().notAnswering && hid_.answering() && !snapshot_.refused) {
     startUp();
   }
-  const auto frames = [&] {
-    const device::ReceiverCounts counts = session.receiver().counts();
-    return counts.checkedFrames + counts.checksumErrors;
-  };
-  const std::uint64_t framesBefore = frames();
+  const std::uint64_t framesBefore = session.receiver().counts().frames();
   const bool read = session.poll([&](std::uint8_t /*status*/) { changed_ = true; },
-                                 [&](std::uint8_t id) {
-                                   ++earlier_.navMessages;
-                                   lastMessageAt_ = system_.now();
-                                   const auto& pvt = session.receiver().state().pvt;
-                                   if (id == protocol::kUbxIdNavPvt && pvt && pvt->fixOk()) {
-                                     snapshot_.lastFixAt = lastMessageAt_;
-                                   }
-                                 },
-                                 readWait_);
+                                 [this](std::uint8_t id) { decoded(id); }, readWait_);
   // The status byte comes in every report; the receiver's frames only in its bursts.
-  heard_ = frames() != framesBefore;
+  heard_ = session.receiver().counts().frames() != framesBefore;
   const bool answering = hid_.answering();
   // A failed read is news too: one more failure, and its reason.
   changed_ = changed_ || !read || answering != snapshot_.answering;
@@ -118,6 +107,25 @@ void DeviceMonitor::poll() {
     // A start-up that could not read the configuration or ask for the messages is tried
     // again, as a device that answers again is.
     startUp();
+  }
+}
+
+void DeviceMonitor::decoded(std::uint8_t id) {
+  ++earlier_.navMessages;
+  lastMessageAt_ = system_.now();
+  const auto& pvt = session_->receiver().state().pvt;
+  if (id != protocol::kUbxIdNavPvt || !pvt || !pvt->fixOk()) {
+    return;
+  }
+  snapshot_.lastFixAt = lastMessageAt_;
+  // Only times the next epoch vouches for: a backlog read after the program was stopped would
+  // tell a time server that the computer's clock is ahead by as long.
+  const auto sample = session_->timeSample();
+  if (!onSample_ || !sample) {
+    return;
+  }
+  if (const auto fresh = freshTime_.confirm(*sample)) {
+    onSample_(*fresh);
   }
 }
 

@@ -2,9 +2,11 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
+#include "device/receiver_time.h"
 #include "device/session.h"
 #include "platform/hid.h"
 #include "platform/system.h"
@@ -41,6 +43,11 @@ struct DeviceSnapshot {
   device::HidFailure lastFailure;
 };
 
+// Called on the device's thread for every navigation epoch whose NAV-PVT has a valid, fully
+// resolved time and a fix, with the moment the read that completed it came back, once the next
+// epoch has shown that the read was fresh (device::FreshTime): an epoch late.
+using SampleListener = std::function<void(const device::TimeSample&)>;
+
 // Watches one device, chosen by serial number, for a program without a window: opens it when it
 // is there, runs the start-up, reads its reports at every step and asks for the navigation
 // messages again when they stop while the device still answers (a window that closed switched
@@ -54,7 +61,8 @@ class DeviceMonitor {
 
   // Each step's read waits at most `readWait` for the device's first report.
   DeviceMonitor(platform::Hid& hid, platform::System& system, std::string serial,
-                std::chrono::milliseconds readWait = device::DeviceLink::kFirstReportWait);
+                std::chrono::milliseconds readWait = device::DeviceLink::kFirstReportWait,
+                SampleListener onSample = {});
   ~DeviceMonitor();
   DeviceMonitor(const DeviceMonitor&) = delete;
   DeviceMonitor& operator=(const DeviceMonitor&) = delete;
@@ -77,6 +85,8 @@ class DeviceMonitor {
   void startUp();
   void disconnect();
   void poll();
+  // A NAV message the session decoded in the read being polled.
+  void decoded(std::uint8_t id);
   void publish();
   // Adds what the open connection's session counted to `counters`.
   void addSessionCounts(DeviceCounters& counters) const;
@@ -84,6 +94,8 @@ class DeviceMonitor {
   platform::Hid& hid_;
   platform::System& system_;
   std::chrono::milliseconds readWait_;
+  SampleListener onSample_;
+  device::FreshTime freshTime_;             // of the epochs with a fix, for onSample_
   std::optional<device::Session> session_;  // one per connection: its counts start at zero
   DeviceCounters earlier_;                  // of the connections before this one
   DeviceSnapshot snapshot_;

@@ -14,9 +14,11 @@ struct Fleet::Watched {
   std::uint64_t publishedRevision = 0;
 };
 
-Fleet::Fleet(HidFactory hidFactory, platform::System& system, Timing timing)
+Fleet::Fleet(HidFactory hidFactory, platform::System& system, Timing timing,
+             SampleListeners sampleListeners)
     : hidFactory_(std::move(hidFactory)),
       system_(system),
+      sampleListeners_(std::move(sampleListeners)),
       timing_(timing),
       scanHid_(hidFactory_()) {}
 
@@ -54,7 +56,8 @@ void Fleet::scan() {
     auto watched = std::make_unique<Watched>();
     watched->hid = hidFactory_();
     watched->monitor =
-        std::make_unique<DeviceMonitor>(*watched->hid, system_, serial, timing_.read);
+        std::make_unique<DeviceMonitor>(*watched->hid, system_, serial, timing_.read,
+                                        sampleListeners_ ? sampleListeners_(serial) : nullptr);
     watched->published.serial = serial;
     Watched& added = *watched;
     watched_.push_back(std::move(watched));

@@ -20,6 +20,10 @@ namespace qvr::monitor {
 // device whose calls block holds up nothing but its own thread.
 using HidFactory = std::function<std::unique_ptr<platform::Hid>()>;
 
+// Makes the listener of one device's time samples when the device is first seen. The listener
+// is its own: it is called on that device's thread only, so what it keeps needs no lock.
+using SampleListeners = std::function<SampleListener(const std::string& serial)>;
+
 // Every attached device at once, each watched by a DeviceMonitor. A device that appears is
 // picked up at the next scan; one that goes away stays listed, down, and is opened again when
 // it comes back.
@@ -41,7 +45,8 @@ class Fleet {
   };
 
   // `system` must be safe to call from several threads once start() ran (its sleep and now).
-  Fleet(HidFactory hidFactory, platform::System& system, Timing timing);
+  Fleet(HidFactory hidFactory, platform::System& system, Timing timing,
+        SampleListeners sampleListeners = {});
   // Stops the threads: each finishes the call it is in, which a backend with deadlines bounds.
   ~Fleet();
   Fleet(const Fleet&) = delete;
@@ -71,6 +76,7 @@ class Fleet {
 
   HidFactory hidFactory_;
   platform::System& system_;
+  SampleListeners sampleListeners_;
   Timing timing_;
   std::unique_ptr<platform::Hid> scanHid_;
 

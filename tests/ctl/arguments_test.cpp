@@ -17,6 +17,8 @@ TEST(CtlArguments, ReadsCommandsAndOptionsAndRefusesWhatDoesNotFit) {
     std::optional<milliseconds> watch;
     std::optional<milliseconds> timeout;
     std::size_t assignments = 0;
+    std::optional<std::string> socketPattern;
+    milliseconds duration = kDefaultOffsetDuration;
   };
   const Case cases[] = {
       {{"status"}, "", Command::Status},
@@ -47,6 +49,30 @@ TEST(CtlArguments, ReadsCommandsAndOptionsAndRefusesWhatDoesNotFit) {
       {{"list", "--serial", "A"}, "'--serial' does not go with 'list'", Command::List},
       {{"set", "--json", "fll=on"}, "'--json' does not go with 'set'", Command::Set},
       {{"diagnostics-url", "--watch"}, "'--watch' does not go with", Command::DiagnosticsUrl},
+      {{"chrony-config", "--simulate=2"}, "", Command::ChronyConfig, 2},
+      {{"chrony-config", "--socket-pattern", "/tmp/c.%s.sock"},
+       "",
+       Command::ChronyConfig,
+       {},
+       {},
+       {},
+       {},
+       0,
+       "/tmp/c.%s.sock"},
+      {{"chrony-config", "--socket-pattern=/tmp/c.sock"}, "needs %s", Command::ChronyConfig},
+      {{"time-offset", "--duration", "30"},
+       "",
+       Command::TimeOffset,
+       {},
+       {},
+       {},
+       {},
+       0,
+       {},
+       milliseconds(30000)},
+      {{"time-offset", "--duration=0.5"}, "at least 1 second", Command::TimeOffset},
+      {{"time-offset", "--timeout=5"}, "'--timeout' does not go with", Command::TimeOffset},
+      {{"status", "--duration=5"}, "'--duration' does not go with", Command::Status},
       {{"frobnicate"}, "unknown command 'frobnicate'"},
       {{"status", "-v"}, "unknown option '-v'", Command::Status},
       {{"status", "--json=yes"}, "takes no value", Command::Status},
@@ -83,6 +109,8 @@ TEST(CtlArguments, ReadsCommandsAndOptionsAndRefusesWhatDoesNotFit) {
     EXPECT_EQ(o.watch, c.watch);
     EXPECT_EQ(o.timeout, c.timeout);
     EXPECT_EQ(o.assignments.size(), c.assignments);
+    EXPECT_EQ(o.socketPattern, c.socketPattern);
+    EXPECT_EQ(o.duration, c.duration);
   }
 }
 
@@ -109,8 +137,9 @@ TEST(CtlArguments, SimulatedDevicesRunOnRealTimeForAWatchOrALatency) {
 
 TEST(CtlArguments, EveryCommandHasItsOwnHelp) {
   const std::string overview = usageText("qvr7130ctl", Command::None);
-  for (const Command command : {Command::List, Command::Status, Command::Set, Command::FactoryReset,
-                                Command::SetClock, Command::DiagnosticsUrl}) {
+  for (const Command command :
+       {Command::List, Command::Status, Command::Set, Command::FactoryReset, Command::SetClock,
+        Command::DiagnosticsUrl, Command::ChronyConfig, Command::TimeOffset}) {
     const std::string name = commandName(command);
     SCOPED_TRACE(name);
     EXPECT_NE(overview.find("  " + name + " "), std::string::npos);

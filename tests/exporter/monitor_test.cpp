@@ -5,8 +5,10 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <map>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "device/session.h"
 #include "platform/linux/linux_system.h"
@@ -85,7 +87,14 @@ struct Bench {
   SimHid hid;
   bool failListing = false;
   int views = 0;
-  Fleet fleet{[this] { return view(); }, system, {}};
+  std::map<std::string, std::vector<device::TimeSample>> samples;  // by serial number
+  Fleet fleet{[this] { return view(); },
+              system,
+              {},
+              [this](const std::string& serial) {
+                return
+                    [this, serial](const device::TimeSample& s) { samples[serial].push_back(s); };
+              }};
   std::mutex busLock;
 };
 
@@ -133,6 +142,36 @@ TEST(Fleet, FollowsDevicesThroughUnplugAndReplug) {
   for (const auto& device : b.hid.devices()) {
     expectOnlyMessageRequests(*device);
   }
+}
+
+// A reference clock hears from a receiver only while it has a fix: nothing before the first,
+// one sample a second after it, nothing while the device is away, and again once the device,
+// back and powered up afresh, has its fix again.
+TEST(Fleet, TimeSamplesComeOnlyWithAFix) {
+  Bench b;
+  SimDevice& device = b.attach(u"A1");
+  const auto count = [&] { return b.samples["A1"].size(); };
+  b.run(platform::sim::SimReceiver::kTimeToFix - 500ms);
+  EXPECT_EQ(count(), 0u);
+  b.run(4s);
+  EXPECT_GE(count(), 3u);
+  EXPECT_LE(count(), 5u);
+  const auto& samples = b.samples["A1"];
+  for (std::size_t i = 1; i < samples.size(); ++i) {
+    // The receiver's time carries its few nanoseconds of error.
+    EXPECT_EQ(std::chrono::round<std::chrono::milliseconds>(samples[i].receiverTime -
+                                                            samples[i - 1].receiverTime),
+              1s);
+  }
+
+  b.hid.unplug(device);
+  const std::size_t beforeUnplug = count();
+  b.run(3s);
+  b.hid.plug(device);
+  b.run(platform::sim::SimReceiver::kTimeToFix - 1s);
+  EXPECT_EQ(count(), beforeUnplug);
+  b.run(4s);
+  EXPECT_GT(count(), beforeUnplug);
 }
 
 // Messages switched off by someone else (a window closing) are asked for again once they have

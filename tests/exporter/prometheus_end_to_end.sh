@@ -20,36 +20,7 @@ for tool in "$prometheus" "$promtool" "$(command -v curl || true)" "$(command -v
     exit 77
   fi
 done
-work=$(mktemp -d)
-pids=()
-finish() {
-  for pid in "${pids[@]}"; do
-    kill "$pid" 2>/dev/null || true
-    wait "$pid" 2>/dev/null || true
-  done
-  rm -rf "$work"
-}
-trap finish EXIT
-
-fail() {
-  echo "FAIL: $*" >&2
-  for log in "$work"/*.log; do
-    echo "--- $log" >&2
-    tail -n 20 "$log" >&2
-  done
-  exit 1
-}
-
-# Waits up to $1 seconds for the command after it to succeed.
-within() {
-  local seconds=$1
-  shift
-  local deadline=$((SECONDS + seconds))
-  until "$@"; do
-    ((SECONDS < deadline)) || return 1
-    sleep 0.2
-  done
-}
+source "$(dirname "$0")/../end_to_end.bash"
 
 "$exporter" --simulate=4 --web.listen-address=127.0.0.1:0 2>"$work/exporter.log" &
 pids+=($!)

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "programs/common/command_line.h"
+#include "refclock/chrony_config.h"
 
 namespace qvr::ctl {
 namespace {
@@ -14,6 +15,8 @@ using std::chrono::milliseconds;
 constexpr milliseconds kLongestWait{24LL * 60 * 60 * 1000};
 // The poll cadence: a shorter interval would print the same line twice.
 constexpr milliseconds kShortestWatch{10};
+// The receiver names its time at least once a second.
+constexpr milliseconds kShortestDuration{1000};
 
 // Which options a command takes, besides --help and --version.
 enum OptionBit : unsigned {
@@ -22,6 +25,8 @@ enum OptionBit : unsigned {
   kJson = 1U << 2,
   kWatch = 1U << 3,
   kTimeout = 1U << 4,
+  kSocketPattern = 1U << 5,
+  kDuration = 1U << 6,
 };
 
 struct CommandRow {
@@ -95,6 +100,29 @@ constexpr CommandRow kCommands[] = {
      "diagnostics-url [--serial S] [--timeout SECONDS]",
      "print the diagnostics page's address with the device's state, without opening it",
      "  --timeout SECONDS   wait at most this long for the receiver (default 3)\n"},
+    {"chrony-config", Command::ChronyConfig, kDevice | kSocketPattern,
+     "chrony-config [--serial S] [--socket-pattern PATTERN]",
+     "print chrony.conf lines for the devices as reference clocks",
+     "  --socket-pattern PATTERN\n"
+     "                      the exporter's --chrony.socket-pattern, when it is given one\n"
+     "\n"
+     "One SOCK refclock line for each device (all attached ones, or S), at the socket\n"
+     "qvr7130_exporter sends its time samples to, with refids QVR1, QVR2, ... in the\n"
+     "order of their serial numbers; then, commented out, the PPS refclock line of each\n"
+     "for OUT1's 1PPS wired to a serial port's DCD line. Nothing is sent to a device.\n"},
+    {"time-offset", Command::TimeOffset, kDevice | kDuration,
+     "time-offset [--serial S] [--duration SECONDS]",
+     "measure how late the receiver's time arrives, for chrony",
+     "  --duration SECONDS  measure this long (default 10)\n"
+     "\n"
+     "Takes every navigation epoch with a valid time and a fix, and subtracts the time\n"
+     "this computer's clock read when its report arrived from the time the receiver\n"
+     "named. Prints the median and the interquartile range (the middle half of the\n"
+     "samples lies within it) of that offset, and the offset to put on the device's\n"
+     "refclock line (chrony) or as fudge time1 (ntpd): the median with its sign turned.\n"
+     "This computer's clock must be right to within the accuracy wanted (synchronised\n"
+     "over the network, say) while it measures.\n",
+     /*measuresTime=*/true},
 };
 
 const CommandRow* findCommand(std::string_view name) {
@@ -245,6 +273,31 @@ ParsedArguments parseArguments(const std::vector<std::string>& args) {
         return result;
       }
       given.push_back({name, kTimeout});
+    } else if (name == "--socket-pattern") {
+      options.socketPattern = option.value(result.error);
+      if (!options.socketPattern) {
+        return result;
+      }
+      if (options.socketPattern->find(refclock::kSerialPlaceholder) == std::string::npos) {
+        result.error = "the socket pattern needs %s for the serial number";
+        return result;
+      }
+      given.push_back({name, kSocketPattern});
+    } else if (name == "--duration") {
+      const auto text = option.value(result.error);
+      if (!text) {
+        return result;
+      }
+      const auto duration = seconds(*text);
+      if (!duration) {
+        return result;
+      }
+      if (*duration < kShortestDuration) {
+        result.error = "the --duration must be at least 1 second";
+        return result;
+      }
+      options.duration = *duration;
+      given.push_back({name, kDuration});
     } else if (name == "--watch") {
       // The interval is optional: a following word is taken only when it looks like one.
       const auto text = option.optionalValue(startsLikeSeconds);

@@ -9,12 +9,24 @@
 
 namespace qvr::ctl {
 
-enum class Command { None, List, Status, Set, FactoryReset, SetClock, DiagnosticsUrl };
+enum class Command {
+  None,
+  List,
+  Status,
+  Set,
+  FactoryReset,
+  SetClock,
+  DiagnosticsUrl,
+  ChronyConfig,
+  TimeOffset
+};
 
 inline constexpr std::chrono::milliseconds kDefaultStatusTimeout{3000};
 // A receiver straight from a cold start may take half a minute and more to its first fix.
 inline constexpr std::chrono::milliseconds kDefaultClockTimeout{60000};
 inline constexpr std::chrono::milliseconds kDefaultWatchInterval{1000};
+// Ten navigation epochs: enough for a median that one late report does not move.
+inline constexpr std::chrono::milliseconds kDefaultOffsetDuration{10000};
 
 struct Options {
   Command command = Command::None;
@@ -27,6 +39,8 @@ struct Options {
   std::optional<std::chrono::milliseconds> watch;    // the interval between two lines
   std::optional<std::chrono::milliseconds> timeout;  // as given; the command's default without
   std::vector<std::string> assignments;              // set: NAME=VALUE, in the order given
+  std::optional<std::string> socketPattern;          // chrony-config: the exporter's pattern
+  std::chrono::milliseconds duration = kDefaultOffsetDuration;  // time-offset's measurement
 };
 
 struct ParsedArguments {

@@ -14,6 +14,8 @@
 #include "programs/ctl/device_choice.h"
 #include "protocol/number_text.h"
 #include "protocol/printable_text.h"
+#include "refclock/chrony_config.h"
+#include "refclock/offset_summary.h"
 #include "status/json_writer.h"
 #include "status/status_view.h"
 
@@ -443,6 +445,85 @@ int diagnosticsUrl(device::Session& session, const Options& options, Environment
   return kDone;
 }
 
+int chronyConfig(device::Session& session, const Options& options, Environment& env) {
+  const device::Scan scan = session.scanSerialNumbers();
+  if (!scan.finished) {
+    say(env, "could not look for devices: " + scan.failure);
+    return kDeviceFailed;
+  }
+  std::vector<refclock::ChronyRefclock> refclocks = refclock::numberedRefclocks(scan.serials);
+  if (options.serial) {
+    const DeviceChoice choice = chooseDevice(scan.serials, options.serial);
+    if (!choice.serial) {
+      say(env, choice.refusal);
+      return kNoDevice;
+    }
+    std::erase_if(refclocks, [&](const auto& r) { return r.serial != *choice.serial; });
+  } else if (refclocks.empty()) {
+    say(env, "no QVR-7130 is attached");
+    return kNoDevice;
+  }
+  env.out << refclock::chronyConfig(
+      refclocks,
+      options.socketPattern.value_or(std::string(refclock::kDefaultChronySocketPattern)));
+  return kDone;
+}
+
+// Milliseconds to the microsecond.
+std::string millisecondsText(std::chrono::nanoseconds duration) {
+  return scaledText(std::chrono::round<std::chrono::microseconds>(duration).count(), 3) + " ms";
+}
+
+int timeOffset(device::Session& session, const Options& options, Environment& env) {
+  std::optional<protocol::Configuration> configuration;
+  if (const int refused = startUp(session, env, configuration)) {
+    return refused;
+  }
+  std::vector<std::chrono::nanoseconds> offsets;
+  device::FreshTime fresh;
+  // As the exporter gives them to chronyd: epochs with a fix, each once the next vouches for it.
+  const auto onMessage = [&](std::uint8_t id) {
+    const auto& pvt = session.receiver().state().pvt;
+    const auto sample =
+        id == protocol::kUbxIdNavPvt && pvt && pvt->fixOk() ? session.timeSample() : std::nullopt;
+    if (!sample) {
+      return;
+    }
+    if (const auto confirmed = fresh.confirm(*sample)) {
+      offsets.push_back(confirmed->offset());
+    }
+  };
+  // A device reports all the time, its receiver's frames among the reports: reading again at
+  // once after a read that brought a frame, and a millisecond later after one that did not,
+  // stamps the report that completes a message within a millisecond of its arrival.
+  const milliseconds start = env.system.now();
+  while (env.system.now() - start < options.duration && !(env.interrupted && env.interrupted())) {
+    const std::uint64_t before = session.receiver().counts().frames();
+    if (!session.poll([](std::uint8_t) {}, onMessage)) {
+      return deviceGone(session, env);
+    }
+    if (session.receiver().counts().frames() == before) {
+      env.system.sleep(1ms);
+    }
+  }
+  session.close();
+  const auto summary = refclock::summarise(std::move(offsets));
+  if (!summary) {
+    say(env, "the receiver named no valid time with a fix within " + secondsText(options.duration));
+    return kDeviceFailed;
+  }
+  const std::string correction =
+      scaledText(std::chrono::round<std::chrono::microseconds>(summary->correction()).count(), 6);
+  env.out << "Samples              " << summary->samples
+          << " (navigation epochs with a valid time and a fix)\n"
+          << "Median offset        " << millisecondsText(summary->median)
+          << " (receiver time minus this computer's read time)\n"
+          << "Interquartile range  " << millisecondsText(summary->interquartileRange) << '\n'
+          << "chrony               offset " << correction << " (on the device's refclock line)\n"
+          << "ntpd                 fudge time1 " << correction << '\n';
+  return kDone;
+}
+
 int list(const Options& options, Environment& env) {
   const Listing listing = env.listDevices();
   env.out << (options.json ? listJson(listing.devices) : listing.text);
@@ -489,6 +570,10 @@ int run(const Options& options, Environment& env) {
   }
 
   device::Session session(env.hid, env.system);
+  // Only the list of serial numbers: no device is opened.
+  if (options.command == Command::ChronyConfig) {
+    return chronyConfig(session, options, env);
+  }
   if (const int status = openChosen(session, options, env)) {
     return status;
   }
@@ -503,6 +588,9 @@ int run(const Options& options, Environment& env) {
       return setClock(session, options, env);
     case Command::DiagnosticsUrl:
       return diagnosticsUrl(session, options, env);
+    case Command::TimeOffset:
+      return timeOffset(session, options, env);
+    case Command::ChronyConfig:
     case Command::List:
     case Command::None:
       break;

@@ -1,10 +1,13 @@
 #pragma once
 
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/sim/sim_receiver.h"
+#include "refclock/chrony_config.h"
+#include "refclock/feed.h"
 
 namespace qvr::exporter {
 
@@ -17,6 +20,10 @@ struct Options {
   std::string listenAddress = kDefaultListenAddress;
   std::optional<int> simulatedDevices;  // --simulate[=N]; without it the real devices
   std::optional<platform::sim::Delivery> simulatedDelivery;  // --simulate.latency
+  std::map<std::string, std::string> chronySockets;          // --chrony.socket SERIAL=PATH
+  // --chrony.socket-pattern: the socket of every device not named above; empty, none.
+  std::string chronySocketPattern{refclock::kDefaultChronySocketPattern};
+  std::map<std::string, int> ntpUnits;  // --ntp.shm SERIAL=UNIT
   bool help = false;
   bool version = false;
 };
@@ -30,5 +37,8 @@ struct ParsedArguments {
 [[nodiscard]] ParsedArguments parseArguments(const std::vector<std::string>& args);
 
 [[nodiscard]] std::string usageText();
+
+// Where the options send this device's time samples.
+[[nodiscard]] refclock::FeedTargets feedTargets(const Options& options, const std::string& serial);
 
 }  // namespace qvr::exporter

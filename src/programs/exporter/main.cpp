@@ -26,6 +26,7 @@
 #include "programs/exporter/http_server.h"
 #include "programs/exporter/metrics.h"
 #include "programs/exporter/pages.h"
+#include "refclock/feed.h"
 
 namespace {
 
@@ -141,7 +142,23 @@ int main(int argc, char** argv) {
     };
   }
 
-  qvr::monitor::Fleet fleet(hidFactory, system, {});
+  // The device threads' lines, each one whole.
+  std::mutex sayLock;
+  const qvr::refclock::Feed::Say say = [&sayLock](const std::string& line) {
+    const std::lock_guard lock(sayLock);
+    std::cerr << line << std::endl;
+  };
+  const qvr::monitor::SampleListeners feeds =
+      [&](const std::string& serial) -> qvr::monitor::SampleListener {
+    const qvr::refclock::FeedTargets targets = exporter::feedTargets(options, serial);
+    if (targets == qvr::refclock::FeedTargets{}) {
+      return {};
+    }
+    auto feed = std::make_shared<qvr::refclock::Feed>(serial, targets, say);
+    return [feed](const qvr::device::TimeSample& sample) { feed->take(sample); };
+  };
+
+  qvr::monitor::Fleet fleet(hidFactory, system, {}, feeds);
   fleet.start();
 
   std::atomic<double> previousScrape{0.0};
