@@ -4,14 +4,21 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <thread>
+#include <vector>
 
 namespace qvr::exporter {
 namespace {
@@ -224,6 +231,57 @@ TEST_F(HttpServerTest, ClientsThatSendNothingDoNotHoldUpAScrape) {
   EXPECT_LT(Clock::now() - start, 500ms);
 }
 
+long residentKiB() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("VmRSS:", 0) == 0) {
+      return std::stol(line.substr(6));
+    }
+  }
+  return 0;
+}
+
+// What a hostile neighbour can do with a port: hundreds of connections that send nothing and
+// dozens that send their request a byte at a time. The scrapes meanwhile are answered at once,
+// and the server's memory stays what the connections' buffers bound it to.
+TEST_F(HttpServerTest, SlowAndIdleClientsDoNotStarveAScrape) {
+  rlimit files{};
+  getrlimit(RLIMIT_NOFILE, &files);
+  files.rlim_cur = std::min<rlim_t>(files.rlim_max, 4096);
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &files), 0);
+  ASSERT_GE(files.rlim_cur, 1200u) << "too few files allowed for this test";
+  const long residentBefore = residentKiB();
+  std::vector<std::unique_ptr<Client>> idle;
+  for (int i = 0; i < 500; ++i) {
+    idle.push_back(std::make_unique<Client>(port_));
+  }
+  std::vector<std::unique_ptr<Client>> trickling;
+  for (int i = 0; i < 32; ++i) {
+    trickling.push_back(std::make_unique<Client>(port_));
+  }
+  const std::string request = "GET /metrics HTTP/1.1\r\nHost: a.long.name.for.a.slow.client\r\n";
+  Clock::duration slowest{0};
+  for (std::size_t byte = 0; byte < 20; ++byte) {
+    for (const auto& client : trickling) {
+      client->send(request.substr(byte, 1));
+    }
+    const Clock::time_point start = Clock::now();
+    const std::optional<std::string> received = exchange("GET /metrics HTTP/1.1\r\n\r\n");
+    slowest = std::max(slowest, Clock::now() - start);
+    ASSERT_TRUE(received.has_value());
+    EXPECT_EQ(parse(*received).body, kMetrics);
+    std::this_thread::sleep_for(50ms);
+  }
+  EXPECT_LT(slowest, 1s);
+  const long grown = residentKiB() - residentBefore;
+  std::printf(
+      "500 idle and 32 trickling connections: slowest scrape %.1f ms, resident memory "
+      "grown by %ld KiB\n",
+      std::chrono::duration<double, std::milli>(slowest).count(), grown);
+  EXPECT_LT(grown, 32 * 1024);
+}
+
 TEST_F(HttpServerTest, RefusesListenAddressesItCannotUse) {
   EXPECT_EQ(server_.boundAddress(), "127.0.0.1:" + std::to_string(port_));
   const struct {
@@ -235,7 +293,7 @@ TEST_F(HttpServerTest, RefusesListenAddressesItCannotUse) {
       {"127.0.0.1:65536", "not a number from 0 to 65535"},
       {"127.0.0.1:-1", "not a number from 0 to 65535"},
       {"127.0.0.1:80s", "not a number from 0 to 65535"},
-      // civetweb would take a list and listen on each.
+      // One address, not a list.
       {"127.0.0.1:9713,127.0.0.1:9714", "neither an IPv4 address"},
       {"localhost:9713", "neither an IPv4 address"},
       {"[::1:9713", "neither an IPv4 address"},
@@ -251,13 +309,13 @@ TEST_F(HttpServerTest, RefusesListenAddressesItCannotUse) {
       EXPECT_NE(std::string(e.what()).find(c.errorPart), std::string::npos) << e.what();
     }
   }
-  // Whether civetweb takes IPv6 depends on how it was built; it says so when it does not.
+  // IPv6 where the machine has it; where it does not, the system says why.
   try {
     const HttpServer v6("[::1]:0", {});
     EXPECT_EQ(v6.boundAddress().rfind("[::1]:", 0), 0U) << v6.boundAddress();
     EXPECT_NE(v6.boundAddress(), "[::1]:0");
   } catch (const ListenError& e) {
-    EXPECT_NE(std::string(e.what()).find("IPv6"), std::string::npos) << e.what();
+    EXPECT_NE(std::string(e.what()).find("cannot bind to [::1]:0"), std::string::npos) << e.what();
   }
 }
 

@@ -1,45 +1,47 @@
 #include "programs/exporter/http_server.h"
 
 #include <arpa/inet.h>
-#include <civetweb.h>
+#include <fcntl.h>
 #include <netinet/in.h>
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <cstring>
 #include <ctime>
-#include <mutex>
+#include <list>
+#include <optional>
 #include <string_view>
+#include <thread>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
 namespace qvr::exporter {
 
-struct HttpServer::State {
-  std::map<std::string, HttpHandler> routes;
-  std::string host;  // as given: "127.0.0.1", "[::1]"
-  int port = 0;
-  mg_context* context = nullptr;
-};
-
 namespace {
 
-// Four workers on a two-core machine: a scrape, a look at the page and a slow client or two
-// at a time. Every further connection waits in civetweb's queue for a free worker.
-constexpr const char* kWorkers = "4";
-// How long one connection may hold a worker while it sends its request or reads the answer.
-// civetweb limits nothing per client, so this alone bounds a client that opens connections and
-// sends nothing: each holds a worker this long. Three of them leave a worker free for a scrape;
-// every four more delay it by up to 3 s, against Prometheus' scrape timeout of 10 s.
-constexpr const char* kRequestTimeoutMs = "3000";
-// The request line and headers of a scrape fit in a few hundred bytes; civetweb answers a longer
-// head with 400.
-constexpr const char* kMaxRequestHead = "16384";
+using Clock = std::chrono::steady_clock;
+
 constexpr std::string_view kPlainText = "text/plain; charset=utf-8";
+// After its answer a connection is read to its end for this long before it is closed: closing
+// a socket with unread request bytes resets it, and a reset can destroy the answer on its way.
+constexpr std::chrono::milliseconds kDrainTime{1000};
+// How long a client may take to read its answer.
+constexpr std::chrono::milliseconds kAnswerTime{10000};
+constexpr int kListenBacklog = 1024;
+constexpr int kMaxEvents = 64;
 
 struct ParsedAddress {
   std::string host;
   bool ipv6 = false;
   int port = 0;
+  sockaddr_storage socketAddress{};
+  socklen_t length = 0;
 };
 
 ParsedAddress parseListenAddress(const std::string& text) {
@@ -58,39 +60,30 @@ ParsedAddress parseListenAddress(const std::string& text) {
     throw ListenError("'" + text + "': the port is not a number from 0 to 65535");
   }
   parsed.port = std::stoi(port);
-  // Only numeric addresses: a name could stand for several addresses, and civetweb would
-  // listen on whichever its lookup returns first.
+  const auto networkPort = htons(static_cast<std::uint16_t>(parsed.port));
+  // Only numeric addresses: a name could stand for several addresses, and which one would be
+  // listened on would depend on the resolver.
   const std::string& host = parsed.host;
   parsed.ipv6 = host.size() > 2 && host.front() == '[' && host.back() == ']';
   bool valid = false;
   if (parsed.ipv6) {
-    in6_addr address{};
-    valid = inet_pton(AF_INET6, host.substr(1, host.size() - 2).c_str(), &address) == 1;
+    auto* address = reinterpret_cast<sockaddr_in6*>(&parsed.socketAddress);
+    address->sin6_family = AF_INET6;
+    address->sin6_port = networkPort;
+    valid = inet_pton(AF_INET6, host.substr(1, host.size() - 2).c_str(), &address->sin6_addr) == 1;
+    parsed.length = sizeof(sockaddr_in6);
   } else {
-    in_addr address{};
-    valid = inet_pton(AF_INET, host.c_str(), &address) == 1;
+    auto* address = reinterpret_cast<sockaddr_in*>(&parsed.socketAddress);
+    address->sin_family = AF_INET;
+    address->sin_port = networkPort;
+    valid = inet_pton(AF_INET, host.c_str(), &address->sin_addr) == 1;
+    parsed.length = sizeof(sockaddr_in);
   }
   if (!valid) {
     throw ListenError("'" + text + "': '" + host +
                       "' is neither an IPv4 address nor an IPv6 address in brackets");
   }
-  if (parsed.ipv6 && mg_check_feature(MG_FEATURES_IPV6) == 0) {
-    throw ListenError("'" + text + "': the civetweb library was built without IPv6; listen on " +
-                      "an IPv4 address such as 0.0.0.0:" + port);
-  }
   return parsed;
-}
-
-// civetweb tells why it could not listen only through its log; the thread that starts a server
-// collects those lines while it does.
-thread_local std::vector<std::string>* startLog = nullptr;
-
-int onLog(const mg_connection* /*connection*/, const char* message) {
-  if (startLog != nullptr) {
-    startLog->emplace_back(message);
-  }
-  // Nothing reaches standard error: what a misbehaving client provokes is no news to the user.
-  return 1;
 }
 
 std::string httpDate() {
@@ -102,48 +95,201 @@ std::string httpDate() {
   return text;
 }
 
-// Written out whole rather than through civetweb's header calls, which put the request's own
-// HTTP version in the status line: "HTTP/9.9 505" to a request for version 9.9. Every
-// connection is closed after its one answer.
-void respond(mg_connection* connection, bool head, int status, std::string_view contentType,
-             std::string_view body, std::string_view allow = {}) {
-  std::string answer = "HTTP/1.1 " + std::to_string(status) + ' ' +
-                       mg_get_response_code_text(connection, status) + "\r\nDate: " + httpDate() +
-                       "\r\nContent-Type: ";
-  answer += contentType.empty() ? kPlainText : contentType;
-  answer += "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n";
-  if (!allow.empty()) {
-    answer.append("Allow: ").append(allow).append("\r\n");
+std::string_view reasonPhrase(int status) {
+  switch (status) {
+    case 200:
+      return "OK";
+    case 400:
+      return "Bad Request";
+    case 404:
+      return "Not Found";
+    case 405:
+      return "Method Not Allowed";
+    case 408:
+      return "Request Timeout";
+    case 431:
+      return "Request Header Fields Too Large";
+    case 500:
+      return "Internal Server Error";
+    case 505:
+      return "HTTP Version not supported";
+    default:
+      return status < 400 ? "OK" : status < 500 ? "Bad Request" : "Internal Server Error";
   }
-  answer += "Connection: close\r\n\r\n";
-  if (!head) {
-    answer += body;
-  }
-  mg_write(connection, answer.data(), answer.size());
 }
 
-// Every request comes here before civetweb would look for a file, a script or a handler of its
-// own, so nothing but the routes is ever served.
-int onRequest(mg_connection* connection) {
-  const auto* state =
-      static_cast<const HttpServer::State*>(mg_get_user_data(mg_get_context(connection)));
-  // Closed straight after the answer: civetweb would otherwise read and drop a declared body to
-  // its end first, for as long as a client keeps sending one.
-  mg_disable_connection_keep_alive(connection);
-  const mg_request_info* request = mg_get_request_info(connection);
-  const std::string_view method = request->request_method;
-  const bool head = method == "HEAD";
-  if (method != "GET" && !head) {
-    respond(connection, false, 405, kPlainText, "only GET and HEAD are answered here\n",
-            "GET, HEAD");
-    return 405;
+// Every connection is closed after its one answer.
+std::string answer(bool head, int status, std::string_view contentType, std::string_view body,
+                   std::string_view allow = {}) {
+  std::string text = "HTTP/1.1 " + std::to_string(status) + ' ' +
+                     std::string(reasonPhrase(status)) + "\r\nDate: " + httpDate() +
+                     "\r\nContent-Type: ";
+  text += contentType.empty() ? kPlainText : contentType;
+  text += "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n";
+  if (!allow.empty()) {
+    text.append("Allow: ").append(allow).append("\r\n");
+  }
+  text += "Connection: close\r\n\r\n";
+  if (!head) {
+    text += body;
+  }
+  return text;
+}
+
+std::string errorAnswer(int status) {
+  return answer(false, status, kPlainText, std::string(reasonPhrase(status)) + '\n');
+}
+
+// Where the request head ends (after its blank line, CRLF or bare LF), if it has.
+std::optional<std::size_t> headEnd(std::string_view received) {
+  for (std::size_t at = received.find('\n'); at != std::string_view::npos;
+       at = received.find('\n', at + 1)) {
+    if (at + 1 < received.size() && received[at + 1] == '\n') {
+      return at + 2;
+    }
+    if (at + 2 < received.size() && received[at + 1] == '\r' && received[at + 2] == '\n') {
+      return at + 3;
+    }
+  }
+  return std::nullopt;
+}
+
+bool isToken(std::string_view text) {
+  return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) {
+    return std::isupper(static_cast<unsigned char>(c)) != 0;
+  });
+}
+
+bool knownMethod(std::string_view method) {
+  for (const std::string_view known :
+       {"GET", "HEAD", "POST", "PUT", "DELETE", "PATCH", "OPTIONS", "CONNECT", "TRACE"}) {
+    if (method == known) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// Checks the header lines after the request line: each a name, a colon and a value, and a
+// Content-Length, if any, a number.
+bool headersWellFormed(std::string_view headers) {
+  while (!headers.empty()) {
+    const std::size_t end = headers.find('\n');
+    std::string_view line = headers.substr(0, end);
+    headers.remove_prefix(end == std::string_view::npos ? headers.size() : end + 1);
+    if (!line.empty() && line.back() == '\r') {
+      line.remove_suffix(1);
+    }
+    if (line.empty()) {
+      continue;
+    }
+    const std::size_t colon = line.find(':');
+    if (colon == 0 || colon == std::string_view::npos) {
+      return false;
+    }
+    std::string name(line.substr(0, colon));
+    std::transform(name.begin(), name.end(), name.begin(),
+                   [](char c) { return static_cast<char>(std::tolower(c)); });
+    std::string_view value = line.substr(colon + 1);
+    while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) {
+      value.remove_prefix(1);
+    }
+    if (name == "content-length" &&
+        (value.empty() || !std::all_of(value.begin(), value.end(), [](char c) {
+           return std::isdigit(static_cast<unsigned char>(c)) != 0;
+         }))) {
+      return false;
+    }
+  }
+  return true;
+}
+
+struct Connection {
+  enum class Phase { Request, Answer, Drain };
+  int fd = -1;
+  Phase phase = Phase::Request;
+  std::string received;
+  std::string toSend;
+  std::size_t sent = 0;
+  Clock::time_point deadline;
+  std::list<int>::iterator age;  // its place among the connections, oldest first
+};
+
+}  // namespace
+
+struct HttpServer::State {
+  std::map<std::string, HttpHandler> routes;
+  std::string host;  // as given: "127.0.0.1", "[::1]"
+  int port = 0;
+  int listener = -1;
+  int epoll = -1;
+  int wake = -1;  // an eventfd: the destructor's stop
+  std::unordered_map<int, Connection> connections;
+  std::list<int> byAge;  // file descriptors, the oldest connection first
+  std::thread thread;
+
+  void run();
+  void acceptAll();
+  void makeRoom();
+  void serve(Connection& connection, std::uint32_t events);
+  void readRequest(Connection& connection);
+  void writeAnswer(Connection& connection);
+  void drain(Connection& connection);
+  // The answer to a whole request head.
+  [[nodiscard]] std::string respond(std::string_view head) const;
+  void startAnswer(Connection& connection, std::string text);
+  void closeConnection(int fd);
+  void closeExpired();
+  [[nodiscard]] int nextTimeoutMs() const;
+};
+
+namespace {
+
+void setNonBlocking(int fd) {
+  const int flags = fcntl(fd, F_GETFL);
+  fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+}
+
+std::string systemText(int error) {
+  return std::strerror(error);
+}
+
+}  // namespace
+
+std::string HttpServer::State::respond(std::string_view head) const {
+  if (head.find('\0') != std::string_view::npos) {
+    return errorAnswer(400);
+  }
+  const std::size_t lineEnd = head.find('\n');
+  std::string_view line = head.substr(0, lineEnd);
+  if (!line.empty() && line.back() == '\r') {
+    line.remove_suffix(1);
+  }
+  const std::size_t firstSpace = line.find(' ');
+  const std::size_t secondSpace =
+      firstSpace == std::string_view::npos ? firstSpace : line.find(' ', firstSpace + 1);
+  if (secondSpace == std::string_view::npos) {
+    return errorAnswer(400);
+  }
+  const std::string_view method = line.substr(0, firstSpace);
+  const std::string_view target = line.substr(firstSpace + 1, secondSpace - firstSpace - 1);
+  const std::string_view version = line.substr(secondSpace + 1);
+  if (!isToken(method) || !knownMethod(method) || target.empty() || target.front() != '/' ||
+      version.rfind("HTTP/", 0) != 0 || !headersWellFormed(head.substr(lineEnd + 1))) {
+    return errorAnswer(400);
+  }
+  if (version != "HTTP/1.1" && version != "HTTP/1.0") {
+    return errorAnswer(505);
+  }
+  const bool headOnly = method == "HEAD";
+  if (method != "GET" && !headOnly) {
+    return answer(false, 405, kPlainText, "only GET and HEAD are answered here\n", "GET, HEAD");
   }
   // The path exactly as sent, without the query string: "/%6Detrics" is not "/metrics".
-  const char* path = request->local_uri_raw;
-  const auto route = path != nullptr ? state->routes.find(path) : state->routes.end();
-  if (route == state->routes.end()) {
-    respond(connection, head, 404, kPlainText, "not found\n");
-    return 404;
+  const std::string path(target.substr(0, target.find('?')));
+  const auto route = routes.find(path);
+  if (route == routes.end()) {
+    return answer(headOnly, 404, kPlainText, "not found\n");
   }
   HttpResponse response;
   try {
@@ -151,82 +297,266 @@ int onRequest(mg_connection* connection) {
   } catch (...) {
     response = {500, std::string(kPlainText), "internal error\n"};
   }
-  respond(connection, head, response.status, response.contentType, response.body);
-  return response.status;
+  return answer(headOnly, response.status, response.contentType, response.body);
 }
 
-// civetweb's own answers to requests it cannot parse (400, 411, 505, ...) carry no length,
-// and a body that repeats what the client sent.
-int onHttpError(mg_connection* connection, int status, const char* /*message*/) {
-  const mg_request_info* request = mg_get_request_info(connection);
-  const bool head = request != nullptr && request->request_method != nullptr &&
-                    std::string_view(request->request_method) == "HEAD";
-  respond(connection, head, status, kPlainText,
-          std::string(mg_get_response_code_text(connection, status)) + '\n');
-  return 0;
+void HttpServer::State::startAnswer(Connection& connection, std::string text) {
+  connection.phase = Connection::Phase::Answer;
+  connection.toSend = std::move(text);
+  connection.sent = 0;
+  connection.received.clear();
+  connection.received.shrink_to_fit();
+  connection.deadline = Clock::now() + kAnswerTime;
+  epoll_event event{};
+  event.events = EPOLLOUT | EPOLLIN | EPOLLRDHUP;
+  event.data.fd = connection.fd;
+  epoll_ctl(epoll, EPOLL_CTL_MOD, connection.fd, &event);
+  writeAnswer(connection);
 }
 
-void initialiseCivetweb() {
-  static std::once_flag once;
-  std::call_once(once, [] { mg_init_library(MG_FEATURES_DEFAULT); });
+void HttpServer::State::readRequest(Connection& connection) {
+  char buffer[4096];
+  for (;;) {
+    const ssize_t n = recv(connection.fd, buffer, sizeof buffer, 0);
+    if (n == 0) {
+      // The client stopped sending before its request was whole: nobody waits for an answer.
+      closeConnection(connection.fd);
+      return;
+    }
+    if (n < 0) {
+      if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+        closeConnection(connection.fd);
+      }
+      return;
+    }
+    connection.received.append(buffer, static_cast<std::size_t>(n));
+    if (const auto end = headEnd(connection.received); end && *end <= kMaxRequestHead) {
+      startAnswer(connection, respond(std::string_view(connection.received).substr(0, *end)));
+      return;
+    }
+    if (connection.received.size() > kMaxRequestHead) {
+      startAnswer(connection, errorAnswer(431));
+      return;
+    }
+  }
 }
 
-}  // namespace
+void HttpServer::State::writeAnswer(Connection& connection) {
+  while (connection.sent < connection.toSend.size()) {
+    const ssize_t n = send(connection.fd, connection.toSend.data() + connection.sent,
+                           connection.toSend.size() - connection.sent, MSG_NOSIGNAL);
+    if (n < 0) {
+      if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+        closeConnection(connection.fd);
+      }
+      return;
+    }
+    connection.sent += static_cast<std::size_t>(n);
+  }
+  // All sent: the client reads it, and whatever it still sends is read and dropped.
+  shutdown(connection.fd, SHUT_WR);
+  connection.phase = Connection::Phase::Drain;
+  connection.toSend.clear();
+  connection.toSend.shrink_to_fit();
+  connection.deadline = Clock::now() + kDrainTime;
+  epoll_event event{};
+  event.events = EPOLLIN | EPOLLRDHUP;
+  event.data.fd = connection.fd;
+  epoll_ctl(epoll, EPOLL_CTL_MOD, connection.fd, &event);
+  drain(connection);
+}
+
+void HttpServer::State::drain(Connection& connection) {
+  char buffer[4096];
+  for (;;) {
+    const ssize_t n = recv(connection.fd, buffer, sizeof buffer, 0);
+    if (n > 0) {
+      continue;
+    }
+    if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
+      closeConnection(connection.fd);
+    }
+    return;
+  }
+}
+
+void HttpServer::State::serve(Connection& connection, std::uint32_t events) {
+  switch (connection.phase) {
+    case Connection::Phase::Request:
+      readRequest(connection);
+      break;
+    case Connection::Phase::Answer:
+      if ((events & (EPOLLERR | EPOLLHUP)) != 0) {
+        closeConnection(connection.fd);
+      } else if ((events & EPOLLOUT) != 0) {
+        writeAnswer(connection);
+      }
+      break;
+    case Connection::Phase::Drain:
+      drain(connection);
+      break;
+  }
+}
+
+void HttpServer::State::closeConnection(int fd) {
+  const auto it = connections.find(fd);
+  if (it == connections.end()) {
+    return;
+  }
+  byAge.erase(it->second.age);
+  connections.erase(it);
+  epoll_ctl(epoll, EPOLL_CTL_DEL, fd, nullptr);
+  close(fd);
+}
+
+void HttpServer::State::makeRoom() {
+  // The connection that has sent nothing for longest goes; failing that, the oldest.
+  for (const int fd : byAge) {
+    const Connection& connection = connections.at(fd);
+    if (connection.phase == Connection::Phase::Request && connection.received.empty()) {
+      closeConnection(fd);
+      return;
+    }
+  }
+  if (!byAge.empty()) {
+    closeConnection(byAge.front());
+  }
+}
+
+void HttpServer::State::acceptAll() {
+  for (;;) {
+    if (connections.size() >= kMaxConnections) {
+      makeRoom();
+    }
+    const int fd = accept4(listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    if (fd < 0) {
+      if ((errno == EMFILE || errno == ENFILE) && !connections.empty()) {
+        makeRoom();
+        continue;
+      }
+      return;  // nothing more waiting, or a connection that went before it was taken
+    }
+    Connection& connection = connections[fd];
+    connection.fd = fd;
+    connection.deadline = Clock::now() + kRequestTime;
+    connection.age = byAge.insert(byAge.end(), fd);
+    epoll_event event{};
+    event.events = EPOLLIN | EPOLLRDHUP;
+    event.data.fd = fd;
+    epoll_ctl(epoll, EPOLL_CTL_ADD, fd, &event);
+  }
+}
+
+void HttpServer::State::closeExpired() {
+  const Clock::time_point now = Clock::now();
+  std::vector<int> expired;
+  for (const auto& [fd, connection] : connections) {
+    if (connection.deadline <= now) {
+      expired.push_back(fd);
+    }
+  }
+  for (const int fd : expired) {
+    closeConnection(fd);
+  }
+}
+
+int HttpServer::State::nextTimeoutMs() const {
+  if (connections.empty()) {
+    return -1;
+  }
+  Clock::time_point soonest = Clock::time_point::max();
+  for (const auto& [fd, connection] : connections) {
+    soonest = std::min(soonest, connection.deadline);
+  }
+  const auto left = std::chrono::ceil<std::chrono::milliseconds>(soonest - Clock::now());
+  return static_cast<int>(std::max<std::chrono::milliseconds::rep>(left.count(), 0));
+}
+
+void HttpServer::State::run() {
+  epoll_event events[kMaxEvents];
+  for (;;) {
+    const int ready = epoll_wait(epoll, events, kMaxEvents, nextTimeoutMs());
+    for (int i = 0; i < ready; ++i) {
+      const int fd = events[i].data.fd;
+      if (fd == wake) {
+        return;
+      }
+      if (fd == listener) {
+        acceptAll();
+        continue;
+      }
+      const auto it = connections.find(fd);
+      if (it != connections.end()) {
+        serve(it->second, events[i].events);
+      }
+    }
+    closeExpired();
+  }
+}
 
 HttpServer::HttpServer(const std::string& listenAddress, std::map<std::string, HttpHandler> routes)
     : state_(std::make_unique<State>()) {
   const ParsedAddress address = parseListenAddress(listenAddress);
-  state_->routes = std::move(routes);
-  state_->host = address.host;
-  initialiseCivetweb();
-
-  const std::string ports = address.host + ':' + std::to_string(address.port);
-  // No document root: civetweb serves files, directory listings, CGI and SSI only below one.
-  const std::pair<const char*, const char*> settings[] = {
-      {"listening_ports", ports.c_str()},
-      {"num_threads", kWorkers},
-      {"request_timeout_ms", kRequestTimeoutMs},
-      {"max_request_size", kMaxRequestHead},
-      // A kept-alive connection holds a worker between requests; Prometheus opens a new one
-      // for each scrape at no cost worth the worker.
-      {"enable_keep_alive", "no"},
-      {"enable_directory_listing", "no"},
-      {"decode_url", "no"},
+  State& s = *state_;
+  s.routes = std::move(routes);
+  s.host = address.host;
+  const auto fail = [&](const std::string& what) {
+    const int error = errno;
+    for (const int fd : {s.listener, s.epoll, s.wake}) {
+      if (fd >= 0) {
+        close(fd);
+      }
+    }
+    throw ListenError("cannot listen on " + listenAddress + ": " + what + ": " + systemText(error));
   };
-  std::vector<const char*> options;
-  for (const auto& [name, value] : settings) {
-    options.push_back(name);
-    options.push_back(value);
+  s.listener = socket(address.ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (s.listener < 0) {
+    fail("socket");
   }
-  options.push_back(nullptr);
-  mg_callbacks callbacks{};
-  callbacks.begin_request = onRequest;
-  callbacks.log_message = onLog;
-  callbacks.http_error = onHttpError;
-  mg_init_data init{&callbacks, state_.get(), options.data()};
-  char errorText[256] = "";
-  mg_error_data error{nullptr, errorText, sizeof errorText};
-
-  std::vector<std::string> log;
-  startLog = &log;
-  state_->context = mg_start2(&init, &error);
-  startLog = nullptr;
-  if (state_->context == nullptr) {
-    // The log's first line says why ("cannot bind to 127.0.0.1:9713: 98 (Address already in
-    // use)"); the error text only that it failed.
-    throw ListenError("cannot listen on " + listenAddress + ": " +
-                      (log.empty() ? std::string(errorText) : log.front()));
+  const int on = 1;
+  setsockopt(s.listener, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  if (address.ipv6) {
+    // "[::]:9713" is IPv6 only: IPv4 clients are listened for with an address of their own.
+    setsockopt(s.listener, IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof on);
   }
-  mg_server_port bound{};
-  if (mg_get_server_ports(state_->context, 1, &bound) != 1) {
-    mg_stop(state_->context);
-    throw ListenError("cannot listen on " + listenAddress + ": civetweb reports no port");
+  if (bind(s.listener, reinterpret_cast<const sockaddr*>(&address.socketAddress), address.length) !=
+      0) {
+    fail("cannot bind to " + listenAddress);
   }
-  state_->port = bound.port;
+  if (listen(s.listener, kListenBacklog) != 0) {
+    fail("listen");
+  }
+  setNonBlocking(s.listener);
+  sockaddr_storage bound{};
+  socklen_t boundLength = sizeof bound;
+  getsockname(s.listener, reinterpret_cast<sockaddr*>(&bound), &boundLength);
+  s.port = ntohs(address.ipv6 ? reinterpret_cast<const sockaddr_in6*>(&bound)->sin6_port
+                              : reinterpret_cast<const sockaddr_in*>(&bound)->sin_port);
+  s.epoll = epoll_create1(EPOLL_CLOEXEC);
+  s.wake = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  if (s.epoll < 0 || s.wake < 0) {
+    fail("epoll");
+  }
+  for (const int fd : {s.listener, s.wake}) {
+    epoll_event event{};
+    event.events = EPOLLIN;
+    event.data.fd = fd;
+    epoll_ctl(s.epoll, EPOLL_CTL_ADD, fd, &event);
+  }
+  s.thread = std::thread([&s] { s.run(); });
 }
 
 HttpServer::~HttpServer() {
-  mg_stop(state_->context);
+  State& s = *state_;
+  const std::uint64_t one = 1;
+  (void)!write(s.wake, &one, sizeof one);
+  s.thread.join();
+  for (const auto& [fd, connection] : s.connections) {
+    close(fd);
+  }
+  close(s.listener);
+  close(s.epoll);
+  close(s.wake);
 }
 
 std::string HttpServer::boundAddress() const {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <chrono>
+#include <cstddef>
 #include <functional>
 #include <map>
 #include <memory>
@@ -14,29 +16,37 @@ struct HttpResponse {
   std::string body;
 };
 
-// Runs on one of the server's threads, several at once when scrapes overlap, so it must be safe
-// to call concurrently and must not block on a device: it answers from what was last decoded.
-// An exception it throws is answered with a 500.
+// Runs on the server's thread, one at a time; it must not block on a device, since every other
+// connection waits meanwhile: it answers from what was last decoded. An exception it throws is
+// answered with a 500.
 using HttpHandler = std::function<HttpResponse()>;
 
-// Why the server could not start: a listen address it does not understand, or civetweb's own
+// Why the server could not start: a listen address it does not understand, or the system's
 // reason for not listening (the address is in use, not one of this machine's, ...).
 class ListenError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
 
-// A small HTTP server for the exporter's few endpoints, on civetweb. It answers GET and HEAD on
-// exact paths (the query string is ignored), 405 to every other method and 404 to every other
-// path, and serves no files. Each connection carries one request and is then closed.
+// A small HTTP server for the exporter's few endpoints. It answers GET and HEAD on exact paths
+// (the query string is ignored), 405 to every other method and 404 to every other path, and
+// serves no files. Each connection carries one request and is then closed.
+//
+// One thread serves every connection from one event loop, so a client that sends its request
+// a byte a second, or opens hundreds of connections and sends nothing, holds no worker that a
+// scrape would wait for: each costs a socket and at most kMaxRequestHead bytes. A connection
+// gets kRequestTime to send its request head; when kMaxConnections are open, the one that has
+// sent nothing for longest makes room for a new one.
 class HttpServer {
  public:
+  static constexpr std::size_t kMaxRequestHead = 16384;
+  static constexpr std::size_t kMaxConnections = 1000;
+  static constexpr std::chrono::milliseconds kRequestTime{3000};
+
   // Listens on "ADDRESS:PORT" with a numeric address: "127.0.0.1:9713", "0.0.0.0:9713",
   // "[::1]:0"; port 0 takes a free port. Throws ListenError when it cannot listen.
   HttpServer(const std::string& listenAddress, std::map<std::string, HttpHandler> routes);
-  // Stops listening, drops connections that have not sent a whole request, and waits for the
-  // handlers that are running. It can take up to 2 s: civetweb's threads look for the stop
-  // between waits of that length.
+  // Stops listening, closes every connection and waits for a handler that is running.
   ~HttpServer();
   HttpServer(const HttpServer&) = delete;
   HttpServer& operator=(const HttpServer&) = delete;
@@ -46,7 +56,7 @@ class HttpServer {
   // "127.0.0.1:43121": the address and the port actually taken.
   [[nodiscard]] std::string boundAddress() const;
 
-  struct State;  // what civetweb's threads share with the server
+  struct State;  // what the loop's thread works on
 
  private:
   std::unique_ptr<State> state_;

@@ -2,7 +2,9 @@
 // serves what they found until it is told to stop.
 
 #include <pthread.h>
+#include <sys/resource.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -91,6 +93,17 @@ class Signals {
   sigset_t set_{};
 };
 
+// The HTTP server keeps up to HttpServer::kMaxConnections connections open; the usual soft
+// limit of 1024 open files would leave the devices' handles no room beside them.
+void raiseOpenFileLimit() {
+  constexpr rlim_t kWanted = 4096;
+  rlimit files{};
+  if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < kWanted) {
+    files.rlim_cur = std::min(files.rlim_max, kWanted);
+    (void)setrlimit(RLIMIT_NOFILE, &files);
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -112,6 +125,7 @@ int main(int argc, char** argv) {
     return platform::finishOutput(0, std::cout, std::cerr, exporter::kProgram);
   }
 
+  raiseOpenFileLimit();
   const Signals signals(options.simulatedDevices.has_value());
   platform::hidraw::ConsoleSystem system;
   std::unique_ptr<SimulatedBus> simulated;
