@@ -161,13 +161,9 @@ bool isToken(std::string_view text) {
 }
 
 bool knownMethod(std::string_view method) {
-  for (const std::string_view known :
-       {"GET", "HEAD", "POST", "PUT", "DELETE", "PATCH", "OPTIONS", "CONNECT", "TRACE"}) {
-    if (method == known) {
-      return true;
-    }
-  }
-  return false;
+  constexpr std::string_view kMethods[] = {"GET",   "HEAD",    "POST",    "PUT",  "DELETE",
+                                           "PATCH", "OPTIONS", "CONNECT", "TRACE"};
+  return std::ranges::find(kMethods, method) != std::end(kMethods);
 }
 
 // Checks the header lines after the request line: each a name, a colon and a value, and a
