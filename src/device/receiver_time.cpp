@@ -9,6 +9,9 @@ namespace {
 using std::chrono::nanoseconds;
 
 constexpr nanoseconds kSecond = std::chrono::seconds{1};
+// GNSS time begins in 1980; a time in nanoseconds since 1970 in 64 bits ends in April 2262.
+constexpr int kFirstYear = 1980;
+constexpr int kLastYear = 2261;
 constexpr int kLastHour = 23;
 constexpr int kLastMinute = 59;
 constexpr int kLeapSecond = 60;
@@ -19,8 +22,9 @@ std::optional<TimeSample> timeSampleOf(const protocol::NavPvt& pvt, const platfo
                                        bool newest) {
   const std::chrono::year_month_day date{std::chrono::year{pvt.year}, std::chrono::month{pvt.month},
                                          std::chrono::day{pvt.day}};
-  if (!pvt.timeValid() || !date.ok() || pvt.hour > kLastHour || pvt.minute > kLastMinute ||
-      pvt.second > kLeapSecond || std::abs(pvt.nano) > kSecond.count()) {
+  if (!pvt.timeValid() || !date.ok() || pvt.year < kFirstYear || pvt.year > kLastYear ||
+      pvt.hour > kLastHour || pvt.minute > kLastMinute || pvt.second > kLeapSecond ||
+      std::abs(pvt.nano) > kSecond.count()) {
     return std::nullopt;
   }
   const auto time = std::chrono::sys_days{date} + std::chrono::hours{pvt.hour} +

@@ -25,7 +25,7 @@ struct TimeSample {
 };
 
 // The sample of a NAV-PVT whose date, time and resolution are all valid (valid bits 0x07) and
-// whose fields name a moment that exists; nothing otherwise.
+// whose fields name a moment that exists, from 1980 to 2261; nothing otherwise.
 [[nodiscard]] std::optional<TimeSample> timeSampleOf(const protocol::NavPvt& pvt,
                                                      const platform::ReadStamp& read, bool newest);
 
