@@ -246,6 +246,14 @@ void setNonBlocking(int fd) {
   fcntl(fd, F_SETFL, flags | O_NONBLOCK);
 }
 
+// Adds `fd` to the loop's set, or changes what it is watched for.
+void watch(int epoll, int operation, int fd, std::uint32_t events) {
+  epoll_event event{};
+  event.events = events;
+  event.data.fd = fd;
+  epoll_ctl(epoll, operation, fd, &event);
+}
+
 std::string systemText(int error) {
   return std::strerror(error);
 }
@@ -303,10 +311,7 @@ void HttpServer::State::startAnswer(Connection& connection, std::string text) {
   connection.received.clear();
   connection.received.shrink_to_fit();
   connection.deadline = Clock::now() + kAnswerTime;
-  epoll_event event{};
-  event.events = EPOLLOUT | EPOLLIN | EPOLLRDHUP;
-  event.data.fd = connection.fd;
-  epoll_ctl(epoll, EPOLL_CTL_MOD, connection.fd, &event);
+  watch(epoll, EPOLL_CTL_MOD, connection.fd, EPOLLOUT | EPOLLIN | EPOLLRDHUP);
   writeAnswer(connection);
 }
 
@@ -355,10 +360,7 @@ void HttpServer::State::writeAnswer(Connection& connection) {
   connection.toSend.clear();
   connection.toSend.shrink_to_fit();
   connection.deadline = Clock::now() + kDrainTime;
-  epoll_event event{};
-  event.events = EPOLLIN | EPOLLRDHUP;
-  event.data.fd = connection.fd;
-  epoll_ctl(epoll, EPOLL_CTL_MOD, connection.fd, &event);
+  watch(epoll, EPOLL_CTL_MOD, connection.fd, EPOLLIN | EPOLLRDHUP);
   drain(connection);
 }
 
@@ -436,10 +438,7 @@ void HttpServer::State::acceptAll() {
     connection.fd = fd;
     connection.deadline = Clock::now() + kRequestTime;
     connection.age = byAge.insert(byAge.end(), fd);
-    epoll_event event{};
-    event.events = EPOLLIN | EPOLLRDHUP;
-    event.data.fd = fd;
-    epoll_ctl(epoll, EPOLL_CTL_ADD, fd, &event);
+    watch(epoll, EPOLL_CTL_ADD, fd, EPOLLIN | EPOLLRDHUP);
   }
 }
 
@@ -534,10 +533,7 @@ HttpServer::HttpServer(const std::string& listenAddress, std::map<std::string, H
     fail("epoll");
   }
   for (const int fd : {s.listener, s.wake}) {
-    epoll_event event{};
-    event.events = EPOLLIN;
-    event.data.fd = fd;
-    epoll_ctl(s.epoll, EPOLL_CTL_ADD, fd, &event);
+    watch(s.epoll, EPOLL_CTL_ADD, fd, EPOLLIN);
   }
   s.thread = std::thread([&s] { s.run(); });
 }
