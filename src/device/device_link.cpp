@@ -29,6 +29,8 @@ struct Probe {
   platform::Hid& hid;
   std::vector<NotedCall>& calls;
   UnusableDevices& unusable;
+  // A scan only asks who each device is; the device it finds is opened for use.
+  platform::OpenMode mode;
   std::string silence;  // why the first call that found a device not answering failed
   std::string path;     // of the interface being probed
   std::string plugIn;   // ... and its plug-in mark
@@ -63,7 +65,7 @@ struct Probe {
   }
 
   platform::HidHandle open() {
-    const platform::HidHandle handle = hid.open(path, platform::OpenMode::Device);
+    const platform::HidHandle handle = hid.open(path, mode);
     note(handle != platform::kInvalidHandle, "open");
     return handle;
   }
@@ -120,7 +122,7 @@ struct Scanning {
 };
 
 void scanWith(platform::Hid& hid, Scanning& scanning) {
-  Probe probe{hid, scanning.calls, *scanning.unusable};
+  Probe probe{hid, scanning.calls, *scanning.unusable, platform::OpenMode::Identity};
   Scan& scan = scanning.scan;
   std::vector<std::string> paths;
   if (!probe.list(paths)) {
@@ -202,7 +204,7 @@ Scan DeviceLink::scanSerialNumbers(const std::vector<std::string>& known) {
 bool DeviceLink::findTheHid(const std::string& serial) {
   state_.phase = Phase::NoDevice;
   std::vector<NotedCall> calls;
-  Probe probe{hid_, calls, *unusable_};
+  Probe probe{hid_, calls, *unusable_, platform::OpenMode::Device};
   std::vector<std::string> paths;
   if (!probe.list(paths)) {
     record(false, "list interfaces");

@@ -36,8 +36,12 @@ inline constexpr std::size_t kDeviceStringBytes = 100;
 using DeviceStringBuffer = std::array<std::uint8_t, kDeviceStringBytes>;
 
 // The device handle is opened for synchronous use; the string handle is a second handle on the
-// same path that only the manufacturer and product string queries use.
-enum class OpenMode { Device, Strings };
+// same path that only the manufacturer and product string queries use. An identity handle is
+// for a scan, which asks only who a device is (attributes, serial number, capabilities): a
+// backend that can tell that from what the system knows of the device, without opening it,
+// does so, since opening one device can have to wait for a request to another (Linux's hidraw
+// holds one lock for all its nodes while any feature request is out).
+enum class OpenMode { Device, Strings, Identity };
 
 // The HID seam, with Windows semantics whatever the platform; a backend converts at its edge.
 // Every bool result is the Windows call's success (non-zero) and is stored by the caller as

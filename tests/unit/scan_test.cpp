@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <map>
 #include <memory>
 #include <string>
 #include <thread>
@@ -183,6 +184,69 @@ TEST(Scan, TheWindowKeepsItsListThroughScansThatFail) {
   EXPECT_TRUE(window.connection().found());
   EXPECT_EQ(window.connection().serial, "B2");
   window.unload();
+}
+
+// Counts the opens of each path.
+class CountingBus final : public platform::sim::ForwardingHid {
+ public:
+  using ForwardingHid::ForwardingHid;
+  platform::HidHandle open(const std::string& path, platform::OpenMode mode) override {
+    ++opens[path];
+    return ForwardingHid::open(path, mode);
+  }
+  std::map<std::string, int> opens;
+};
+
+// A device that cannot be used is opened once per plug-in, however often the window looks for
+// a device, and the status row says why in the device listing's words. Unplugged, the row is
+// empty again; plugged in again, even between two looks, it is decided again.
+TEST(Scan, TheWindowDecidesOnAnUnusableDeviceOncePerPlugIn) {
+  struct Case {
+    platform::sim::DeviceProfile profile;
+    const char* problem;
+  };
+  const Case cases[] = {
+      {{.serial = u"S1", .inputLength = 3}, "input reports of 3 bytes carry no receiver data"},
+      {{.serial = u"S2", .featureLength = 2}, "feature reports of 2 bytes hold no command"},
+      {{.serial = u"S3", .inputLength = 0, .featureLength = 0},
+       "no input reports, no feature reports"},
+  };
+  constexpr int kTicks = 20;  // two seconds of looking
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.problem);
+    auto bus = busOf({c.profile});
+    SimDevice& device = *bus->devices()[0];
+    CountingBus hid(*bus);
+    platform::sim::SimSystem system;
+    ui::MainWindow window(hid, system);
+    const ui::Control& status = window.form()[ui::ctl::Status];
+    const auto look = [&] {
+      for (int tick = 0; tick < kTicks; ++tick) {
+        window.tick();
+      }
+    };
+    window.load();
+    look();
+    EXPECT_EQ(hid.opens["sim-hid:0"], 1);
+    EXPECT_TRUE(status.visible);
+    EXPECT_EQ(status.text, std::string(" QVR-7130 attached, but cannot be used: ") + c.problem);
+    EXPECT_FALSE(window.connection().found());
+
+    bus->unplug(device);
+    window.tick();
+    EXPECT_FALSE(status.visible);
+    EXPECT_EQ(status.text, "");
+    bus->plug(device);
+    look();
+    EXPECT_EQ(hid.opens["sim-hid:0"], 2);
+    bus->unplug(device);
+    bus->plug(device);
+    look();
+    EXPECT_EQ(hid.opens["sim-hid:0"], 3);
+    EXPECT_TRUE(status.visible);
+    EXPECT_EQ(bus->openHandles(), 0);
+    window.unload();
+  }
 }
 
 }  // namespace

@@ -10,6 +10,8 @@
 #include <cerrno>
 #include <cwchar>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <mutex>
 #include <optional>
 #include <string_view>
@@ -70,6 +72,27 @@ const KernelDeviceStrings& kernelStrings(std::optional<KernelDeviceStrings>& cac
   return *cached;
 }
 
+// The report descriptor as the kernel keeps it in sysfs, for an identity handle: the node's own
+// ioctl waits for hidraw's lock, which a feature request to any other device can hold for
+// seconds. Leaves errno set when it fails.
+bool readSysfsReportDescriptor(const std::string& path, std::vector<std::uint8_t>& out) {
+  const std::optional<std::filesystem::path> folder = hidrawNodeFolder("/sys", path);
+  if (!folder) {
+    return false;
+  }
+  std::ifstream file(*folder / "device" / "report_descriptor", std::ios::binary);
+  if (!file) {
+    errno = ENOENT;
+    return false;
+  }
+  out.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+  if (file.bad()) {
+    errno = EIO;
+    return false;
+  }
+  return true;
+}
+
 // The report descriptor straight from the hidraw node, which needs no sysfs and no udev: the
 // node that was just opened is the one described. Leaves errno set when it fails.
 bool readReportDescriptor(const std::string& path, std::vector<std::uint8_t>& out) {
@@ -108,7 +131,9 @@ LinuxHid::LinuxHid() {
 
 LinuxHid::~LinuxHid() {
   for (const auto& [handle, open] : handles_) {
-    hid_close(open.device);
+    if (open.device != nullptr) {
+      hid_close(open.device);
+    }
   }
   const std::lock_guard lock(hidapiGlobals());
   hid_exit();
@@ -130,6 +155,15 @@ LinuxHid::OpenDevice* LinuxHid::find(HidHandle handle) {
     return nullptr;
   }
   return &it->second;
+}
+
+LinuxHid::OpenDevice* LinuxHid::findOpenNode(HidHandle handle) {
+  OpenDevice* open = find(handle);
+  if (open != nullptr && open->device == nullptr) {
+    fail("the handle was opened for the device's identity only");
+    return nullptr;
+  }
+  return open;
 }
 
 // hidapi answers an enumeration that failed (no udev, say) as it answers one that found
@@ -158,7 +192,9 @@ const std::optional<protocol::ReportLengths>& LinuxHid::reportLengths(OpenDevice
   if (!open.descriptorTried) {
     open.descriptorTried = true;
     std::vector<std::uint8_t> descriptor;
-    if (!readReportDescriptor(open.path, descriptor)) {
+    const bool read = open.device == nullptr ? readSysfsReportDescriptor(open.path, descriptor)
+                                             : readReportDescriptor(open.path, descriptor);
+    if (!read) {
       open.descriptorProblem = "the report descriptor cannot be read: " + systemText(errno);
       return open.lengths;
     }
@@ -176,7 +212,31 @@ const std::optional<protocol::ReportLengths>& LinuxHid::reportLengths(OpenDevice
 
 // Both modes open the node alike: hidraw has no overlapped handles, and a second open of the
 // same node serves the string queries as well as Windows' second handle does.
-HidHandle LinuxHid::open(const std::string& path, OpenMode /*mode*/) {
+HidHandle LinuxHid::identify(const std::string& path) {
+  std::optional<HidAttributes> found;
+  {
+    const std::lock_guard lock(hidapiGlobals());
+    hid_device_info* const list = hid_enumerate(protocol::kVendorId, protocol::kProductId);
+    for (const hid_device_info* info = list; info != nullptr && !found; info = info->next) {
+      if (path == info->path) {
+        found = HidAttributes{info->vendor_id, info->product_id, info->release_number};
+      }
+    }
+    hid_free_enumeration(list);
+  }
+  if (!found) {
+    fail(systemText(ENODEV));
+    return kInvalidHandle;
+  }
+  const HidHandle handle = nextHandle_++;
+  handles_.emplace(handle, OpenDevice{.path = path, .identity = *found});
+  return handle;
+}
+
+HidHandle LinuxHid::open(const std::string& path, OpenMode mode) {
+  if (mode == OpenMode::Identity) {
+    return identify(path);
+  }
   const std::lock_guard lock(hidapiGlobals());
   errno = 0;
   hid_device* const device = hid_open_path(path.c_str());
@@ -194,7 +254,9 @@ bool LinuxHid::close(HidHandle handle) {
   if (it == handles_.end()) {
     return fail("no such handle");
   }
-  hid_close(it->second.device);
+  if (it->second.device != nullptr) {
+    hid_close(it->second.device);
+  }
   handles_.erase(it);
   return true;
 }
@@ -203,6 +265,10 @@ bool LinuxHid::attributes(HidHandle handle, HidAttributes& out) {
   const OpenDevice* open = find(handle);
   if (open == nullptr) {
     return false;
+  }
+  if (open->device == nullptr) {
+    out = open->identity;
+    return true;
   }
   errno = 0;
   const hid_device_info* info = hid_get_device_info(open->device);
@@ -270,7 +336,7 @@ std::string LinuxHid::featureLengthProblem(OpenDevice& open, std::size_t size) {
 }
 
 bool LinuxHid::getFeature(HidHandle handle, std::span<std::uint8_t> buffer) {
-  OpenDevice* open = find(handle);
+  OpenDevice* open = findOpenNode(handle);
   if (open == nullptr) {
     return false;
   }
@@ -294,7 +360,7 @@ bool LinuxHid::getFeature(HidHandle handle, std::span<std::uint8_t> buffer) {
 }
 
 bool LinuxHid::setFeature(HidHandle handle, std::span<const std::uint8_t> report) {
-  OpenDevice* open = find(handle);
+  OpenDevice* open = findOpenNode(handle);
   if (open == nullptr) {
     return false;
   }
@@ -312,7 +378,7 @@ bool LinuxHid::setFeature(HidHandle handle, std::span<const std::uint8_t> report
 bool LinuxHid::read(HidHandle handle, std::span<std::uint8_t> buffer, std::size_t& bytesRead,
                     std::chrono::milliseconds firstReportWait) {
   bytesRead = 0;
-  OpenDevice* open = find(handle);
+  OpenDevice* open = findOpenNode(handle);
   if (open == nullptr) {
     return false;
   }

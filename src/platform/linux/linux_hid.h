@@ -49,8 +49,9 @@ class LinuxHid final : public Hid {
 
  private:
   struct OpenDevice {
-    hid_device_* device = nullptr;
+    hid_device_* device = nullptr;  // none for an identity handle
     std::string path;
+    HidAttributes identity;  // an identity handle's, from the enumeration
     // Read from the report descriptor when first needed: a scan opens every device only for
     // its identity. Empty when the descriptor could not be read or made no sense; then the
     // report lengths are unknown, and so is how to split a read.
@@ -61,6 +62,10 @@ class LinuxHid final : public Hid {
   };
   // The open device behind a handle, or nullptr after recording that there is none.
   [[nodiscard]] OpenDevice* find(HidHandle handle);
+  // The same for a call that needs the node itself open.
+  [[nodiscard]] OpenDevice* findOpenNode(HidHandle handle);
+  // An identity handle: the device's attributes from the enumeration, nothing opened.
+  [[nodiscard]] HidHandle identify(const std::string& path);
   [[nodiscard]] static const std::optional<protocol::ReportLengths>& reportLengths(
       OpenDevice& open);
   // Why a feature report of this size cannot go to or come from the device; empty if it can.
