@@ -105,7 +105,7 @@ class DeviceMonitor {
   device::FreshTime freshTime_;             // of the epochs with a fix, for onSample_
   std::optional<device::Session> session_;  // one per connection: its counts start at zero
   std::shared_ptr<device::UnusableDevices> unusable_ = std::make_shared<device::UnusableDevices>();
-  DeviceCounters earlier_;                  // of the connections before this one
+  DeviceCounters earlier_;  // of the connections before this one
   DeviceSnapshot snapshot_;
   bool everOpened_ = false;
   std::chrono::milliseconds lastMessageAt_{0};

@@ -141,8 +141,7 @@ void MainWindow::reconnect() {
     session_.enableControls(false);
     mirrorSettings();
     const std::vector<device::UnusableDevice> unusable = link_.unusableDevices();
-    graph_.showUnusable(unusable.empty() ? std::nullopt
-                                         : std::optional(unusable.front().problem));
+    graph_.showUnusable(unusable.empty() ? std::nullopt : std::optional(unusable.front().problem));
   }
 }
 

@@ -141,8 +141,8 @@ class Responder {
   // How often the host opened the device (a first open of its node) since it was plugged in.
   [[nodiscard]] int opens() const {
     std::ifstream in(log_ + ".opens");
-    return static_cast<int>(std::count(std::istreambuf_iterator<char>(in),
-                                       std::istreambuf_iterator<char>(), '\n'));
+    return static_cast<int>(
+        std::count(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>(), '\n'));
   }
 
   // Every feature report the device took, in order, as the bytes hidraw passed on.
@@ -469,8 +469,8 @@ TEST(Window, LeavesADeviceWhoseInputReportsCarryNoReceiverData) {
   const std::vector<std::string> paths = waitForInterfaces(linuxHid, 1);
   ASSERT_EQ(paths.size(), 1u);
   EXPECT_EQ(platform::hidraw::formatDeviceList(platform::hidraw::listDevices()),
-            paths[0] + ": serial '" + kSerial + "', firmware 0.00, opens, but cannot be used: " +
-                problem + "\n");
+            paths[0] + ": serial '" + kSerial +
+                "', firmware 0.00, opens, but cannot be used: " + problem + "\n");
 
   const int listingOpens = responder->opens();
   platform::TimedHid hid(std::make_unique<LinuxHid>());
@@ -675,8 +675,8 @@ TEST(Window, ConfiguresADeviceThatAnswersSlowly) {
     const auto operate = [&](const std::function<void()>& operation) {
       const auto start = Clock::now();
       operation();
-      longestMs = std::max(
-          longestMs, std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+      longestMs = std::max(longestMs,
+                           std::chrono::duration<double, std::milli>(Clock::now() - start).count());
     };
     const auto showsTheDevice = [&] {
       return window.connection().configured() && window.form()[ui::ctl::Out1Freq].enabled &&
@@ -705,7 +705,8 @@ TEST(Window, ConfiguresADeviceThatAnswersSlowly) {
 
     window.form().userType(ui::ctl::Out1Freq, "12.345678");
     operate([&] { window.form().userClick(ui::ctl::FindFreq); });
-    EXPECT_EQ(responder.received().back(), featureReport({0x00, 0x06, 0x79, 0x5A, 0x7E, 0x58, 0x0C}))
+    EXPECT_EQ(responder.received().back(),
+              featureReport({0x00, 0x06, 0x79, 0x5A, 0x7E, 0x58, 0x0C}))
         << "the setting did not go out";
     std::printf(
         "slow device, %3d ms per request: configured after %7.1f ms, longest window operation "
@@ -974,9 +975,10 @@ std::string scrape(const std::string& address) {
 // A device whose firmware hangs at the start-up holds up nobody's search for another: a device
 // plugged in after it is found within a second and a half of its node appearing, by the
 // exporter's fleet (whose thread for the hung device waits on it meanwhile) and by a window that
-// starts then. The node itself may appear only seconds after the plug, and opening it may wait
-// as long: the kernel adds no hidraw node and opens none while a feature request to any of them
-// is out, which for a hung device is until the kernel gives up on it (5 s).
+// starts while another program's request to the hung device is out. The node itself may appear
+// only seconds after the plug, and opening it may wait as long: the kernel adds no hidraw node
+// and opens none while a feature request to any of them is out, which for a hung device is until
+// the kernel gives up on it (5 s).
 TEST(Exporter, FindsANewDeviceWhileAnotherHangs) {
   constexpr milliseconds kFound{1500};
   Responder hung("hung-first");
@@ -985,20 +987,17 @@ TEST(Exporter, FindsANewDeviceWhileAnotherHangs) {
   ASSERT_EQ(waitForInterfaces(linuxHid, 1).size(), 1u);
   hung.hang();
   TestSystem system;
-  monitor::Fleet fleet([] { return std::make_unique<platform::TimedHid>(std::make_unique<LinuxHid>()); },
-                       system, monitor::Fleet::Timing{});
-  fleet.start();
-  const auto seen = [&fleet](const std::string& serial,
-                             const std::function<bool(const monitor::DeviceSnapshot&)>& as) {
-    const std::vector<monitor::DeviceSnapshot> all = fleet.snapshots();
-    return std::any_of(all.begin(), all.end(), [&](const monitor::DeviceSnapshot& s) {
-      return s.serial == serial && as(s);
+  auto fleet = std::make_unique<monitor::Fleet>(
+      [] { return std::make_unique<platform::TimedHid>(std::make_unique<LinuxHid>()); }, system,
+      monitor::Fleet::Timing{});
+  fleet->start();
+  const auto hungOpen = [&fleet] {
+    const std::vector<monitor::DeviceSnapshot> all = fleet->snapshots();
+    return std::any_of(all.begin(), all.end(), [](const monitor::DeviceSnapshot& s) {
+      return s.serial == kSerial && s.present && !s.answering;
     });
   };
-  ASSERT_TRUE(eventually(
-      [&] { return seen(kSerial, [](const auto& s) { return s.present && !s.answering; }); },
-      kDeviceDeadline))
-      << "the hung device was not opened";
+  ASSERT_TRUE(eventually(hungOpen, kDeviceDeadline)) << "the hung device was not opened";
 
   Responder fresh("found-next", "odd-serial");
   ASSERT_TRUE(fresh.running());
@@ -1012,19 +1011,34 @@ TEST(Exporter, FindsANewDeviceWhileAnotherHangs) {
       << "the kernel gave the new device no node";
   const double nodeMs = since(plugged);
   const auto appeared = Clock::now();
-  const bool found =
-      eventually([&] { return seen(kOddSerial, [](const auto&) { return true; }); }, kFound);
+  // Its serial number as the window and the exporter read it (by the low-byte rule) is not
+  // kOddSerial's UTF-8: any device but the hung one is the new one.
+  const auto foundNew = [&fleet] {
+    const std::vector<monitor::DeviceSnapshot> all = fleet->snapshots();
+    return std::any_of(all.begin(), all.end(),
+                       [](const monitor::DeviceSnapshot& s) { return s.serial != kSerial; });
+  };
+  const bool found = eventually(foundNew, kFound + kFound);
+  const double foundMs = since(appeared);
   std::printf(
       "hung device beside: the new device's node appeared %.1f ms after it was plugged, the "
-      "fleet found it %.1f ms after that\n",
-      nodeMs, since(appeared));
-  EXPECT_TRUE(found) << "not found within " << kFound.count() << " ms";
+      "fleet found it %.1f ms after that (scan: '%s')\n",
+      nodeMs, foundMs, fleet->scanFailure().c_str());
+  EXPECT_TRUE(found && foundMs < static_cast<double>(kFound.count()));
+  fleet.reset();
 
+  // The window in a program of its own, as it is: another program's request to the hung device
+  // is out while it starts (hidapi's lock, which each program has for itself, is not held by
+  // another thread of the same one).
+  platform::TimedHid otherHid(std::make_unique<LinuxHid>());
+  device::Session other(otherHid, system);
+  ASSERT_TRUE(eventually([&] { return other.open(kSerial); }, kDeviceDeadline + kDeviceDeadline));
+  EXPECT_FALSE(other.startUp().configuration.has_value());
   platform::TimedHid windowHid(std::make_unique<LinuxHid>());
   ui::MainWindow window(windowHid, system);
   const auto started = Clock::now();
   window.load();
-  const double loadMs = std::chrono::duration<double, std::milli>(Clock::now() - started).count();
+  const double loadMs = since(started);
   const std::vector<std::string>& listed = window.form()[ui::ctl::SerNo].items;
   std::printf("hung device beside: the window listed %zu devices in %.1f ms\n", listed.size(),
               loadMs);

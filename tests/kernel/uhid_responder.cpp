@@ -33,9 +33,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <chrono>
 #include <csignal>
-#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <deque>

@@ -72,8 +72,8 @@ void TimedHid::Worker::serve(const std::shared_ptr<Worker>& self) {
     lock.unlock();
     const auto started = std::chrono::steady_clock::now();
     const bool ok = current->work(*backend);
-    const auto took = std::chrono::ceil<std::chrono::milliseconds>(
-        std::chrono::steady_clock::now() - started);
+    const auto took =
+        std::chrono::ceil<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
     std::string error = ok ? std::string() : backend->lastErrorText();
     lock.lock();
     if (current->teaches) {
@@ -243,13 +243,12 @@ bool TimedHid::close(HidHandle handle) {
 }
 
 bool TimedHid::attributes(HidHandle handle, HidAttributes& out) {
-  return timed(
-      out, [handle](Hid& hid, HidAttributes& mine) { return hid.attributes(handle, mine); });
+  return timed(out,
+               [handle](Hid& hid, HidAttributes& mine) { return hid.attributes(handle, mine); });
 }
 
 bool TimedHid::capabilities(HidHandle handle, HidCaps& out) {
-  return timed(
-      out, [handle](Hid& hid, HidCaps& mine) { return hid.capabilities(handle, mine); });
+  return timed(out, [handle](Hid& hid, HidCaps& mine) { return hid.capabilities(handle, mine); });
 }
 
 bool TimedHid::serialNumber(HidHandle handle, DeviceStringBuffer& out) {
@@ -263,17 +262,15 @@ bool TimedHid::manufacturer(HidHandle handle, DeviceStringBuffer& out) {
 }
 
 bool TimedHid::product(HidHandle handle, DeviceStringBuffer& out) {
-  return timed(
-      out, [handle](Hid& hid, DeviceStringBuffer& mine) { return hid.product(handle, mine); });
+  return timed(out,
+               [handle](Hid& hid, DeviceStringBuffer& mine) { return hid.product(handle, mine); });
 }
 
 bool TimedHid::getFeature(HidHandle handle, std::span<std::uint8_t> buffer) {
   std::vector<std::uint8_t> report(buffer.begin(), buffer.end());
-  if (!timed(
-          report,
-          [handle](Hid& hid, std::vector<std::uint8_t>& mine) {
-            return hid.getFeature(handle, mine);
-          })) {
+  if (!timed(report, [handle](Hid& hid, std::vector<std::uint8_t>& mine) {
+        return hid.getFeature(handle, mine);
+      })) {
     return false;
   }
   std::copy(report.begin(), report.end(), buffer.begin());

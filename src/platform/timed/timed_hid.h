@@ -29,8 +29,8 @@ namespace qvr::platform {
 //   (firmware that woke up), not a slow device.
 // - A faster answer brings it down by a sixteenth of the way to twice its own time, never below
 //   the shortest deadline: a device that was slow once (busy with a cold start, say) is judged
-//   by the shortest deadline again only after some eighty fast answers (half way after eleven), so one quick answer
-//   between slow ones does not make the next slow one miss again.
+//   by the shortest deadline again only after some eighty fast answers (half way after eleven), so
+//   one quick answer between slow ones does not make the next slow one miss again.
 class AnswerDeadline {
  public:
   static constexpr std::chrono::milliseconds kLongest{2000};
@@ -56,10 +56,10 @@ class AnswerDeadline {
 //
 // A call on the device waits for it at most as long as the device's AnswerDeadline says, which
 // starts at `budget`. A call that misses its deadline fails at once, as a failed call does, and
-// the device is not answering: every further call fails at once, without being queued, until the late call has
-// come back. A close refused then is done on the device thread once it is free, and a handle
-// that a late open returns is closed there, so no handle is lost. The thread works on its own
-// copies of the caller's buffers and copies results back only for calls that finished in time.
+// the device is not answering: every further call fails at once, without being queued, until the
+// late call has come back. A close refused then is done on the device thread once it is free, and a
+// handle that a late open returns is closed there, so no handle is lost. The thread works on its
+// own copies of the caller's buffers and copies results back only for calls that finished in time.
 //
 // Listing the interfaces, and a scan as a whole, are no calls on a device: they take as long as
 // the system is busy, so they get a budget of their own, in seconds. A scan that misses it
@@ -112,8 +112,7 @@ class TimedHid final : public Hid {
   // Runs `call` on the thread with a result of its own; the result is copied to `out` only
   // when the call finished in time and succeeded. A read waits its `firstReportWait` besides.
   template <typename Result, typename Call>
-  bool timed(Result& out, Call call,
-             std::optional<std::chrono::milliseconds> read = std::nullopt);
+  bool timed(Result& out, Call call, std::optional<std::chrono::milliseconds> read = std::nullopt);
   [[nodiscard]] std::shared_ptr<Job> scanJob();
 
   std::shared_ptr<Worker> worker_;
