@@ -119,7 +119,7 @@ TEST_F(Win32WindowTest, TheWholeWindowGrowsWithTheDpi) {
     GTEST_SKIP() << "the screen is too small for the window at 120 dpi";
   }
   ui::Form large{ui::controlTable()};
-  Win32Window at120(large, {}, {.dpi = 120, .headless = true});
+  Win32Window at120(large, large, {}, {.dpi = 120, .headless = true});
   RECT client;
   GetClientRect(static_cast<HWND>(at120.handle()), &client);
   EXPECT_EQ(client.right, 625);
