@@ -477,7 +477,8 @@ TEST(Window, LeavesADeviceWhoseInputReportsCarryNoReceiverData) {
 // The longest HID call the window thread made through it.
 class MeasuredHid final : public platform::Hid {
  public:
-  explicit MeasuredHid(platform::Hid& hid) : hid_(hid) {}
+  explicit MeasuredHid(platform::TimedHid& hid) : hid_(hid) {}
+  [[nodiscard]] milliseconds deadline() const { return hid_.deadline(); }
   [[nodiscard]] double longestMs() const { return longest_; }
   void restart() { longest_ = 0; }
 
@@ -530,24 +531,29 @@ class MeasuredHid final : public platform::Hid {
   platform::ReadStamp readStamp() const override { return hid_.readStamp(); }
 
  private:
-  platform::Hid& hid_;
+  platform::TimedHid& hid_;
   double longest_ = 0;
 };
 
-// How long one window operation held the window thread, and its longest HID call; printed.
+// How long one window operation held the window thread, its longest HID call, and the deadline
+// its calls had; printed. A device that answered late before has a longer deadline.
 struct Held {
   double operationMs = 0;
   double longestCallMs = 0;
+  double deadlineMs = 0;
 };
 
 Held hold(const char* what, MeasuredHid& hid, const std::function<void()>& operation) {
   hid.restart();
+  const auto deadline = static_cast<double>(hid.deadline().count());
   const auto start = Clock::now();
   operation();
   const Held held{std::chrono::duration<double, std::milli>(Clock::now() - start).count(),
-                  hid.longestMs()};
-  std::printf("hung device: %-16s held the window %7.1f ms, longest HID call %7.1f ms\n", what,
-              held.operationMs, held.longestCallMs);
+                  hid.longestMs(), deadline};
+  std::printf(
+      "hung device: %-16s held the window %7.1f ms, longest HID call %7.1f ms (deadline %4.0f "
+      "ms)\n",
+      what, held.operationMs, held.longestCallMs, held.deadlineMs);
   return held;
 }
 
@@ -555,7 +561,8 @@ Held hold(const char* what, MeasuredHid& hid, const std::function<void()>& opera
 // through the device thread's deadline, and nothing queues behind the request the kernel
 // waits seconds for. Answering again, the device is set up anew and decoded within a second.
 TEST(Window, StaysResponsiveWhileTheDeviceDoesNotAnswerAndRecovers) {
-  constexpr double kLongestCallMs = 300;
+  // Past a call's deadline, the time the device thread takes to hand it back.
+  constexpr double kHandBackMs = 100;
   constexpr double kGenerousOperationMs = 1000;
   Responder responder("hang");
   ASSERT_TRUE(responder.running());
@@ -582,8 +589,8 @@ TEST(Window, StaysResponsiveWhileTheDeviceDoesNotAnswerAndRecovers) {
   // The operation as a whole also pauses between requests and works on a slow emulated
   // machine, so only a generous bound is held against it.
   for (const Held& h : held) {
-    EXPECT_LT(h.longestCallMs, kLongestCallMs);
-    EXPECT_LT(h.operationMs, kGenerousOperationMs);
+    EXPECT_LT(h.longestCallMs, h.deadlineMs + kHandBackMs);
+    EXPECT_LT(h.operationMs, h.deadlineMs + kGenerousOperationMs);
   }
 
   responder.answer();
@@ -613,10 +620,71 @@ TEST(Window, StaysResponsiveWhileTheDeviceDoesNotAnswerAndRecovers) {
       hold("a factory reset*", hid, [&] { window.form().userClick(ui::ctl::Factory); }));
   afresh.push_back(hold("closing", hid, [&] { window.unload(); }));
   for (const Held& h : afresh) {
-    EXPECT_LT(h.operationMs, kGenerousOperationMs);
-    EXPECT_LT(h.longestCallMs, kLongestCallMs);
+    EXPECT_LT(h.operationMs, h.deadlineMs + kGenerousOperationMs);
+    EXPECT_LT(h.longestCallMs, h.deadlineMs + kHandBackMs);
   }
   responder.answer();
+}
+
+// A device that answers every request, however slowly, up to well beyond the first deadline, is
+// configured and then works as any other: it misses one request at most, and from then on the
+// deadline follows it. The status row never calls it not answering once it is configured, and
+// a setting goes out. Prints how long it took and the longest the window was held by one
+// operation (the deadline bounds each call, not an operation of several).
+TEST(Window, ConfiguresADeviceThatAnswersSlowly) {
+  constexpr milliseconds kConfigured{8000};
+  constexpr milliseconds kWatched{1000};
+  for (const int delayMs : {0, 50, 190, 250, 600}) {
+    SCOPED_TRACE(delayMs);
+    const std::string delay = std::to_string(delayMs);
+    Responder responder("slow-" + delay, "delay=" + delay);
+    ASSERT_TRUE(responder.running());
+    platform::TimedHid hid(std::make_unique<LinuxHid>());
+    ASSERT_EQ(waitForInterfaces(hid, 1).size(), 1u);
+    TestSystem system;
+    ui::MainWindow window(hid, system);
+    double longestMs = 0;
+    const auto operate = [&](const std::function<void()>& operation) {
+      const auto start = Clock::now();
+      operation();
+      longestMs = std::max(
+          longestMs, std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+    };
+    const auto showsTheDevice = [&] {
+      return window.connection().configured() && window.form()[ui::ctl::Out1Freq].enabled &&
+             text(window, ui::ctl::Out1Freq) == "10.5";
+    };
+    const auto tickFor = [&](milliseconds duration, const std::function<bool()>& until) {
+      const auto end = Clock::now() + duration;
+      while (!until() && Clock::now() < end) {
+        operate([&] { window.tick(); });
+        std::this_thread::sleep_for(milliseconds(window.form()[ui::ctl::Timer].interval));
+      }
+    };
+    const auto start = Clock::now();
+    operate([&] { window.load(); });
+    tickFor(kConfigured, showsTheDevice);
+    const double configuredMs =
+        std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+    ASSERT_TRUE(showsTheDevice()) << "status '" << text(window, ui::ctl::Status) << "'";
+    bool calledHung = false;
+    tickFor(kWatched, [&] {
+      calledHung = calledHung || text(window, ui::ctl::Status) == " Device not answering";
+      return false;
+    });
+    EXPECT_FALSE(calledHung) << "called not answering once configured";
+    EXPECT_TRUE(showsTheDevice());
+
+    window.form().userType(ui::ctl::Out1Freq, "12.345678");
+    operate([&] { window.form().userClick(ui::ctl::FindFreq); });
+    EXPECT_EQ(responder.received().back(), featureReport({0x00, 0x06, 0x79, 0x5A, 0x7E, 0x58, 0x0C}))
+        << "the setting did not go out";
+    std::printf(
+        "slow device, %3d ms per request: configured after %7.1f ms, longest window operation "
+        "%7.1f ms, deadline %4lld ms\n",
+        delayMs, configuredMs, longestMs, static_cast<long long>(hid.deadline().count()));
+    window.unload();
+  }
 }
 
 // A device that still answers but sends no input reports is not shown as healthy: after a few

@@ -1,7 +1,7 @@
 // A QVR-7130 played through the kernel's UHID interface, for the kernel test: the kernel makes
 // a hidraw node of it, and the host side talks to that node exactly as to the real device.
 //
-//   qvr-uhid-responder LOG [short-input|odd-serial|changed-settings]
+//   qvr-uhid-responder LOG [short-input|odd-serial|changed-settings|clock|delay=MS]
 //
 // Answers GET_REPORT with the configuration report, appends every SET_REPORT to LOG as one
 // line of hex bytes (before answering, so that a host whose send returned finds it there),
@@ -14,6 +14,11 @@
 // queues every further request behind it); SIGUSR2 makes it answer again, the requests it kept
 // first, as firmware that wakes up finishes what it was asked. SIGRTMIN makes it stop sending
 // input reports while it still answers, SIGRTMIN+1 makes it send them again.
+//
+// With "delay=MS" the firmware answers every GET_REPORT and SET_REPORT MS milliseconds after it
+// came, as a slow device does, and goes on sending input reports meanwhile. Every time the
+// host opens the device (the kernel passes on the first open of the node only) it appends a
+// line to LOG.opens.
 //
 // With "clock" its receiver keeps the guest's time instead of a fixed one: a solution at every
 // whole second of CLOCK_REALTIME as it was when the responder started (carried on by
@@ -30,6 +35,7 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <deque>
@@ -307,8 +313,16 @@ int main(int argc, char** argv) {
   const bool shortInput = variant == "short-input";
   const bool oddSerial = variant == "odd-serial";
   const bool clock = variant == "clock";
-  if (argc != 2 && !shortInput && !oddSerial && !clock && variant != "changed-settings") {
-    std::fprintf(stderr, "usage: %s LOG [short-input|odd-serial|changed-settings|clock]\n",
+  constexpr std::string_view kDelay = "delay=";
+  int delayMs = 0;
+  const bool delayed =
+      variant.starts_with(kDelay) &&
+      std::from_chars(variant.data() + kDelay.size(), variant.data() + variant.size(), delayMs)
+              .ec == std::errc{};
+  const milliseconds answerDelay{delayMs};
+  if (argc != 2 && !shortInput && !oddSerial && !clock && !delayed &&
+      variant != "changed-settings") {
+    std::fprintf(stderr, "usage: %s LOG [short-input|odd-serial|changed-settings|clock|delay=MS]\n",
                  argv[0]);
     return 2;
   }
@@ -322,6 +336,7 @@ int main(int argc, char** argv) {
   }
   const std::string pvtLogPath = std::string(argv[1]) + ".pvt";
   std::FILE* pvtLog = clock ? std::fopen(pvtLogPath.c_str(), "w") : nullptr;
+  std::FILE* opensLog = std::fopen((std::string(argv[1]) + ".opens").c_str(), "w");
   // Unix time in nanoseconds is this plus CLOCK_MONOTONIC, whatever is done to the clock later.
   const std::int64_t unixMinusMonotonic = std::chrono::duration_cast<std::chrono::nanoseconds>(
                                               std::chrono::system_clock::now().time_since_epoch())
@@ -367,16 +382,26 @@ int main(int argc, char** argv) {
   auto nextReport = Clock::now();
   auto [solutionSecond, nextSolution] =
       clock ? nextWholeSecond() : std::pair{std::int64_t{0}, Clock::now()};
-  std::vector<uhid_event> unanswered;  // requests kept while hung, oldest first
+  // Requests kept while hung or until their answer is due, oldest first.
+  std::deque<std::pair<Clock::time_point, uhid_event>> unanswered;
+  const auto reply = [&](const uhid_event& request) {
+    if (request.type == UHID_GET_REPORT) {
+      answerGetReport(fd, request.u.get_report);
+    } else {
+      answerSetReport(fd, request.u.set_report, log, receiver);
+    }
+  };
+  const auto request = [&](const uhid_event& event) {
+    if (hung == 0 && answerDelay.count() == 0) {
+      reply(event);
+    } else {
+      unanswered.emplace_back(Clock::now() + answerDelay, event);
+    }
+  };
   while (stopRequested == 0) {
-    if (hung == 0 && !unanswered.empty()) {
-      for (const uhid_event& request : std::exchange(unanswered, {})) {
-        if (request.type == UHID_GET_REPORT) {
-          answerGetReport(fd, request.u.get_report);
-        } else {
-          answerSetReport(fd, request.u.set_report, log, receiver);
-        }
-      }
+    while (hung == 0 && !unanswered.empty() && unanswered.front().first <= Clock::now()) {
+      reply(unanswered.front().second);
+      unanswered.pop_front();
     }
     const auto now = Clock::now();
     if (now >= nextSolution && clock) {
@@ -397,8 +422,11 @@ int main(int argc, char** argv) {
         nextReport = now + kReportPeriod;  // an emulated machine falls behind now and then
       }
     }
-    const auto wait =
-        std::chrono::duration_cast<milliseconds>(std::min(nextReport, nextSolution) - Clock::now());
+    auto wakeUp = std::min(nextReport, nextSolution);
+    if (hung == 0 && !unanswered.empty()) {
+      wakeUp = std::min(wakeUp, unanswered.front().first);
+    }
+    const auto wait = std::chrono::duration_cast<milliseconds>(wakeUp - Clock::now());
     pollfd p{fd, POLLIN, 0};
     const int ready = poll(&p, 1, static_cast<int>(std::max<milliseconds::rep>(wait.count(), 0)));
     if (ready <= 0) {
@@ -411,23 +439,17 @@ int main(int argc, char** argv) {
     switch (event.type) {
       case UHID_OPEN:
         ++opened;
+        if (opensLog != nullptr) {
+          std::fputs("open\n", opensLog);
+          std::fflush(opensLog);
+        }
         break;
       case UHID_CLOSE:
         opened = std::max(0, opened - 1);
         break;
       case UHID_GET_REPORT:
-        if (hung != 0) {
-          unanswered.push_back(event);
-        } else {
-          answerGetReport(fd, event.u.get_report);
-        }
-        break;
       case UHID_SET_REPORT:
-        if (hung != 0) {
-          unanswered.push_back(event);
-        } else {
-          answerSetReport(fd, event.u.set_report, log, receiver);
-        }
+        request(event);
         break;
       default:
         break;  // start, stop, output reports: nothing to do
@@ -441,6 +463,9 @@ int main(int argc, char** argv) {
   std::fclose(log);
   if (pvtLog != nullptr) {
     std::fclose(pvtLog);
+  }
+  if (opensLog != nullptr) {
+    std::fclose(opensLog);
   }
   return 0;
 }

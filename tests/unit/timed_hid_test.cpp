@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <random>
 #include <thread>
 #include <vector>
 
@@ -326,6 +327,70 @@ TEST(TimedHid, GoingAwayDoesNotWaitForAHungCall) {
   // The thread finishes the call on its own and then frees the backend.
   b.gate->release();
   b.gate->waitForBackendGone();
+}
+
+// Over random runs of answers, from instant to far beyond any deadline: the deadline stays
+// between the shortest and the longest, an answer the longest can hold is never missed by the
+// one after it if that takes as long, a hang teaches nothing, and fast answers bring a raised
+// deadline down only slowly, yet all the way.
+TEST(AnswerDeadline, FollowsTheSlowestAnswersWithinItsBounds) {
+  constexpr std::chrono::milliseconds kShortest{200};
+  constexpr auto kLongest = AnswerDeadline::kLongest;
+  std::mt19937 random(7130);
+  std::uniform_int_distribution<int> took(0, 3 * static_cast<int>(kLongest.count()));
+  for (int run = 0; run < 200; ++run) {
+    AnswerDeadline deadline(kShortest);
+    for (int answer = 0; answer < 50; ++answer) {
+      const std::chrono::milliseconds t{took(random) / (1 + answer % 4)};
+      const std::chrono::milliseconds before = deadline.deadline();
+      deadline.answered(t);
+      const std::chrono::milliseconds after = deadline.deadline();
+      ASSERT_GE(after, kShortest);
+      ASSERT_LE(after, kLongest);
+      if (t > kLongest) {
+        ASSERT_EQ(after, before) << "a hang of " << t.count() << " ms taught something";
+      } else if (AnswerDeadline::kHeadroom * t >= before) {
+        ASSERT_EQ(after, std::min(AnswerDeadline::kHeadroom * t, kLongest));
+      } else {
+        ASSERT_LE(after, before);
+        ASSERT_GE(after, before - before / AnswerDeadline::kEase) << "came down too fast";
+      }
+    }
+  }
+  AnswerDeadline deadline(kShortest);
+  deadline.answered(kLongest);
+  int fastAnswers = 0;
+  while (deadline.deadline() > kShortest) {
+    deadline.answered(std::chrono::milliseconds(1));
+    ++fastAnswers;
+  }
+  EXPECT_GT(fastAnswers, 20);
+  EXPECT_LT(fastAnswers, 100);
+}
+
+// A device that answers every call after longer than the first deadline misses one call, and
+// is waited for long enough from then on.
+TEST(TimedHid, ASlowDeviceGetsALongerDeadlineAfterItsFirstLateAnswer) {
+  Bench b;
+  b.gate->hold();
+  std::thread releaser([&b] {
+    std::this_thread::sleep_for(3 * kBudget);
+    b.gate->release();
+  });
+  std::vector<std::uint8_t> feature(40, 0);
+  EXPECT_FALSE(b.hid->getFeature(kHandle, feature));
+  releaser.join();
+  b.waitUntilAnswering();
+  // Twice the late answer, which came only a little before the releaser's pause was over.
+  EXPECT_GE(b.hid->deadline(), 5 * kBudget);
+  b.gate->hold();
+  releaser = std::thread([&b] {
+    std::this_thread::sleep_for(3 * kBudget);
+    b.gate->release();
+  });
+  EXPECT_TRUE(b.hid->getFeature(kHandle, feature)) << b.hid->lastErrorText();
+  releaser.join();
+  EXPECT_EQ(feature, std::vector<std::uint8_t>(40, kFill));
 }
 
 }  // namespace

@@ -10,9 +10,27 @@
 
 namespace qvr::platform {
 
+void AnswerDeadline::answered(std::chrono::milliseconds took) {
+  if (took > kLongest) {
+    return;
+  }
+  const std::chrono::milliseconds room = std::min(kHeadroom * took, kLongest);
+  if (room >= deadline_) {
+    deadline_ = room;
+  } else {
+    // Rounded up, so that it does come all the way down.
+    const std::chrono::milliseconds excess = deadline_ - std::max(room, shortest_);
+    deadline_ -= (excess + std::chrono::milliseconds(kEase - 1)) / kEase;
+  }
+}
+
 struct TimedHid::Job {
   std::function<bool(Hid&)> work;  // true when the call succeeded
   std::function<void(Hid&)> late;  // after `work`, when the caller gave up on it
+  // A scan has the scan's budget and says nothing about the device's speed; nor does a read,
+  // which waits for reports as long as it was asked to.
+  bool scanning = false;
+  bool teaches = true;
   // Under the worker's mutex.
   bool done = false;
   bool abandoned = false;
@@ -21,7 +39,8 @@ struct TimedHid::Job {
 };
 
 struct TimedHid::Worker {
-  explicit Worker(std::unique_ptr<Hid> hid) : backend(std::move(hid)) {}
+  Worker(std::unique_ptr<Hid> hid, std::chrono::milliseconds budget)
+      : backend(std::move(hid)), deadline(budget) {}
 
   // Touched only by the device thread while it runs, and by the owner once the thread is gone.
   std::unique_ptr<Hid> backend;
@@ -33,6 +52,8 @@ struct TimedHid::Worker {
   bool busy = false;                 // from hand-over until the thread is free again
   bool stopping = false;
   std::vector<HidHandle> closes;  // refused while busy, closed as soon as the thread is free
+  AnswerDeadline deadline;        // learned from every call that came back, late ones too
+  std::string missed;             // why the latest call that missed its deadline failed
   std::thread thread;
 
   void serve(const std::shared_ptr<Worker>& self);
@@ -49,9 +70,15 @@ void TimedHid::Worker::serve(const std::shared_ptr<Worker>& self) {
     }
     const std::shared_ptr<Job> current = std::exchange(job, nullptr);
     lock.unlock();
+    const auto started = std::chrono::steady_clock::now();
     const bool ok = current->work(*backend);
+    const auto took = std::chrono::ceil<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - started);
     std::string error = ok ? std::string() : backend->lastErrorText();
     lock.lock();
+    if (current->teaches) {
+      deadline.answered(took);
+    }
     current->ok = ok;
     current->error = std::move(error);
     current->done = true;
@@ -75,10 +102,8 @@ void TimedHid::Worker::serve(const std::shared_ptr<Worker>& self) {
 
 TimedHid::TimedHid(std::unique_ptr<Hid> backend, std::chrono::milliseconds budget,
                    std::chrono::milliseconds scanBudget)
-    : worker_(std::make_shared<Worker>(std::move(backend))),
-      budget_(budget),
+    : worker_(std::make_shared<Worker>(std::move(backend), budget)),
       scanBudget_(scanBudget),
-      notAnswering_("the device did not answer within " + std::to_string(budget.count()) + " ms"),
       scanLate_("the scan did not finish within " + std::to_string(scanBudget.count()) + " ms") {
   worker_->thread = std::thread([worker = worker_] { worker->serve(worker); });
 }
@@ -104,19 +129,28 @@ bool TimedHid::answering() const {
   return !worker_->busy;
 }
 
-bool TimedHid::run(std::shared_ptr<Job> job, std::chrono::milliseconds deadline,
-                   const std::string& late) {
+std::chrono::milliseconds TimedHid::deadline() const {
+  const std::lock_guard lock(worker_->mutex);
+  return worker_->deadline.deadline();
+}
+
+bool TimedHid::run(std::shared_ptr<Job> job, std::chrono::milliseconds extra) {
   std::unique_lock lock(worker_->mutex);
   if (worker_->busy) {
-    lastError_ = notAnswering_;
+    lastError_ = worker_->missed;
     return false;
   }
+  const std::chrono::milliseconds callDeadline = worker_->deadline.deadline();
   worker_->busy = true;
   worker_->job = job;
   worker_->wake.notify_one();
-  if (!worker_->finished.wait_for(lock, deadline, [&job] { return job->done; })) {
+  if (!worker_->finished.wait_for(lock, job->scanning ? scanBudget_ : callDeadline + extra,
+                                  [&job] { return job->done; })) {
     job->abandoned = true;
-    lastError_ = late;
+    worker_->missed = job->scanning ? scanLate_
+                                    : "the device did not answer within " +
+                                          std::to_string(callDeadline.count()) + " ms";
+    lastError_ = worker_->missed;
     return false;
   }
   if (!job->ok) {
@@ -126,24 +160,32 @@ bool TimedHid::run(std::shared_ptr<Job> job, std::chrono::milliseconds deadline,
 }
 
 template <typename Result, typename Call>
-bool TimedHid::timed(Result& out, Call call, std::chrono::milliseconds deadline) {
+bool TimedHid::timed(Result& out, Call call, std::optional<std::chrono::milliseconds> read) {
   // The thread's own copy: it may still write into it long after this call has returned.
   auto result = std::make_shared<Result>(out);
   auto job = std::make_shared<Job>();
   job->work = [result, call](Hid& hid) { return call(hid, *result); };
-  if (!run(std::move(job), deadline, notAnswering_)) {
+  job->teaches = !read.has_value();
+  if (!run(std::move(job), read.value_or(std::chrono::milliseconds::zero()))) {
     return false;
   }
   out = *result;
   return true;
 }
 
+std::shared_ptr<TimedHid::Job> TimedHid::scanJob() {
+  auto job = std::make_shared<Job>();
+  job->scanning = true;
+  job->teaches = false;
+  return job;
+}
+
 bool TimedHid::presentInterfaces(std::vector<std::string>& paths) {
   paths.clear();
   auto listed = std::make_shared<std::vector<std::string>>();
-  auto job = std::make_shared<Job>();
+  auto job = scanJob();
   job->work = [listed](Hid& hid) { return hid.presentInterfaces(*listed); };
-  if (!run(std::move(job), scanBudget_, scanLate_)) {
+  if (!run(std::move(job))) {
     return false;
   }
   paths = std::move(*listed);
@@ -151,13 +193,13 @@ bool TimedHid::presentInterfaces(std::vector<std::string>& paths) {
 }
 
 bool TimedHid::scan(const std::function<void(Hid&)>& calls) {
-  auto job = std::make_shared<Job>();
+  auto job = scanJob();
   // The job keeps its own copy: the thread may still run it after this has returned.
   job->work = [calls](Hid& hid) {
     calls(hid);
     return true;
   };
-  return run(std::move(job), scanBudget_, scanLate_);
+  return run(std::move(job));
 }
 
 HidHandle TimedHid::open(const std::string& path, OpenMode mode) {
@@ -173,7 +215,7 @@ HidHandle TimedHid::open(const std::string& path, OpenMode mode) {
       (void)hid.close(*handle);
     }
   };
-  return run(job, budget_, notAnswering_) ? *handle : kInvalidHandle;
+  return run(job) ? *handle : kInvalidHandle;
 }
 
 bool TimedHid::close(HidHandle handle) {
@@ -181,42 +223,38 @@ bool TimedHid::close(HidHandle handle) {
     const std::lock_guard lock(worker_->mutex);
     if (worker_->busy) {
       worker_->closes.push_back(handle);
-      lastError_ = notAnswering_ + "; the handle is closed when it does";
+      lastError_ = worker_->missed + "; the handle is closed when it does";
       return false;
     }
   }
   auto job = std::make_shared<Job>();
   job->work = [handle](Hid& hid) { return hid.close(handle); };
-  return run(std::move(job), budget_, notAnswering_);
+  return run(std::move(job));
 }
 
 bool TimedHid::attributes(HidHandle handle, HidAttributes& out) {
   return timed(
-      out, [handle](Hid& hid, HidAttributes& mine) { return hid.attributes(handle, mine); },
-      budget_);
+      out, [handle](Hid& hid, HidAttributes& mine) { return hid.attributes(handle, mine); });
 }
 
 bool TimedHid::capabilities(HidHandle handle, HidCaps& out) {
   return timed(
-      out, [handle](Hid& hid, HidCaps& mine) { return hid.capabilities(handle, mine); }, budget_);
+      out, [handle](Hid& hid, HidCaps& mine) { return hid.capabilities(handle, mine); });
 }
 
 bool TimedHid::serialNumber(HidHandle handle, DeviceStringBuffer& out) {
   return timed(
-      out, [handle](Hid& hid, DeviceStringBuffer& mine) { return hid.serialNumber(handle, mine); },
-      budget_);
+      out, [handle](Hid& hid, DeviceStringBuffer& mine) { return hid.serialNumber(handle, mine); });
 }
 
 bool TimedHid::manufacturer(HidHandle handle, DeviceStringBuffer& out) {
   return timed(
-      out, [handle](Hid& hid, DeviceStringBuffer& mine) { return hid.manufacturer(handle, mine); },
-      budget_);
+      out, [handle](Hid& hid, DeviceStringBuffer& mine) { return hid.manufacturer(handle, mine); });
 }
 
 bool TimedHid::product(HidHandle handle, DeviceStringBuffer& out) {
   return timed(
-      out, [handle](Hid& hid, DeviceStringBuffer& mine) { return hid.product(handle, mine); },
-      budget_);
+      out, [handle](Hid& hid, DeviceStringBuffer& mine) { return hid.product(handle, mine); });
 }
 
 bool TimedHid::getFeature(HidHandle handle, std::span<std::uint8_t> buffer) {
@@ -225,8 +263,7 @@ bool TimedHid::getFeature(HidHandle handle, std::span<std::uint8_t> buffer) {
           report,
           [handle](Hid& hid, std::vector<std::uint8_t>& mine) {
             return hid.getFeature(handle, mine);
-          },
-          budget_)) {
+          })) {
     return false;
   }
   std::copy(report.begin(), report.end(), buffer.begin());
@@ -238,7 +275,7 @@ bool TimedHid::setFeature(HidHandle handle, std::span<const std::uint8_t> report
   job->work = [handle, mine = std::vector<std::uint8_t>(report.begin(), report.end())](Hid& hid) {
     return hid.setFeature(handle, mine);
   };
-  return run(std::move(job), budget_, notAnswering_);
+  return run(std::move(job));
 }
 
 bool TimedHid::read(HidHandle handle, std::span<std::uint8_t> buffer, std::size_t& bytesRead,
@@ -259,7 +296,7 @@ bool TimedHid::read(HidHandle handle, std::span<std::uint8_t> buffer, std::size_
             mine.stamp = hid.readStamp();
             return ok;
           },
-          firstReportWait + budget_)) {
+          firstReportWait)) {
     return false;
   }
   readStamp_ = reading.stamp;
