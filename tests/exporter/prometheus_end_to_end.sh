@@ -25,8 +25,8 @@ source "$(dirname "$0")/../end_to_end.bash"
 "$exporter" --simulate=4 --web.listen-address=127.0.0.1:0 2>"$work/exporter.log" &
 pids+=($!)
 exporter_pid=$!
-within 10 grep -q '^listening on ' "$work/exporter.log" || fail "the exporter did not start"
-target=$(sed -n 's/^listening on //p' "$work/exporter.log")
+within 10 grep -q 'msg="listening on"' "$work/exporter.log" || fail "the exporter did not start"
+target=$(sed -n 's/.*msg="listening on" address=\([^ ]*\).*/\1/p' "$work/exporter.log")
 echo "exporter on $target"
 
 # The server's metrics must pass Prometheus' own linter.
