@@ -28,10 +28,9 @@ const std::string kBobHash = "$2y$10$KQurm67d24nnbbXO4z9M6ehP26zEB3oi02VZrOG9qtQ
 
 std::string base64(const std::string& text) {
   std::string out(4 * ((text.size() + 2) / 3) + 1, '\0');
-  const int length =
-      EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()),
-                      reinterpret_cast<const unsigned char*>(text.data()),
-                      static_cast<int>(text.size()));
+  const int length = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()),
+                                     reinterpret_cast<const unsigned char*>(text.data()),
+                                     static_cast<int>(text.size()));
   out.resize(static_cast<std::size_t>(length));
   return out;
 }
@@ -72,7 +71,8 @@ TEST(WebConfig, ReadsTheExportersFileFormatAndRefusesTheRest) {
        "line 4: 'tls_server_config: max_version' is not supported"},
       {"tls_server_config:\n  cert_file: a\n  key_file: b\n  min_version: TLS11\n",
        "'min_version: TLS11' is not supported (TLS12 or TLS13)"},
-      {"tls_server_config:\n  cert_file: a\n  key_file: b\n  client_auth_type: RequireAnyClientCert\n",
+      {"tls_server_config:\n  cert_file: a\n  key_file: b\n  client_auth_type: "
+       "RequireAnyClientCert\n",
        "is not supported (NoClientCert"},
       {"tls_server_config:\n  cert_file: a\n  key_file: b\n  client_ca_file: ca\n",
        "client_ca_file needs a client_auth_type"},
@@ -202,10 +202,18 @@ TEST(Gzip, RoundTripsAnyText) {
 
 TEST(Gzip, FollowsAcceptEncoding) {
   const std::pair<const char*, bool> cases[] = {
-      {"gzip", true},           {"GZIP", true},         {"deflate, gzip;q=0.5", true},
-      {"*", true},              {" gzip ; q=1 ", true}, {"gzip;q=0", false},
-      {"gzip; q=0.000", false}, {"identity", false},    {"", false},
-      {"x-gzip", false},        {"*;q=0", false},       {"br,deflate", false},
+      {"gzip", true},
+      {"GZIP", true},
+      {"deflate, gzip;q=0.5", true},
+      {"*", true},
+      {" gzip ; q=1 ", true},
+      {"gzip;q=0", false},
+      {"gzip; q=0.000", false},
+      {"identity", false},
+      {"", false},
+      {"x-gzip", false},
+      {"*;q=0", false},
+      {"br,deflate", false},
   };
   for (const auto& [header, accepted] : cases) {
     EXPECT_EQ(acceptsGzip(header), accepted) << header;
@@ -242,9 +250,10 @@ TEST(ProcessMetrics, ReadsProcStat) {
   EXPECT_DOUBLE_EQ(stat->startTimeSeconds, 1.7e9 + 20.0);
   EXPECT_DOUBLE_EQ(stat->virtualBytes, 16965632.0);
   EXPECT_DOUBLE_EQ(stat->residentBytes, 3345.0 * 4096);
-  for (const std::string bad : {"", "42 (x S 1", "42 (x) S 1 2 3", "42 (x) S 1 2 3 4 5 6 7 8 9 "
-                                                                  "10 11 12 x 14 15 16 17 18 19 "
-                                                                  "20 21 22"}) {
+  for (const std::string bad : {"", "42 (x S 1", "42 (x) S 1 2 3",
+                                "42 (x) S 1 2 3 4 5 6 7 8 9 "
+                                "10 11 12 x 14 15 16 17 18 19 "
+                                "20 21 22"}) {
     EXPECT_EQ(parseProcStat(bad, 0, 100, 4096), std::nullopt) << bad;
   }
   EXPECT_EQ(parseBootTime("cpu 1 2\nbtime 1796000000\nprocesses 9\n"), 1796000000.0);
@@ -253,9 +262,8 @@ TEST(ProcessMetrics, ReadsProcStat) {
   // This very process: started before now, some memory, stdin among its files.
   const auto own = ownProcessFacts();
   ASSERT_TRUE(own.has_value());
-  const double now = std::chrono::duration<double>(
-                         std::chrono::system_clock::now().time_since_epoch())
-                         .count();
+  const double now =
+      std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
   EXPECT_LE(own->startTimeSeconds, now + 1);
   EXPECT_GT(own->startTimeSeconds, now - 3600);
   EXPECT_GT(own->residentBytes, 0);

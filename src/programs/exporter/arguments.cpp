@@ -43,8 +43,8 @@ void readNtpUnit(Options& options, const std::string& option, const std::string&
 // A path of its own for the metrics: the page and the status keep theirs.
 void readTelemetryPath(Options& options, const std::string& option, const std::string& path,
                        std::string& error) {
-  if (path.size() < 2 || path.front() != '/' ||
-      path.find_first_of("?# ") != std::string::npos || path == "/status.json") {
+  if (path.size() < 2 || path.front() != '/' || path.find_first_of("?# ") != std::string::npos ||
+      path == "/status.json") {
     error = "'" + option + " " + path +
             "': the metrics need a path of their own that starts with '/', such as /metrics";
     return;

@@ -447,7 +447,8 @@ void HttpServer::State::readRequest(Connection& connection) {
 
 void HttpServer::State::writeAnswer(Connection& connection) {
   while (connection.sent < connection.toSend.size()) {
-    const ssize_t n = transmit(connection, std::string_view(connection.toSend).substr(connection.sent));
+    const ssize_t n =
+        transmit(connection, std::string_view(connection.toSend).substr(connection.sent));
     if (n == kEnded) {
       closeConnection(connection.fd);
       return;

@@ -43,8 +43,8 @@ void checkListenAddress(const std::string& listenAddress);
 // One thread serves every connection from one event loop, so a client that sends its request
 // a byte a second, or opens hundreds of connections and sends nothing, holds no worker that a
 // scrape would wait for: each costs a socket and at most kMaxRequestHead bytes. A connection
-// gets kRequestTime to finish its TLS handshake and send its request head; when kMaxConnections are open, the one that has
-// sent nothing for longest makes room for a new one.
+// gets kRequestTime to finish its TLS handshake and send its request head; when kMaxConnections are
+// open, the one that has sent nothing for longest makes room for a new one.
 class HttpServer {
  public:
   static constexpr std::size_t kMaxRequestHead = 16384;

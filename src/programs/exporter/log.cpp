@@ -55,10 +55,9 @@ std::string escaped(std::string_view text) {
 }
 
 std::string logfmtValue(std::string_view value) {
-  const bool plain =
-      !value.empty() && value.find_first_of(" =\"\\") == std::string_view::npos &&
-      std::none_of(value.begin(), value.end(),
-                   [](char c) { return static_cast<unsigned char>(c) < 0x20; });
+  const bool plain = !value.empty() && value.find_first_of(" =\"\\") == std::string_view::npos &&
+                     std::none_of(value.begin(), value.end(),
+                                  [](char c) { return static_cast<unsigned char>(c) < 0x20; });
   return plain ? std::string(value) : '"' + escaped(value) + '"';
 }
 

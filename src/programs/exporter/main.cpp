@@ -218,24 +218,23 @@ int main(int argc, char** argv) {
     if (targets == qvr::refclock::FeedTargets{}) {
       return {};
     }
-    auto feed = std::make_shared<qvr::refclock::Feed>(
-        targets, [&log, serial](const std::string& target, const qvr::refclock::Delivery& now) {
-          if (now.delivered) {
-            log.log(LogLevel::Info, "time samples delivered",
-                    {{"serial", serial}, {"target", target}});
-          } else {
-            log.log(LogLevel::Warn, "time samples not delivered, tried again with every sample",
-                    {{"serial", serial}, {"target", target}, {"err", now.failure}});
-          }
-        });
+    auto feed = std::make_shared<qvr::refclock::Feed>(targets, [&log, serial](
+                                                                   const std::string& target,
+                                                                   const qvr::refclock::Delivery&
+                                                                       now) {
+      if (now.delivered) {
+        log.log(LogLevel::Info, "time samples delivered", {{"serial", serial}, {"target", target}});
+      } else {
+        log.log(LogLevel::Warn, "time samples not delivered, tried again with every sample",
+                {{"serial", serial}, {"target", target}, {"err", now.failure}});
+      }
+    });
     return [feed](const qvr::device::TimeSample& sample) { feed->take(sample); };
   };
 
-  qvr::monitor::Fleet fleet(
-      hidFactory, system, {}, feeds,
-      [&log](const qvr::monitor::DeviceSnapshot& now, qvr::monitor::DeviceEvent event) {
-        logEvent(log, now, event);
-      });
+  qvr::monitor::Fleet fleet(hidFactory, system, {}, feeds,
+                            [&log](const qvr::monitor::DeviceSnapshot& now,
+                                   qvr::monitor::DeviceEvent event) { logEvent(log, now, event); });
   fleet.start();
 
   const auto metrics = [&] {
@@ -255,9 +254,9 @@ int main(int argc, char** argv) {
     return exporter::HttpResponse{200, "application/json", exporter::statusJson(fleet.snapshots())};
   };
   const auto index = [&] {
-    return exporter::HttpResponse{200, "text/html; charset=utf-8",
-                                  exporter::indexPage(fleet.snapshots(), QVR_VERSION,
-                                                      options.telemetryPath)};
+    return exporter::HttpResponse{
+        200, "text/html; charset=utf-8",
+        exporter::indexPage(fleet.snapshots(), QVR_VERSION, options.telemetryPath)};
   };
 
   std::unique_ptr<exporter::HttpServer> server;
@@ -272,7 +271,8 @@ int main(int argc, char** argv) {
     return 1;
   }
   log.log(LogLevel::Info, "listening on",
-          {{"address", server->boundAddress()}, {"tls", secured.server.tls ? "true" : "false"},
+          {{"address", server->boundAddress()},
+           {"tls", secured.server.tls ? "true" : "false"},
            {"basic_auth", secured.server.auth ? "true" : "false"}});
 
   for (;;) {

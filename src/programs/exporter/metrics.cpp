@@ -276,9 +276,12 @@ std::string metricsText(const std::vector<monitor::DeviceSnapshot>& devices, con
   f.add(BuildInfo, {{"version", facts.version}}, 1.0);
   if (const std::optional<ProcessFacts>& p = facts.process) {
     const std::pair<Family, double> process[] = {
-        {ProcessCpu, p->cpuSeconds},       {ProcessOpenFds, p->openFds},
-        {ProcessMaxFds, p->maxFds},        {ProcessVirtualMemory, p->virtualBytes},
-        {ProcessResidentMemory, p->residentBytes}, {ProcessStartTime, p->startTimeSeconds},
+        {ProcessCpu, p->cpuSeconds},
+        {ProcessOpenFds, p->openFds},
+        {ProcessMaxFds, p->maxFds},
+        {ProcessVirtualMemory, p->virtualBytes},
+        {ProcessResidentMemory, p->residentBytes},
+        {ProcessStartTime, p->startTimeSeconds},
     };
     for (const auto& [family, value] : process) {
       f.add(family, {}, value);

@@ -107,8 +107,8 @@ std::string indexPage(const std::vector<monitor::DeviceSnapshot>& devices,
       "th,td{border:1px solid #bbb;padding:.3em .8em;text-align:left}"
       ".up{color:#070}.down{color:#b00}</style>\n</head>\n<body>\n"
       "<h1>QVR-7130 exporter</h1>\n<p>Version " +
-      htmlEscaped(version) +
-      ". <a href=\"" + htmlEscaped(metricsPath) + "\">Metrics</a> &middot; <a href=\"/status.json\">Status "
+      htmlEscaped(version) + ". <a href=\"" + htmlEscaped(metricsPath) +
+      "\">Metrics</a> &middot; <a href=\"/status.json\">Status "
       "(JSON)</a></p>\n";
   if (devices.empty()) {
     return page + "<p>No QVR-7130 found.</p>\n</body>\n</html>\n";

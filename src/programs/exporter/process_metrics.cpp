@@ -15,10 +15,10 @@ namespace {
 
 // Fields of /proc/PID/stat counted from the one after the command's closing parenthesis
 // ("state", field 3 in proc(5)), so a command with spaces or parentheses cannot shift them.
-constexpr std::size_t kUserTicks = 11;   // utime, field 14
-constexpr std::size_t kSystemTicks = 12; // stime, field 15
-constexpr std::size_t kStartTicks = 19;  // starttime, field 22: ticks after boot
-constexpr std::size_t kVirtualSize = 20; // vsize, field 23: bytes
+constexpr std::size_t kUserTicks = 11;      // utime, field 14
+constexpr std::size_t kSystemTicks = 12;    // stime, field 15
+constexpr std::size_t kStartTicks = 19;     // starttime, field 22: ticks after boot
+constexpr std::size_t kVirtualSize = 20;    // vsize, field 23: bytes
 constexpr std::size_t kResidentPages = 21;  // rss, field 24: pages
 
 std::optional<double> number(std::string_view text) {
@@ -39,8 +39,8 @@ std::string fileText(const char* path) {
 
 }  // namespace
 
-std::optional<ProcStat> parseProcStat(std::string_view stat, double bootTime,
-                                      long ticksPerSecond, long pageSize) {
+std::optional<ProcStat> parseProcStat(std::string_view stat, double bootTime, long ticksPerSecond,
+                                      long pageSize) {
   const std::size_t close = stat.rfind(')');
   if (close == std::string_view::npos || ticksPerSecond <= 0) {
     return std::nullopt;

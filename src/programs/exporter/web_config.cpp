@@ -138,8 +138,8 @@ std::vector<Line> significantLines(const std::string& text) {
     if (content.empty() || (content == "---" && lines.empty() && raw.front() == '-')) {
       continue;
     }
-    lines.push_back(parseLine(std::string_view(raw).substr(0, raw.find_last_not_of(' ') + 1),
-                              number));
+    lines.push_back(
+        parseLine(std::string_view(raw).substr(0, raw.find_last_not_of(' ') + 1), number));
   }
   return lines;
 }
@@ -200,8 +200,7 @@ bool isBcryptHash(std::string_view hash) {
   constexpr std::string_view kAlphabet =
       "./ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
   const std::string_view variant = hash.substr(0, 4);
-  return hash.size() == kLength &&
-         (variant == "$2a$" || variant == "$2b$" || variant == "$2y$") &&
+  return hash.size() == kLength && (variant == "$2a$" || variant == "$2b$" || variant == "$2y$") &&
          std::isdigit(static_cast<unsigned char>(hash[4])) != 0 &&
          std::isdigit(static_cast<unsigned char>(hash[5])) != 0 && hash[6] == '$' &&
          hash.substr(7).find_first_not_of(kAlphabet) == std::string_view::npos;
@@ -290,8 +289,8 @@ WebConfig webConfig(const Node& root, const std::string& directory) {
         config.users[user] = hash.scalar;
       }
     } else {
-      throw ConfigError(value, "'" + key +
-                                   "' is not supported (tls_server_config, basic_auth_users)");
+      throw ConfigError(value,
+                        "'" + key + "' is not supported (tls_server_config, basic_auth_users)");
     }
   }
   return config;
