@@ -8,8 +8,19 @@ exporter_address() {
   sed -n 's/.*msg="listening on" address=\([^ ]*\).*/\1/p' "$work/exporter.log"
 }
 
-# Starts Prometheus on $work/prometheus.yml and sets `server` to its address.
+# Starts Prometheus scraping the exporter at $1 every second, as job qvr7130 with the lines of
+# standard input added to the job, and sets `server` to its address.
 start_prometheus() {
+  cat >"$work/prometheus.yml" <<CONFIG
+global:
+  scrape_interval: 1s
+  scrape_timeout: 1s
+scrape_configs:
+  - job_name: qvr7130
+$(cat)
+    static_configs:
+      - targets: ['$1']
+CONFIG
   "$promtool" check config "$work/prometheus.yml" >/dev/null
   # A free port for the server: the first of a few random ones that nothing answers on.
   local port

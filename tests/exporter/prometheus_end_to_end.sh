@@ -37,16 +37,7 @@ for family in process_cpu_seconds_total process_resident_memory_bytes \
   grep -q "^# TYPE $family " "$work/metrics.txt" || fail "/metrics has no $family"
 done
 
-cat >"$work/prometheus.yml" <<CONFIG
-global:
-  scrape_interval: 1s
-  scrape_timeout: 1s
-scrape_configs:
-  - job_name: qvr7130
-    static_configs:
-      - targets: ['$target']
-CONFIG
-start_prometheus
+start_prometheus "$target" </dev/null
 
 expect 30 'count(qvr7130_up == 1)' 4
 expect 30 'count(qvr7130_satellites_used > 0)' 4

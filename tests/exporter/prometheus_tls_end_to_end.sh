@@ -79,12 +79,7 @@ timeout 8 cat <&4 >/dev/null || fail "a stalled handshake was not dropped"
 exec 4<&-
 echo "ok: a stalled handshake held up nothing and was dropped"
 
-cat >"$work/prometheus.yml" <<CONFIG
-global:
-  scrape_interval: 1s
-  scrape_timeout: 1s
-scrape_configs:
-  - job_name: qvr7130
+start_prometheus "$target" <<JOB
     scheme: https
     metrics_path: /qvr/metrics
     tls_config:
@@ -92,10 +87,7 @@ scrape_configs:
     basic_auth:
       username: $user
       password: '$password'
-    static_configs:
-      - targets: ['$target']
-CONFIG
-start_prometheus
+JOB
 
 expect 30 'up{job="qvr7130"}' 1
 expect 30 'count(qvr7130_up == 1)' 2

@@ -139,32 +139,30 @@ Security security(const std::string& webConfigFile) {
   return made;
 }
 
-// A device's events, one line each: the operator's news of devices coming and going.
+// A device's events, one line each: the operator's news of devices coming and going. In the
+// order of monitor::DeviceEvent.
+struct EventLine {
+  LogLevel level;
+  const char* message;
+};
+constexpr EventLine kEventLines[] = {
+    {LogLevel::Info, "device found"},      {LogLevel::Info, "device answering again"},
+    {LogLevel::Info, "device configured"}, {LogLevel::Warn, "device not answering"},
+    {LogLevel::Warn, "device unplugged"},
+};
+
 void logEvent(exporter::Logger& log, const qvr::monitor::DeviceSnapshot& now,
               qvr::monitor::DeviceEvent event) {
   using qvr::monitor::DeviceEvent;
   exporter::LogFields fields = {{"serial", qvr::protocol::deviceTextAsUtf8(now.serial)}};
-  switch (event) {
-    case DeviceEvent::Found:
-      if (now.identity) {
-        fields.emplace_back("firmware", now.identity->firmware.text());
-      }
-      log.log(LogLevel::Info, "device found", fields);
-      break;
-    case DeviceEvent::Configured:
-      log.log(LogLevel::Info, "device configured", fields);
-      break;
-    case DeviceEvent::NotAnswering:
-      fields.emplace_back("reason", now.lastFailure.reason);
-      log.log(LogLevel::Warn, "device not answering", fields);
-      break;
-    case DeviceEvent::AnsweringAgain:
-      log.log(LogLevel::Info, "device answering again", fields);
-      break;
-    case DeviceEvent::Unplugged:
-      log.log(LogLevel::Warn, "device unplugged", fields);
-      break;
+  if (event == DeviceEvent::Found && now.identity) {
+    fields.emplace_back("firmware", now.identity->firmware.text());
   }
+  if (event == DeviceEvent::NotAnswering) {
+    fields.emplace_back("reason", now.lastFailure.reason);
+  }
+  const EventLine& line = kEventLines[static_cast<std::size_t>(event)];
+  log.log(line.level, line.message, fields);
 }
 
 }  // namespace
