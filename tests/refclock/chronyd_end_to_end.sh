@@ -94,7 +94,7 @@ pids+=($offset_pid)
 timeout 110 "$exporter" --simulate --simulate.latency="$latency_ms,$jitter_ms" \
   --web.listen-address=127.0.0.1:0 --chrony.socket-pattern "$pattern" 2>"$work/exporter.log" &
 pids+=($!)
-within 10 grep -q '^listening on ' "$work/exporter.log" || fail "the exporter did not start"
+within 10 grep -q 'msg="listening on"' "$work/exporter.log" || fail "the exporter did not start"
 # The signals that unplug and plug go to the exporter itself, not to timeout.
 exporter_pid=$(pgrep -P "$!")
 
@@ -102,7 +102,7 @@ selected() { [[ $(field sources 2 QVR1) == '*' ]]; }
 started=$SECONDS
 within 60 selected || fail "chronyd did not select QVR1"
 echo "ok: chronyd selected QVR1 after $((SECONDS - started)) s"
-grep -q "^$serial: time samples go to chronyd's socket $work/chrony.$serial.sock\$" \
+grep -qF "msg=\"time samples delivered\" serial=$serial target=\"chronyd's socket $work/chrony.$serial.sock\"" \
   "$work/exporter.log" || fail "the exporter did not say that samples go to chronyd"
 
 # chronyd steers a clock of its own while -x leaves the real one alone: its system time is how
