@@ -1,5 +1,6 @@
 #include "device/device_link.h"
 
+#include <algorithm>
 #include <memory>
 #include <utility>
 
@@ -27,7 +28,19 @@ struct NotedCall {
 struct Probe {
   platform::Hid& hid;
   std::vector<NotedCall>& calls;
+  UnusableDevices& unusable;
   std::string silence;  // why the first call that found a device not answering failed
+  std::string path;     // of the interface being probed
+  std::string plugIn;   // ... and its plug-in mark
+
+  // Forgets what was decided on devices no longer listed.
+  bool list(std::vector<std::string>& paths) {
+    if (!hid.presentInterfaces(paths)) {
+      return false;
+    }
+    unusable.listed(paths);
+    return true;
+  }
 
   bool note(bool ok, const char* operation) {
     NotedCall call{ok, operation, {}, true};
@@ -42,7 +55,14 @@ struct Probe {
     return ok;
   }
 
-  platform::HidHandle open(const std::string& path) {
+  // Whether the device at `at` was found unusable in this plug-in; the interface probed next.
+  bool decided(const std::string& at) {
+    path = at;
+    plugIn = hid.plugIn(at);
+    return unusable.decided(path, plugIn);
+  }
+
+  platform::HidHandle open() {
     const platform::HidHandle handle = hid.open(path, platform::OpenMode::Device);
     note(handle != platform::kInvalidHandle, "open");
     return handle;
@@ -73,13 +93,20 @@ struct Probe {
     return true;
   }
 
-  // False when the device's report lengths cannot carry the protocol (see reportLengthsProblem).
+  // False when the device's report lengths cannot carry the protocol (see reportLengthsProblem),
+  // which is then decided for this plug-in.
   bool usable(platform::HidHandle handle) {
     platform::HidCaps caps;
-    const bool ok = note(hid.capabilities(handle, caps), "capabilities");
     // Lengths that cannot be read are no reason to give up on a device, as they never were.
-    return !ok || !protocol::reportLengthsProblem(caps.inputReportByteLength,
-                                                  caps.featureReportByteLength);
+    if (!note(hid.capabilities(handle, caps), "capabilities")) {
+      return true;
+    }
+    auto problem =
+        protocol::reportLengthsProblem(caps.inputReportByteLength, caps.featureReportByteLength);
+    if (problem) {
+      unusable.decide({path, plugIn, std::move(*problem)});
+    }
+    return !problem;
   }
 };
 
@@ -88,20 +115,26 @@ struct Probe {
 struct Scanning {
   std::vector<NotedCall> calls;
   Scan scan;
+  std::shared_ptr<UnusableDevices> unusable;
+  std::vector<std::string> known;
 };
 
 void scanWith(platform::Hid& hid, Scanning& scanning) {
-  Probe probe{hid, scanning.calls};
+  Probe probe{hid, scanning.calls, *scanning.unusable};
   Scan& scan = scanning.scan;
   std::vector<std::string> paths;
-  if (!hid.presentInterfaces(paths)) {
+  if (!probe.list(paths)) {
     probe.note(false, "list interfaces");
     const std::string& reason = scanning.calls.back().reason;
     scan.failure = "the HID interfaces could not be listed" + (reason.empty() ? "" : ": " + reason);
     return;
   }
   for (const std::string& path : paths) {
-    platform::HidHandle handle = probe.open(path);
+    if (std::find(scanning.known.begin(), scanning.known.end(), path) != scanning.known.end() ||
+        probe.decided(path)) {
+      continue;
+    }
+    platform::HidHandle handle = probe.open();
     std::string serial;
     platform::HidAttributes attributes;
     if (probe.identifiedSerial(handle, serial, attributes) && probe.usable(handle)) {
@@ -150,8 +183,10 @@ void DeviceLink::closeHandle(platform::HidHandle& handle) {
   }
 }
 
-Scan DeviceLink::scanSerialNumbers() {
+Scan DeviceLink::scanSerialNumbers(const std::vector<std::string>& known) {
   auto scanning = std::make_shared<Scanning>();
+  scanning->unusable = unusable_;
+  scanning->known = known;
   if (!hid_.scan([scanning](platform::Hid& hid) { scanWith(hid, *scanning); })) {
     // Given up on: what it found so far is still being written, and is not looked at.
     record(false, "scan");
@@ -166,16 +201,19 @@ Scan DeviceLink::scanSerialNumbers() {
 
 bool DeviceLink::findTheHid(const std::string& serial) {
   state_.phase = Phase::NoDevice;
+  std::vector<NotedCall> calls;
+  Probe probe{hid_, calls, *unusable_};
   std::vector<std::string> paths;
-  if (!hid_.presentInterfaces(paths)) {
+  if (!probe.list(paths)) {
     record(false, "list interfaces");
     return false;
   }
-  std::vector<NotedCall> calls;
-  Probe probe{hid_, calls};
   bool found = false;
   for (const std::string& path : paths) {
-    platform::HidHandle handle = probe.open(path);
+    if (probe.decided(path)) {
+      continue;
+    }
+    platform::HidHandle handle = probe.open();
     std::string candidate;
     platform::HidAttributes attributes;
     // The first match in enumeration order wins; a later device with the same serial number

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "device/connection.h"
+#include "device/unusable_devices.h"
 #include "platform/hid.h"
 #include "protocol/commands.h"
 
@@ -51,12 +53,23 @@ class DeviceLink {
   // Serial numbers of the present devices of the right identity whose serial number can be
   // read and whose report lengths can carry the protocol, in enumeration order, duplicates
   // kept. The backend runs it as one scan, with a budget of its own. Leaves no handle open.
-  [[nodiscard]] Scan scanSerialNumbers();
+  // The interfaces at `known` paths are skipped, unopened: their devices are watched already,
+  // and one that hangs would hold up the scan of all the others. So are the devices already
+  // found unusable in this plug-in.
+  [[nodiscard]] Scan scanSerialNumbers(const std::vector<std::string>& known = {});
 
   // Opens the first usable device of the right identity whose serial number equals `serial`
   // (case-sensitive), reads its capabilities and opens its string handle. The phase becomes
   // Found, or NoDevice when there is no such device.
   bool findTheHid(const std::string& serial);
+
+  // The attached devices of the right identity that cannot be used, as the latest scans and
+  // searches found them.
+  [[nodiscard]] std::vector<UnusableDevice> unusableDevices() const { return unusable_->all(); }
+  // From now on the verdicts are kept in `shared`, with the other links of the program.
+  void shareUnusableDevices(std::shared_ptr<UnusableDevices> shared) {
+    unusable_ = std::move(shared);
+  }
 
   // The phase as the caller's sequence has it: back to Found (a start-up begins), Configured
   // (it read the configuration) or NoDevice (the device went away).
@@ -112,6 +125,7 @@ class DeviceLink {
 
   platform::Hid& hid_;
   ConnectionState state_;
+  std::shared_ptr<UnusableDevices> unusable_ = std::make_shared<UnusableDevices>();
 };
 
 }  // namespace qvr::device

@@ -34,6 +34,7 @@ DeviceMonitor::Step DeviceMonitor::step() {
 
 bool DeviceMonitor::connect() {
   session_.emplace(hid_, system_);
+  session_->link().shareUnusableDevices(unusable_);
   if (!session_->open(snapshot_.serial)) {
     // Failures of a device that is not there are no news; only the open ones count.
     session_.reset();

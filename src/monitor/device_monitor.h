@@ -3,11 +3,13 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
 #include "device/receiver_time.h"
 #include "device/session.h"
+#include "device/unusable_devices.h"
 #include "platform/hid.h"
 #include "platform/system.h"
 #include "protocol/config_report.h"
@@ -76,6 +78,11 @@ class DeviceMonitor {
   // One read of the device's reports. Opens the device first when it is not open.
   Step step();
 
+  // The verdicts on unusable devices that the fleet's links share, for every connection's.
+  void shareUnusableDevices(std::shared_ptr<device::UnusableDevices> shared) {
+    unusable_ = std::move(shared);
+  }
+
   // Changes whenever the snapshot does, so that a caller copies it only then.
   [[nodiscard]] std::uint64_t revision() const { return revision_; }
   [[nodiscard]] const DeviceSnapshot& snapshot() const { return snapshot_; }
@@ -97,6 +104,7 @@ class DeviceMonitor {
   SampleListener onSample_;
   device::FreshTime freshTime_;             // of the epochs with a fix, for onSample_
   std::optional<device::Session> session_;  // one per connection: its counts start at zero
+  std::shared_ptr<device::UnusableDevices> unusable_ = std::make_shared<device::UnusableDevices>();
   DeviceCounters earlier_;                  // of the connections before this one
   DeviceSnapshot snapshot_;
   bool everOpened_ = false;

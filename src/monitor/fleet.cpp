@@ -60,8 +60,20 @@ Fleet::~Fleet() {
 }
 
 void Fleet::scan() {
+  // The interfaces of the devices that are open are not looked at again: one whose firmware
+  // hangs would keep every other device waiting for the scan, which is there to find new ones.
+  std::vector<std::string> open;
+  {
+    const std::lock_guard lock(mutex_);
+    for (const auto& watched : watched_) {
+      if (watched->published.present && watched->published.identity) {
+        open.push_back(watched->published.identity->path);
+      }
+    }
+  }
   device::DeviceLink link(*scanHid_);
-  const device::Scan found = link.scanSerialNumbers();
+  link.shareUnusableDevices(unusable_);
+  const device::Scan found = link.scanSerialNumbers(open);
   {
     const std::lock_guard lock(mutex_);
     scanFailure_ = found.failure;
@@ -80,6 +92,7 @@ void Fleet::scan() {
     watched->monitor =
         std::make_unique<DeviceMonitor>(*watched->hid, system_, serial, timing_.read,
                                         sampleListeners_ ? sampleListeners_(serial) : nullptr);
+    watched->monitor->shareUnusableDevices(unusable_);
     watched->published.serial = serial;
     Watched& added = *watched;
     watched_.push_back(std::move(watched));

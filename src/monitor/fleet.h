@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "device/unusable_devices.h"
 #include "monitor/device_monitor.h"
 #include "platform/hid.h"
 #include "platform/system.h"
@@ -92,6 +93,8 @@ class Fleet {
   EventListener eventListener_;
   Timing timing_;
   std::unique_ptr<platform::Hid> scanHid_;
+  // Shared by the scan and every device's link, so each unusable device is opened once.
+  std::shared_ptr<device::UnusableDevices> unusable_ = std::make_shared<device::UnusableDevices>();
 
   mutable std::mutex mutex_;  // guards watched_'s list and every published snapshot
   std::vector<std::unique_ptr<Watched>> watched_;

@@ -63,6 +63,12 @@ class Hid {
     return true;
   }
 
+  // What tells this plug-in of the device at `path` from the next one, without opening it: a
+  // path may be given to the next device plugged in, or to the same one plugged in again.
+  // Empty when the backend cannot tell; a caller then takes a path that stayed listed from one
+  // listing to the next for the same plug-in.
+  [[nodiscard]] virtual std::string plugIn(const std::string& /*path*/) { return {}; }
+
   // Opens a path for reading and writing with shared access; kInvalidHandle on failure.
   [[nodiscard]] virtual HidHandle open(const std::string& path, OpenMode mode) = 0;
   virtual bool close(HidHandle handle) = 0;

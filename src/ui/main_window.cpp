@@ -1,6 +1,8 @@
 #include "ui/main_window.h"
 
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "diagnostics/web_addresses.h"
 #include "protocol/commands.h"
@@ -139,6 +141,9 @@ void MainWindow::reconnect() {
   } else {
     session_.enableControls(false);
     mirrorSettings();
+    const std::vector<device::UnusableDevice> unusable = link_.unusableDevices();
+    graph_.showUnusable(unusable.empty() ? std::nullopt
+                                         : std::optional(unusable.front().problem));
   }
 }
 

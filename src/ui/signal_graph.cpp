@@ -118,6 +118,14 @@ void SignalGraph::showNotAnswering() {
   form_.setBackColor(ctl::Status, kLightRed, true);
 }
 
+void SignalGraph::showUnusable(const std::optional<std::string>& problem) {
+  form_.setVisible(ctl::Status, problem.has_value());
+  form_.setText(ctl::Status, problem ? " QVR-7130 attached, but cannot be used: " + *problem : "");
+  if (problem) {
+    form_.setBackColor(ctl::Status, kLightRed, true);
+  }
+}
+
 void SignalGraph::showPosition(double latitude, double longitude, double altitude,
                                char decimalSeparator) {
   text_.assign(" ");

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "ui/form.h"
@@ -30,6 +31,9 @@ class SignalGraph {
   void showNoData();
   // The status row while the device does not answer, in place of the receiver's status.
   void showNotAnswering();
+  // While no device is open: a QVR-7130 is attached but cannot be used, and why (a phrase to
+  // follow "cannot be used: ", as the device listing words it); nothing hides the row.
+  void showUnusable(const std::optional<std::string>& problem);
   void showPosition(double latitude, double longitude, double altitude, char decimalSeparator);
   void showTime(int year, int month, int day, int hour, int minute, int second);
   void showUnknownTime();

@@ -146,6 +146,14 @@ bool LinuxHid::presentInterfaces(std::vector<std::string>& paths) {
   return true;
 }
 
+std::string LinuxHid::plugIn(const std::string& path) {
+  const std::optional<std::filesystem::path> folder = hidrawNodeFolder("/sys", path);
+  std::error_code error;
+  const std::filesystem::path hid =
+      folder ? std::filesystem::canonical(*folder / "device", error) : std::filesystem::path();
+  return error ? std::string() : hid.string();
+}
+
 const std::optional<protocol::ReportLengths>& LinuxHid::reportLengths(OpenDevice& open) {
   if (!open.descriptorTried) {
     open.descriptorTried = true;

@@ -30,6 +30,9 @@ class LinuxHid final : public Hid {
   LinuxHid& operator=(const LinuxHid&) = delete;
 
   [[nodiscard]] bool presentInterfaces(std::vector<std::string>& paths) override;
+  // The HID device's sysfs folder behind the node, whose name the kernel numbers afresh for
+  // every device it adds ("0003:VVVV:PPPP.NNNN").
+  [[nodiscard]] std::string plugIn(const std::string& path) override;
   [[nodiscard]] HidHandle open(const std::string& path, OpenMode mode) override;
   bool close(HidHandle handle) override;
   [[nodiscard]] bool attributes(HidHandle handle, HidAttributes& out) override;

@@ -20,6 +20,7 @@ class ForwardingHid : public Hid {
   bool presentInterfaces(std::vector<std::string>& paths) override {
     return inner_.presentInterfaces(paths);
   }
+  std::string plugIn(const std::string& path) override { return inner_.plugIn(path); }
   HidHandle open(const std::string& path, OpenMode mode) override {
     return inner_.open(path, mode);
   }

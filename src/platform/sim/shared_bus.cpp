@@ -26,6 +26,10 @@ auto SharedBusView::locked(Call call) {
 bool SharedBusView::presentInterfaces(std::vector<std::string>& paths) {
   return locked([&] { return bus_.presentInterfaces(paths); });
 }
+std::string SharedBusView::plugIn(const std::string& path) {
+  const std::lock_guard lock(lock_);
+  return bus_.plugIn(path);
+}
 HidHandle SharedBusView::open(const std::string& path, OpenMode mode) {
   return locked([&] { return bus_.open(path, mode); });
 }

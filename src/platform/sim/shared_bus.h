@@ -22,6 +22,7 @@ class SharedBusView final : public Hid {
   SharedBusView(SimHid& bus, std::mutex& lock) : bus_(bus), lock_(lock) {}
 
   [[nodiscard]] bool presentInterfaces(std::vector<std::string>& paths) override;
+  [[nodiscard]] std::string plugIn(const std::string& path) override;
   [[nodiscard]] HidHandle open(const std::string& path, OpenMode mode) override;
   bool close(HidHandle handle) override;
   [[nodiscard]] bool attributes(HidHandle handle, HidAttributes& out) override;

@@ -439,6 +439,11 @@ bool SimHid::answering() const {
   return unanswered_ == nullptr || !unanswered_->hung() || !unanswered_->present();
 }
 
+std::string SimHid::plugIn(const std::string& path) {
+  const std::optional<std::size_t> index = deviceIndexOf(path);
+  return index && *index < devices_.size() ? std::to_string(devices_[*index]->generation_) : "";
+}
+
 HidHandle SimHid::open(const std::string& path, OpenMode /*mode*/) {
   unanswered_ = nullptr;
   const std::optional<std::size_t> index = deviceIndexOf(path);

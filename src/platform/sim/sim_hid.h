@@ -209,6 +209,8 @@ class SimHid final : public Hid {
   void setReportListener(ReportListener listener) { listener_ = std::move(listener); }
 
   [[nodiscard]] bool presentInterfaces(std::vector<std::string>& paths) override;
+  // How often the device at `path` was unplugged.
+  [[nodiscard]] std::string plugIn(const std::string& path) override;
   [[nodiscard]] HidHandle open(const std::string& path, OpenMode mode) override;
   bool close(HidHandle handle) override;
   [[nodiscard]] bool attributes(HidHandle handle, HidAttributes& out) override;

@@ -202,6 +202,16 @@ bool TimedHid::scan(const std::function<void(Hid&)>& calls) {
   return run(std::move(job));
 }
 
+std::string TimedHid::plugIn(const std::string& path) {
+  auto mark = std::make_shared<std::string>();
+  auto job = scanJob();
+  job->work = [mark, path](Hid& hid) {
+    *mark = hid.plugIn(path);
+    return true;
+  };
+  return run(std::move(job)) ? *mark : std::string();
+}
+
 HidHandle TimedHid::open(const std::string& path, OpenMode mode) {
   auto handle = std::make_shared<HidHandle>(kInvalidHandle);
   auto job = std::make_shared<Job>();

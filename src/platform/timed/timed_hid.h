@@ -80,6 +80,8 @@ class TimedHid final : public Hid {
 
   [[nodiscard]] bool presentInterfaces(std::vector<std::string>& paths) override;
   [[nodiscard]] bool scan(const std::function<void(Hid&)>& calls) override;
+  // With the scan's budget: it asks the system, not the device.
+  [[nodiscard]] std::string plugIn(const std::string& path) override;
   [[nodiscard]] HidHandle open(const std::string& path, OpenMode mode) override;
   bool close(HidHandle handle) override;
   [[nodiscard]] bool attributes(HidHandle handle, HidAttributes& out) override;
