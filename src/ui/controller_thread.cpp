@@ -9,8 +9,7 @@ namespace qvr::ui {
 // window's thread runs its own, and the user's input waits its turn in the job queue.
 class ControllerThread::ControllerSystem final : public platform::System {
  public:
-  ControllerSystem(ControllerThread& owner, platform::System& base)
-      : owner_(owner), base_(base) {}
+  ControllerSystem(ControllerThread& owner, platform::System& base) : owner_(owner), base_(base) {}
 
   void sleep(std::chrono::milliseconds duration) override { base_.sleep(duration); }
   [[nodiscard]] std::chrono::milliseconds now() const override { return base_.now(); }
@@ -23,8 +22,7 @@ class ControllerThread::ControllerSystem final : public platform::System {
     return base_.operatingSystemVersion();
   }
   void messageBox(const std::string& title, const std::string& text) override {
-    owner_.callOnWindowThread([&base = base_, title, text] { base.messageBox(title, text); },
-                              true);
+    owner_.callOnWindowThread([&base = base_, title, text] { base.messageBox(title, text); }, true);
   }
   void doEvents() override {}
   [[nodiscard]] char decimalSeparator() override { return base_.decimalSeparator(); }

@@ -24,7 +24,8 @@ namespace qvr::ui {
 // A failure names what differs rather than dumping bytes.
 void PrintTo(const Control& c, std::ostream* out) {
   const auto rgb = [](Rgb colour) {
-    return std::to_string(colour.r) + "," + std::to_string(colour.g) + "," + std::to_string(colour.b);
+    return std::to_string(colour.r) + "," + std::to_string(colour.g) + "," +
+           std::to_string(colour.b);
   };
   *out << "{text '" << c.text << "' value " << c.value << " enabled " << c.enabled << " visible "
        << c.visible << " list " << c.listIndex << "/" << c.items.size() << " at " << c.left << ","
@@ -43,10 +44,10 @@ constexpr int kSteps = 80;
 
 // What the user can reach: the settings, the links, the lists, the frequency boxes.
 constexpr ControlId kClickable[] = {
-    ctl::PPS,          ctl::NMEA,         ctl::Out1power,    ctl::Out2power,   ctl::OUT1EN,
-    ctl::FLL,          ctl::GNSS_GPS,     ctl::GNSS_SBAS,    ctl::GNSS_Galileo, ctl::GNSS_BeiDou,
-    ctl::GNSS_GLONASS, ctl::FindFreq,     ctl::FindFreq2,    ctl::Factory,     ctl::Label13,
-    ctl::UTC,          ctl::GPSposition,  ctl::Image1,       ctl::Diagnostics};
+    ctl::PPS,          ctl::NMEA,        ctl::Out1power, ctl::Out2power,    ctl::OUT1EN,
+    ctl::FLL,          ctl::GNSS_GPS,    ctl::GNSS_SBAS, ctl::GNSS_Galileo, ctl::GNSS_BeiDou,
+    ctl::GNSS_GLONASS, ctl::FindFreq,    ctl::FindFreq2, ctl::Factory,      ctl::Label13,
+    ctl::UTC,          ctl::GPSposition, ctl::Image1,    ctl::Diagnostics};
 constexpr ControlId kTextBoxes[] = {ctl::Out1Freq, ctl::Out2Freq};
 constexpr ControlId kLists[] = {ctl::SerNo, ctl::dynmodel};
 constexpr int kEnterKey = 13;
@@ -120,8 +121,9 @@ struct World {
     for (const DeviceProfile& device : devices) {
       hid.attach(device);
     }
-    system.setMessageListener(
-        [this](const std::string& title, const std::string& text) { seen.push_back(title + text); });
+    system.setMessageListener([this](const std::string& title, const std::string& text) {
+      seen.push_back(title + text);
+    });
     system.setAddressListener([this](const std::string& address) { seen.push_back(address); });
   }
   [[nodiscard]] std::vector<std::vector<std::uint8_t>> received() const {
