@@ -136,8 +136,9 @@ TEST(BasicAuth, LetsInOnlyAKnownUserWithTheirPassword) {
 }
 
 // bcrypt at cost 10 takes tens of milliseconds: a scrape a second must pay it once, not every
-// time, and a wrong password must not ride on the remembered right one.
-TEST(BasicAuth, RemembersAPasswordThatMatched) {
+// time, with the right password or a wrong one, and a wrong password must not ride on the
+// remembered right one.
+TEST(BasicAuth, RemembersWhatItChecked) {
   BasicAuth auth({{"bob", kBobHash}});
   const std::string right = "Basic " + base64("bob:s3cret:x");
   const auto first = std::chrono::steady_clock::now();
@@ -148,7 +149,14 @@ TEST(BasicAuth, RemembersAPasswordThatMatched) {
     ASSERT_TRUE(auth.allows(right));
   }
   EXPECT_LT(std::chrono::steady_clock::now() - again, bcrypt);
-  EXPECT_FALSE(auth.allows("Basic " + base64("bob:s3cret:y")));
+  const std::string wrong = "Basic " + base64("bob:s3cret:y");
+  EXPECT_FALSE(auth.allows(wrong));
+  const auto refused = std::chrono::steady_clock::now();
+  for (int i = 0; i < 100; ++i) {
+    ASSERT_FALSE(auth.allows(wrong));
+  }
+  EXPECT_LT(std::chrono::steady_clock::now() - refused, bcrypt);
+  EXPECT_TRUE(auth.allows(right));
 }
 
 TEST(BasicAuth, Base64DecodesWhatEncodingMade) {

@@ -88,16 +88,22 @@ bool BasicAuth::allows(std::string_view authorization) {
   const std::string key = digest(*credentials);
   {
     const std::lock_guard lock(mutex_);
-    if (verified_.contains(key)) {
-      return true;
+    if (verified_.contains(key) || refused_.contains(key)) {
+      return verified_.contains(key);
     }
   }
   const auto found = users_.find(user);
   const bool known = found != users_.end();
   const bool matches = passwordMatches(known ? found->second : kUnknownUserHash, password);
+  const std::lock_guard lock(mutex_);
   if (known && matches) {
-    const std::lock_guard lock(mutex_);
     verified_.insert(key);
+  } else {
+    // Someone trying many passwords must not make the set grow without end.
+    if (refused_.size() >= kMostRefused) {
+      refused_.clear();
+    }
+    refused_.insert(key);
   }
   return known && matches;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -14,9 +15,13 @@ namespace qvr::exporter {
 //
 // bcrypt is slow on purpose (some 50 ms at cost 10), and Prometheus sends the same password with
 // every scrape: a user and password that matched once are remembered (as a digest, not the
-// password), so that a scrape every second costs no bcrypt after the first.
+// password), so that a scrape every second costs no bcrypt after the first. So are the latest
+// pairs that did not match: a Prometheus server left with an old password would otherwise cost
+// the server's one thread a bcrypt a second.
 class BasicAuth {
  public:
+  static constexpr std::size_t kMostRefused = 1024;
+
   explicit BasicAuth(std::map<std::string, std::string> users);
 
   // True when `authorization` ("Basic dXNlcjpwYXNz") names a user with that password.
@@ -28,6 +33,7 @@ class BasicAuth {
   std::map<std::string, std::string> users_;
   std::mutex mutex_;
   std::set<std::string> verified_;  // digests of "user:password" that matched, guarded
+  std::set<std::string> refused_;   // ... that did not, at most kMostRefused, guarded
 };
 
 // `text` decoded from base 64 (RFC 4648, with padding); nothing when it is not base 64.

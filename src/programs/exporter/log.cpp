@@ -24,7 +24,7 @@ std::optional<Value> named(const std::array<std::string_view, N>& names, std::st
 std::string utcText(std::chrono::system_clock::time_point time) {
   const auto milliseconds =
       std::chrono::floor<std::chrono::milliseconds>(time.time_since_epoch()).count();
-  const std::time_t seconds = static_cast<std::time_t>(milliseconds / 1000);
+  const auto seconds = static_cast<std::time_t>(milliseconds / 1000);
   std::tm utc{};
   gmtime_r(&seconds, &utc);
   char text[32] = "";

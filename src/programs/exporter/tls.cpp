@@ -2,22 +2,25 @@
 
 #include <openssl/err.h>
 
+#include <cstring>
 #include <stdexcept>
 #include <string>
 
 namespace qvr::exporter {
 namespace {
 
-// The newest reason OpenSSL gave, cleared from its queue.
+// The reasons OpenSSL gave, oldest first ("No such file or directory: system lib"), taken from
+// its queue.
 std::string openSslReason() {
-  const unsigned long error = ERR_peek_last_error();
-  ERR_clear_error();
-  if (error == 0) {
-    return "unknown error";
+  std::string reasons;
+  while (const unsigned long error = ERR_get_error()) {
+    const char* reason = ERR_SYSTEM_ERROR(error) ? std::strerror(ERR_GET_REASON(error))
+                                                 : ERR_reason_error_string(error);
+    if (reason != nullptr && reasons.find(reason) == std::string::npos) {
+      reasons += (reasons.empty() ? "" : ": ") + std::string(reason);
+    }
   }
-  char text[256] = "";
-  ERR_error_string_n(error, text, sizeof text);
-  return text;
+  return reasons.empty() ? "unknown error" : reasons;
 }
 
 }  // namespace

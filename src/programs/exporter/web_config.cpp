@@ -13,11 +13,16 @@ namespace {
 
 // A node of the file: a scalar, or a mapping in the order written. A key with nothing after its
 // colon and nothing indented under it is an empty mapping.
+struct Entry;
 struct Node {
   bool mapping = false;
   std::string scalar;
-  std::vector<std::pair<std::string, Node>> entries;
+  std::vector<Entry> entries;
   int line = 0;
+};
+struct Entry {
+  std::string key;
+  Node value;
 };
 
 struct Line {
@@ -47,7 +52,7 @@ std::string quoted(std::string_view& text, int line) {
       return value;
     } else if (c == '\\' && quote == '"') {
       if (i + 1 == text.size() || (text[i + 1] != '"' && text[i + 1] != '\\')) {
-        throw SyntaxError(line, "only \\\" and \\\\ are understood in double quotes");
+        throw SyntaxError(line, R"(only \" and \\ are understood in double quotes)");
       }
       value.push_back(text[++i]);
     } else {
@@ -154,7 +159,7 @@ Node mappingAt(const std::vector<Line>& lines, std::size_t& at, int line) {
   while (at < lines.size() && lines[at].indent == indent) {
     const Line& entry = lines[at++];
     const bool taken = std::any_of(node.entries.begin(), node.entries.end(),
-                                   [&](const auto& e) { return e.first == entry.key; });
+                                   [&](const Entry& e) { return e.key == entry.key; });
     if (taken) {
       throw SyntaxError(entry.number, "'" + entry.key + "' is given twice");
     }
@@ -166,7 +171,7 @@ Node mappingAt(const std::vector<Line>& lines, std::size_t& at, int line) {
     } else {
       value.mapping = true;
     }
-    node.entries.emplace_back(entry.key, std::move(value));
+    node.entries.push_back({entry.key, std::move(value)});
   }
   if (at < lines.size() && lines[at].indent > indent) {
     throw SyntaxError(lines[at].number, "unexpected indentation");
