@@ -23,6 +23,9 @@ here=$(cd "$(dirname "$0")" && pwd)
 latency_ms=20
 jitter_ms=2
 tolerance=0.001
+# time-offset reads on a thread of its own and measures its wake-up too, which is what it is for;
+# on a machine busy with the rest of the suite that adds up to a millisecond more.
+offset_tolerance=0.002
 
 skip() {
   if [[ -n ${CI:-} ]]; then
@@ -117,7 +120,7 @@ echo "ok: chronyd finds this computer's clock $(correction | tr -d -) s ahead of
 
 wait "$offset_pid" || fail "time-offset failed: $(cat "$work/time-offset.log")"
 recommended=$(sed -n 's/^chrony  *offset \([-0-9.]*\).*/\1/p' "$work/time-offset.out")
-close_to "$recommended" "0.0$latency_ms" "$tolerance" ||
+close_to "$recommended" "0.0$latency_ms" "$offset_tolerance" ||
   fail "time-offset recommends offset '$recommended', not 0.0$latency_ms: $(cat "$work/time-offset.out")"
 echo "ok: time-offset recommends offset $recommended;" \
   "$(grep -E '^(Median|Interquartile)' "$work/time-offset.out" | tr -s ' \n' ' ')"
