@@ -14,11 +14,33 @@ struct Fleet::Watched {
   std::uint64_t publishedRevision = 0;
 };
 
+std::vector<DeviceEvent> deviceEvents(const DeviceSnapshot& before, const DeviceSnapshot& after) {
+  std::vector<DeviceEvent> events;
+  const bool stayed = before.present && after.present;
+  if (!before.present && after.present) {
+    events.push_back(DeviceEvent::Found);
+  }
+  if (stayed && !before.answering && after.answering) {
+    events.push_back(DeviceEvent::AnsweringAgain);
+  }
+  if (!before.up && after.up) {
+    events.push_back(DeviceEvent::Configured);
+  }
+  if (stayed && before.answering && !after.answering) {
+    events.push_back(DeviceEvent::NotAnswering);
+  }
+  if (before.present && !after.present) {
+    events.push_back(DeviceEvent::Unplugged);
+  }
+  return events;
+}
+
 Fleet::Fleet(HidFactory hidFactory, platform::System& system, Timing timing,
-             SampleListeners sampleListeners)
+             SampleListeners sampleListeners, EventListener eventListener)
     : hidFactory_(std::move(hidFactory)),
       system_(system),
       sampleListeners_(std::move(sampleListeners)),
+      eventListener_(std::move(eventListener)),
       timing_(timing),
       scanHid_(hidFactory_()) {}
 
@@ -85,8 +107,19 @@ void Fleet::publish(Watched& watched) {
     return;
   }
   watched.publishedRevision = watched.monitor->revision();
-  const std::lock_guard lock(mutex_);
-  watched.published = watched.monitor->snapshot();
+  const DeviceSnapshot& now = watched.monitor->snapshot();
+  std::vector<DeviceEvent> events;
+  {
+    const std::lock_guard lock(mutex_);
+    if (eventListener_) {
+      events = deviceEvents(watched.published, now);
+    }
+    watched.published = now;
+  }
+  // Outside the lock: a listener that writes a log must not hold up a scrape.
+  for (const DeviceEvent event : events) {
+    eventListener_(now, event);
+  }
 }
 
 void Fleet::stepDevices() {

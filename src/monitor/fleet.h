@@ -25,6 +25,18 @@ using HidFactory = std::function<std::unique_ptr<platform::Hid>()>;
 // is its own: it is called on that device's thread only, so what it keeps needs no lock.
 using SampleListeners = std::function<SampleListener(const std::string& serial)>;
 
+// What happened to a device, as a log tells it.
+enum class DeviceEvent { Found, AnsweringAgain, Configured, NotAnswering, Unplugged };
+
+// The events between two snapshots of one device, in the order they happen: a device opened and
+// configured in one step is found, then configured.
+[[nodiscard]] std::vector<DeviceEvent> deviceEvents(const DeviceSnapshot& before,
+                                                    const DeviceSnapshot& after);
+
+// Told of each event on the thread that saw it (the device's own, once start() ran), with the
+// device's snapshot just after it.
+using EventListener = std::function<void(const DeviceSnapshot& now, DeviceEvent event)>;
+
 // Every attached device at once, each watched by a DeviceMonitor. A device that appears is
 // picked up at the next scan; one that goes away stays listed, down, and is opened again when
 // it comes back.
@@ -47,7 +59,7 @@ class Fleet {
 
   // `system` must be safe to call from several threads once start() ran (its sleep and now).
   Fleet(HidFactory hidFactory, platform::System& system, Timing timing,
-        SampleListeners sampleListeners = {});
+        SampleListeners sampleListeners = {}, EventListener eventListener = {});
   // Stops the threads: each finishes the call it is in, which a backend with deadlines bounds.
   ~Fleet();
   Fleet(const Fleet&) = delete;
@@ -78,6 +90,7 @@ class Fleet {
   HidFactory hidFactory_;
   platform::System& system_;
   SampleListeners sampleListeners_;
+  EventListener eventListener_;
   Timing timing_;
   std::unique_ptr<platform::Hid> scanHid_;
   // Shared by the scan and every device's link, so each unusable device is opened once.

@@ -4,8 +4,7 @@
 
 namespace qvr::refclock {
 
-Feed::Feed(std::string serial, const FeedTargets& targets, Say say)
-    : serial_(std::move(serial)), say_(std::move(say)) {
+Feed::Feed(const FeedTargets& targets, Say say) : say_(std::move(say)) {
   if (targets.chronySocket) {
     chrony_.emplace(*targets.chronySocket);
   }
@@ -29,9 +28,7 @@ void Feed::tell(std::optional<Delivery>& previous, const Delivery& now, const st
     return;
   }
   previous = now;
-  say_(serial_ + ": " +
-       (now.delivered ? "time samples go to " + target
-                      : target + ": " + now.failure + "; tried again with every sample"));
+  say_(target, now);
 }
 
 }  // namespace qvr::refclock

@@ -24,10 +24,11 @@ struct FeedTargets {
 // one when it stops or fails for another reason, so a daemon that is away floods no log.
 class Feed {
  public:
-  using Say = std::function<void(const std::string& line)>;
+  // Told what a target ("chronyd's socket /run/...") now does with the samples.
+  using Say = std::function<void(const std::string& target, const Delivery& now)>;
 
-  // `say` is called on the thread that calls take(); its lines start with the serial number.
-  Feed(std::string serial, const FeedTargets& targets, Say say);
+  // `say` is called on the thread that calls take().
+  Feed(const FeedTargets& targets, Say say);
 
   // Hands the sample to every target, each without waiting.
   void take(const device::TimeSample& sample);
@@ -36,7 +37,6 @@ class Feed {
   // Says what changed since the target's previous delivery.
   void tell(std::optional<Delivery>& previous, const Delivery& now, const std::string& target);
 
-  std::string serial_;
   Say say_;
   std::optional<ChronySocket> chrony_;
   std::optional<NtpShm> ntp_;

@@ -5,6 +5,19 @@
 
 namespace qvr::ui {
 
+std::optional<Property> inputProperty(ControlKind kind) {
+  switch (kind) {
+    case ControlKind::CheckBox:
+      return Property::Value;
+    case ControlKind::ComboBox:
+      return Property::ListIndex;
+    case ControlKind::TextBox:
+      return Property::Text;
+    default:
+      return std::nullopt;
+  }
+}
+
 Form::Form(std::vector<Control> controls)
     : controls_(std::move(controls)), handlers_(controls_.size()), keyHandlers_(controls_.size()) {}
 
@@ -175,6 +188,14 @@ void Form::showWindow() {
   }
 }
 
+void Form::assign(ControlId id, const Control& state, Property property) {
+  at(id) = state;
+  if (property == Property::Focus) {
+    focus_ = id;
+  }
+  changed(id, property);
+}
+
 void Form::run(ControlId id) {
   // Copied so that a handler that replaces handlers cannot pull the running one from under us.
   const Handler handler = handlers_.at(id);
@@ -192,8 +213,18 @@ bool Form::acceptsInput(ControlId id) const {
   return true;
 }
 
+bool Form::takesInput(ControlId id) {
+  if (acceptsInput(id)) {
+    return true;
+  }
+  if (const auto property = inputProperty(at(id).kind)) {
+    changed(id, *property);
+  }
+  return false;
+}
+
 void Form::userClick(ControlId id) {
-  if (!acceptsInput(id)) {
+  if (!takesInput(id)) {
     return;
   }
   switch (at(id).kind) {
@@ -212,20 +243,20 @@ void Form::userClick(ControlId id) {
 }
 
 void Form::userChoose(ControlId id, int index) {
-  if (acceptsInput(id) && at(id).kind == ControlKind::ComboBox) {
+  if (takesInput(id) && at(id).kind == ControlKind::ComboBox) {
     setListIndex(id, index);
   }
 }
 
 void Form::userType(ControlId id, const std::string& text) {
-  if (acceptsInput(id) && at(id).kind == ControlKind::TextBox) {
+  if (takesInput(id) && at(id).kind == ControlKind::TextBox) {
     setText(id, text);
     setSelStart(id, static_cast<int>(text.size()));
   }
 }
 
 void Form::userKey(ControlId id, int keyCode) {
-  if (!acceptsInput(id)) {
+  if (!takesInput(id)) {
     return;
   }
   const KeyHandler handler = keyHandlers_.at(id);

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -67,6 +68,7 @@ struct Control {
   int selStart = 0;    // text boxes: caret position
   int interval = 0;    // timer, milliseconds
   int stackOrder = 0;  // higher is in front of its siblings
+  friend bool operator==(const Control&, const Control&) = default;
 };
 
 enum class Property {
@@ -95,11 +97,29 @@ class FormObserver {
   virtual void windowShown() = 0;
 };
 
+// The property a user's input changes on a control of this kind: check boxes their value,
+// lists their selection, text boxes their text; nothing for kinds whose input changes nothing.
+[[nodiscard]] std::optional<Property> inputProperty(ControlKind kind);
+
+// The user's input, as a front end forwards it: to the form itself, or to a form whose handlers
+// run on another thread (ControllerThread).
+class FormInput {
+ public:
+  virtual ~FormInput() = default;
+  // Aimed at a disabled or hidden control, these change nothing, as in the window; the observer
+  // is told the control's input property all the same, so a widget that changed itself under
+  // the user's hands shows the model's state again.
+  virtual void userClick(ControlId id) = 0;
+  virtual void userChoose(ControlId id, int index) = 0;
+  virtual void userType(ControlId id, const std::string& text) = 0;
+  virtual void userKey(ControlId id, int keyCode) = 0;
+};
+
 // The toolkit-free window: every control's state, and the event rule. Setting a check box's
 // value or a list's selection runs that control's handler synchronously, once per actual
 // change and never for a set that changes nothing; a user's click goes through the same path.
 // Emptying a list runs nothing.
-class Form {
+class Form final : public FormInput {
  public:
   using Handler = std::function<void()>;
   using KeyHandler = std::function<void(int& keyCode)>;
@@ -141,16 +161,25 @@ class Form {
   // Runs the control's handler as a procedure, as a handler calling another one does.
   void run(ControlId id);
 
-  // The user's input. Aimed at a disabled or hidden control it does nothing, as in the window.
-  void userClick(ControlId id);
-  void userChoose(ControlId id, int index);
-  void userType(ControlId id, const std::string& text);
-  void userKey(ControlId id, int keyCode);
+  void userClick(ControlId id) override;
+  void userChoose(ControlId id, int index) override;
+  void userType(ControlId id, const std::string& text) override;
+  void userKey(ControlId id, int keyCode) override;
   [[nodiscard]] bool acceptsInput(ControlId id) const;
+
+  // Makes a control hold `state`, as another form's control changed in `property`, and tells
+  // the observer; no handler runs. For a copy of a form that shows what the original holds.
+  void assign(ControlId id, const Control& state, Property property);
+  // ... without telling the observer, for a change the front end already shows.
+  void assign(ControlId id, const Control& state) { at(id) = state; }
+  // Every control's state, for such a copy to start from.
+  [[nodiscard]] std::vector<Control> controls() const { return controls_; }
 
  private:
   Control& at(ControlId id) { return controls_.at(id); }
   void changed(ControlId id, Property property);
+  // False, with the observer told, when the control takes no input now.
+  bool takesInput(ControlId id);
   void setGeometry(ControlId id, int Control::*field, int value);
 
   std::vector<Control> controls_;

@@ -101,6 +101,7 @@ void MainWindow::readInputReports() {
   if (!reports && !selectionPending_ && link_.state().notAnswering) {
     // Hung, not gone: the handles stay, and the device is asked again once it answers.
     graph_.showNotAnswering();
+    mirrorSettings();
     return;
   }
   if (!reports || selectionPending_) {

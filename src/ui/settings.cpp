@@ -91,15 +91,19 @@ void MainWindow::change(const std::function<void()>& action) {
 void MainWindow::mirrorSettings() {
   mirroring_ = true;
   const device::SettingsState& s = session_.settings().state();
+  // What a device that stopped answering holds is not known: it may have taken part of a change
+  // (a factory reset is a dozen requests). The controls keep what was asked for, greyed, until
+  // the device answers and its configuration is read back into them.
+  const bool known = !link_.state().notAnswering;
   for (const auto& [box, id] : kBoxControls) {
     form_.setValue(id, s[box].ticked ? 1 : 0);
-    form_.setEnabled(id, s[box].enabled);
+    form_.setEnabled(id, s[box].enabled && known);
   }
   for (const EntryControls& e : kEntryControls) {
     const device::EntryState& entry = s[e.entry];
     form_.setText(e.text, entry.text);
-    form_.setEnabled(e.text, entry.enabled);
-    form_.setEnabled(e.button, entry.setEnabled);
+    form_.setEnabled(e.text, entry.enabled && known);
+    form_.setEnabled(e.button, entry.setEnabled && known);
     if (entry.accepted) {
       form_.setBackColor(e.text, *entry.accepted ? kWhite : kRed);
     }
@@ -113,8 +117,8 @@ void MainWindow::mirrorSettings() {
     }
   }
   form_.setListIndex(ctl::dynmodel, s.model.row);
-  form_.setEnabled(ctl::dynmodel, s.model.enabled);
-  form_.setEnabled(ctl::dynmodel_label, s.model.enabled);
+  form_.setEnabled(ctl::dynmodel, s.model.enabled && known);
+  form_.setEnabled(ctl::dynmodel_label, s.model.enabled && known);
   for (const device::FocusRequest& request : session_.settings().takeFocusRequests()) {
     const ControlId id = request.entry == Entry::Out1 ? ctl::Out1Freq : ctl::Out2Freq;
     form_.setFocus(id);

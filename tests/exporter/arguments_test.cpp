@@ -49,5 +49,50 @@ TEST(ExporterArguments, ChooseEachDevicesTimeDaemons) {
   }
 }
 
+// The web options as the other exporters spell them; an address that cannot be parsed is a
+// usage error here, before anything starts, while one that parses is only tried when listening.
+TEST(ExporterArguments, TakeTheWebAndLogOptions) {
+  struct Case {
+    std::vector<std::string> args;
+    std::string errorPart;  // empty: accepted
+  };
+  const Case cases[] = {
+      {{"--web.listen-address=[::1]:0", "--web.config.file=/etc/web.yml",
+        "--web.telemetry-path=/qvr/metrics", "--log.level=debug", "--log.format=json"},
+       ""},
+      {{"--web.listen-address=192.0.2.1:9713"}, ""},
+      {{"--web.listen-address=nonsense"}, "no port"},
+      {{"--web.listen-address=999.1.1.1:80"}, "neither an IPv4 address"},
+      {{"--web.listen-address=:99999"}, "from 0 to 65535"},
+      {{"--listen", "localhost:9713"}, "neither an IPv4 address"},
+      {{"--web.telemetry-path=metrics"}, "starts with '/'"},
+      {{"--web.telemetry-path=/"}, "need a path of their own"},
+      {{"--web.telemetry-path=/status.json"}, "need a path of their own"},
+      {{"--web.telemetry-path=/m?x"}, "need a path of their own"},
+      {{"--log.level=trace"}, "expected debug, info, warn or error"},
+      {{"--log.format=text"}, "expected logfmt or json"},
+      {{"--web.config.file"}, "needs a value"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args.front());
+    const ParsedArguments parsed = parseArguments(c.args);
+    if (c.errorPart.empty()) {
+      EXPECT_EQ(parsed.error, "");
+    } else {
+      EXPECT_NE(parsed.error.find(c.errorPart), std::string::npos) << parsed.error;
+    }
+  }
+  const Options options = parseArguments(cases[0].args).options;
+  EXPECT_EQ(options.listenAddress, "[::1]:0");
+  EXPECT_EQ(options.webConfigFile, "/etc/web.yml");
+  EXPECT_EQ(options.telemetryPath, "/qvr/metrics");
+  EXPECT_EQ(options.logLevel, LogLevel::Debug);
+  EXPECT_EQ(options.logFormat, LogFormat::Json);
+  const Options defaults = parseArguments({}).options;
+  EXPECT_EQ(defaults.telemetryPath, "/metrics");
+  EXPECT_EQ(defaults.logLevel, LogLevel::Info);
+  EXPECT_EQ(defaults.logFormat, LogFormat::Logfmt);
+}
+
 }  // namespace
 }  // namespace qvr::exporter

@@ -1,4 +1,5 @@
 #include "programs/exporter/http_server.h"
+#include "programs/exporter/gzip.h"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
@@ -159,7 +160,9 @@ TEST_F(HttpServerTest, AnswersRoutesAndRefusesEverythingElseWithoutStopping) {
       {"scrape",
        "GET /metrics HTTP/1.1\r\nHost: h\r\nAccept: text/plain;version=0.0.4;q=1,*/*;q=0.1\r\n"
        "Accept-Encoding: gzip\r\nX-Prometheus-Scrape-Timeout-Seconds: 10\r\n\r\n",
-       200, kMetrics, "Content-Type: " + kMetricsType},
+       200, gzipped(kMetrics), "Content-Encoding: gzip"},
+      {"gzip refused", "GET /metrics HTTP/1.1\r\nAccept-Encoding: gzip;q=0, br\r\n\r\n", 200,
+       kMetrics},
       {"HTTP/1.0", "GET / HTTP/1.0\r\n\r\n", 200, "<p>"},
       {"HEAD", "HEAD /metrics HTTP/1.1\r\nHost: h\r\n\r\n", 200, "",
        "Content-Length: " + std::to_string(kMetrics.size())},

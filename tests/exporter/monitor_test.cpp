@@ -88,12 +88,16 @@ struct Bench {
   bool failListing = false;
   int views = 0;
   std::map<std::string, std::vector<device::TimeSample>> samples;  // by serial number
+  std::map<std::string, std::vector<DeviceEvent>> events;          // by serial number
   Fleet fleet{[this] { return view(); },
               system,
               {},
               [this](const std::string& serial) {
                 return
                     [this, serial](const device::TimeSample& s) { samples[serial].push_back(s); };
+              },
+              [this](const DeviceSnapshot& now, DeviceEvent event) {
+                events[now.serial].push_back(event);
               }};
   std::mutex busLock;
 };
@@ -252,6 +256,27 @@ TEST(Fleet, HungDeviceIsDownUntilItAnswers) {
   EXPECT_TRUE(s.up);
   EXPECT_EQ(s.counters.reconnects, 0u);
   expectOnlyMessageRequests(hung);
+}
+
+// Each change of a device's state is told once, in order, for that device only: what the
+// exporter logs.
+TEST(Fleet, TellsEachDevicesEventsOnce) {
+  using enum DeviceEvent;
+  Bench b;
+  SimDevice& device = b.attach(u"A1");
+  b.attach(u"B2");
+  b.run(3s);
+  device.hang();
+  b.run(2s);
+  device.answer();
+  b.run(2s);
+  b.hid.unplug(device);
+  b.run(1s);
+  b.hid.plug(device);
+  b.run(2s);
+  EXPECT_EQ(b.events["A1"], (std::vector{Found, Configured, NotAnswering, AnsweringAgain,
+                                         Configured, Unplugged, Found, Configured}));
+  EXPECT_EQ(b.events["B2"], (std::vector{Found, Configured}));
 }
 
 // One device whose every call blocks in the kernel holds up its own thread only: the others

@@ -46,8 +46,8 @@ bool hasLine(const std::string& text, const std::string& line) {
 
 TEST(Metrics, UpDeviceHasItsGaugesAndDownDeviceOnlyItsCounters) {
   const Watched w;
-  const std::string text =
-      metricsText(w.devices, {5010ms, std::chrono::duration<double>(1e9)}, {"1.09", 0.25});
+  const std::string text = metricsText(w.devices, {5010ms, std::chrono::duration<double>(1e9)},
+                                       {.version = "1.09", .scrapeSeconds = [] { return 0.25; }});
   const std::string down = R"(serial="<é&\">")";
   for (const std::string& line : {
            std::string(R"(qvr7130_up{serial="A1"} 1)"),
@@ -83,11 +83,12 @@ TEST(Pages, StatusJsonAndIndexCarryEveryDeviceSafely) {
       "operation": "read")"),
             std::string::npos);
 
-  const std::string page = indexPage(w.devices, "1.09");
+  const std::string page = indexPage(w.devices, "1.09", "/qvr/metrics");
+  EXPECT_NE(page.find("<a href=\"/qvr/metrics\">Metrics</a>"), std::string::npos);
   EXPECT_NE(page.find("<td>&lt;é&amp;&quot;&gt;</td><td class=\"down\">down</td>"),
             std::string::npos);
   EXPECT_NE(page.find("<td>A1</td><td class=\"up\">up</td>"), std::string::npos);
-  EXPECT_EQ(indexPage({}, "1.09").find("<table>"), std::string::npos);
+  EXPECT_EQ(indexPage({}, "1.09", "/metrics").find("<table>"), std::string::npos);
 }
 
 }  // namespace

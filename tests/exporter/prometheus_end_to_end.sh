@@ -21,56 +21,23 @@ for tool in "$prometheus" "$promtool" "$(command -v curl || true)" "$(command -v
   fi
 done
 source "$(dirname "$0")/../end_to_end.bash"
+source "$(dirname "$0")/prometheus.bash"
 
 "$exporter" --simulate=4 --web.listen-address=127.0.0.1:0 2>"$work/exporter.log" &
 pids+=($!)
 exporter_pid=$!
-within 10 grep -q '^listening on ' "$work/exporter.log" || fail "the exporter did not start"
-target=$(sed -n 's/^listening on //p' "$work/exporter.log")
+target=$(exporter_address)
 echo "exporter on $target"
 
-# The server's metrics must pass Prometheus' own linter.
+# The server's metrics must pass Prometheus' own linter, the process's own among them.
 curl -fsS --max-time 5 "http://$target/metrics" >"$work/metrics.txt"
 "$promtool" check metrics <"$work/metrics.txt" || fail "promtool finds fault with /metrics"
-
-cat >"$work/prometheus.yml" <<CONFIG
-global:
-  scrape_interval: 1s
-  scrape_timeout: 1s
-scrape_configs:
-  - job_name: qvr7130
-    static_configs:
-      - targets: ['$target']
-CONFIG
-"$promtool" check config "$work/prometheus.yml" >/dev/null
-
-# A free port for the server: the first of a few random ones that nothing answers on.
-for _ in 1 2 3 4 5 6 7 8; do
-  port=$((20000 + RANDOM % 40000))
-  if ! (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then
-    break
-  fi
+for family in process_cpu_seconds_total process_resident_memory_bytes \
+  process_virtual_memory_bytes process_open_fds process_max_fds process_start_time_seconds; do
+  grep -q "^# TYPE $family " "$work/metrics.txt" || fail "/metrics has no $family"
 done
-server=127.0.0.1:$port
-"$prometheus" --config.file="$work/prometheus.yml" --storage.tsdb.path="$work/data" \
-  --web.listen-address="$server" --log.level=warn 2>"$work/prometheus.log" &
-pids+=($!)
-within 30 curl -fs --max-time 2 -o /dev/null "http://$server/-/ready" ||
-  fail "the Prometheus server did not become ready"
-echo "Prometheus on $server"
 
-# The value of an instant query, or nothing while it has none.
-value() {
-  curl -fsS --max-time 2 "http://$server/api/v1/query" --data-urlencode "query=$1" |
-    jq -r '.data.result[0].value[1] // empty'
-}
-is() { [[ $(value "$1") == "$2" ]]; }
-expect() {
-  local seconds=$1 query=$2 wanted=$3
-  within "$seconds" is "$query" "$wanted" ||
-    fail "$query is '$(value "$query")', not $wanted, after ${seconds}s"
-  echo "ok: $query = $wanted"
-}
+start_prometheus "$target" </dev/null
 
 expect 30 'count(qvr7130_up == 1)' 4
 expect 30 'count(qvr7130_satellites_used > 0)' 4
@@ -101,8 +68,12 @@ echo "ok: bad requests left polling going ($before, then $after NAV messages)"
 kill -USR1 "$exporter_pid"
 expect 15 'qvr7130_up{serial="QVR000001"}' 0
 expect 15 'count(qvr7130_up == 1)' 3
+grep -q 'level=warn msg="device unplugged" serial=QVR000001$' "$work/exporter.log" ||
+  fail "the exporter did not log the unplugging"
 
 kill -USR2 "$exporter_pid"
 expect 15 'count(qvr7130_up == 1)' 4
 expect 15 'qvr7130_reconnects_total{serial="QVR000001"}' 1
+[[ $(grep -c 'level=info msg="device configured" serial=QVR000001$' "$work/exporter.log") == 2 ]] ||
+  fail "the exporter did not log the device configured once at start and once back"
 expect 15 'count(up{job="qvr7130"} == 1)' 1

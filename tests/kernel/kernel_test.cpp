@@ -17,6 +17,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -24,6 +25,7 @@
 #include <iterator>
 #include <map>
 #include <memory>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -37,6 +39,7 @@
 #include "platform/timed/timed_hid.h"
 #include "protocol/device_strings.h"
 #include "uhid_device.h"
+#include "ui/controller_thread.h"
 #include "ui/controls.h"
 #include "ui/main_window.h"
 
@@ -1084,6 +1087,139 @@ TEST(Exporter, ServesTheDeviceAndSendsNothingButMessageRequests) {
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "exit status " << status;
   // It asked for the messages and changed nothing else, not even the rates when it ended.
   EXPECT_EQ(responder.received(), messageRates(10));
+}
+
+// The window's thread while the controller's thread works a device that answers each request
+// after a given time, or never: this thread ticks every interval and takes the controller's
+// changes when woken, as the window's event loop does, and once the device is configured clicks
+// the factory reset (a dozen requests) and goes on for a while. Every call it makes is timed.
+struct WindowThreadRun {
+  double longestMs = 0;                 // the longest single call on the window's thread
+  std::optional<double> configuredMs;   // when the device's controls were enabled
+  std::vector<std::string> statusRows;  // each status row shown, in order, repeats left out
+  bool boxesGuessed = false;            // a settings box enabled before the start-up had finished
+};
+
+WindowThreadRun runWindowThread(milliseconds limit, bool factoryReset) {
+  platform::TimedHid hid(std::make_unique<LinuxHid>());
+  WindowThreadRun run;
+  if (waitForInterfaces(hid, 1).size() != 1) {
+    return run;
+  }
+  TestSystem system;
+  std::atomic<bool> woken{false};
+  ui::ControllerThread controller(hid, system, [&woken] { woken = true; });
+  ui::Form& form = controller.form();
+  // What the window looks like counts from when it is shown, as the load's last step.
+  struct Shown final : ui::FormObserver {
+    void controlChanged(ui::ControlId, ui::Property) override {}
+    void windowShown() override { shown = true; }
+    bool shown = false;
+  } window;
+  form.setObserver(&window);
+  const auto start = Clock::now();
+  const auto timed = [&run](const std::function<void()>& call) {
+    const auto begin = Clock::now();
+    call();
+    run.longestMs = std::max(
+        run.longestMs, std::chrono::duration<double, std::milli>(Clock::now() - begin).count());
+  };
+  timed([&] { controller.load(); });
+  auto nextTick = Clock::now();
+  std::optional<Clock::time_point> stopAt;
+  while (Clock::now() - start < limit && (!stopAt || Clock::now() < *stopAt)) {
+    if (woken.exchange(false)) {
+      timed([&] { controller.deliver(); });
+    }
+    if (Clock::now() >= nextTick) {
+      timed([&] { controller.tick(); });
+      nextTick += milliseconds(std::max(form[ui::ctl::Timer].interval, 1));
+    }
+    if (!window.shown) {
+      std::this_thread::sleep_for(milliseconds(1));
+      continue;
+    }
+    const std::string& status = form[ui::ctl::Status].text;
+    if (run.statusRows.empty() || run.statusRows.back() != status) {
+      run.statusRows.push_back(status);
+    }
+    // The device's controls are enabled once a start-up is done, and its settings too once the
+    // device has answered it.
+    const bool configured = form[ui::ctl::Label1].enabled && form[ui::ctl::FLL].enabled;
+    // Before the first configuration (a factory reset's own start-ups come later).
+    run.boxesGuessed = run.boxesGuessed || (!run.configuredMs && !form[ui::ctl::Label1].enabled &&
+                                            form[ui::ctl::FLL].enabled);
+    if (configured && !run.configuredMs) {
+      run.configuredMs = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+      if (factoryReset) {
+        timed([&] { controller.userClick(ui::ctl::Factory); });
+      }
+      stopAt = Clock::now() + (factoryReset ? milliseconds(4000) : milliseconds(500));
+    }
+    std::this_thread::sleep_for(milliseconds(1));
+  }
+  timed([&] { controller.unload(); });
+  controller.drain();
+  form.setObserver(nullptr);
+  return run;
+}
+
+std::string joined(const std::vector<std::string>& rows) {
+  std::string all;
+  for (const std::string& row : rows) {
+    all += (all.empty() ? "\"" : " / \"") + row + "\"";
+  }
+  return all;
+}
+
+// The window's thread never waits on a device, however slowly it answers: no call on it takes
+// more than a few milliseconds, a factory reset included. A device that answers late is
+// configured all the same, and one that never answers is said to be so.
+TEST(Window, ItsThreadNeverWaitsOnASlowOrHungDevice) {
+  // The goal is 20 ms; an emulated machine's own hiccups are allowed for.
+  constexpr double kLongestCallMs = 60;
+  constexpr std::size_t kFactoryResetReports = 10;
+  struct Case {
+    int delayMs;  // -1: never answers
+    bool factoryReset;
+    milliseconds limit;
+  };
+  const Case cases[] = {{0, true, milliseconds(6000)},     {50, true, milliseconds(6000)},
+                        {190, true, milliseconds(8000)},   {250, false, milliseconds(8000)},
+                        {600, false, milliseconds(14000)}, {-1, false, milliseconds(3000)}};
+  std::printf("window's thread: answer after | longest call | configured after | status rows\n");
+  for (const Case& c : cases) {
+    SCOPED_TRACE("answers after " + std::to_string(c.delayMs) + " ms");
+    Responder responder("window-thread",
+                        c.delayMs >= 0 ? "delay=" + std::to_string(c.delayMs) : std::string());
+    ASSERT_TRUE(responder.running());
+    if (c.delayMs < 0) {
+      LinuxHid probe;
+      ASSERT_EQ(waitForInterfaces(probe, 1).size(), 1u);
+      responder.hang();
+    }
+    const WindowThreadRun run = runWindowThread(c.limit, c.factoryReset);
+    std::printf(
+        "window's thread: %12s | %9.1f ms | %16s | %s%s\n",
+        c.delayMs < 0 ? "never" : (std::to_string(c.delayMs) + " ms").c_str(), run.longestMs,
+        run.configuredMs ? (std::to_string(static_cast<int>(*run.configuredMs)) + " ms").c_str()
+                         : "never",
+        joined(run.statusRows).c_str(), c.factoryReset ? " (factory reset clicked)" : "");
+    EXPECT_LT(run.longestMs, kLongestCallMs);
+    EXPECT_FALSE(run.boxesGuessed) << "settings enabled before the device's were read";
+    if (c.delayMs < 0) {
+      EXPECT_FALSE(run.configuredMs);
+      EXPECT_EQ(run.statusRows.back(), " Device not answering");
+      responder.answer();
+      continue;
+    }
+    EXPECT_TRUE(run.configuredMs);
+    EXPECT_NE(run.statusRows.back(), " Device not answering");
+    if (c.factoryReset) {
+      // The start-up's three message requests, then the reset's own.
+      EXPECT_GE(responder.received().size(), 3 + kFactoryResetReports) << "no factory reset sent";
+    }
+  }
 }
 
 }  // namespace

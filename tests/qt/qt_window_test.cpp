@@ -12,11 +12,12 @@
 #include <QTest>
 #include <QTimer>
 #include <map>
+#include <memory>
 
 #include "platform/sim/sim_hid.h"
 #include "platform/sim/sim_system.h"
+#include "ui/controller_thread.h"
 #include "ui/controls.h"
-#include "ui/main_window.h"
 
 namespace qvr::platform::qt {
 namespace {
@@ -62,7 +63,7 @@ class QtWindowTest : public ::testing::Test {
   int ticks = 0;
   int unloads = 0;
   std::map<ControlId, int> runs;
-  QtWindow window{form,
+  QtWindow window{form, form,
                   QtWindow::Hooks{.tick = [this] { ++ticks; }, .unload = [this] { ++unloads; }}};
 };
 
@@ -382,28 +383,35 @@ TEST_F(QtWindowTest, ClosingTheWindowUnloadsOnce) {
 
 // --- the whole window ---
 
-TEST(QtWindowOnSimulatedDevice, ComesUpFullSizeAndMirrorsTheModel) {
+TEST(QtWindowOnSimulatedDevice, ComesUpFullSizeAndMirrorsTheControllersThread) {
   sim::SimHid hid;
   sim::DeviceProfile device;
   device.serial = u"QVR000001";
   hid.attach(device);
   sim::SimSystem system;
-  ui::MainWindow mainWindow(hid, system);
+  QObject deliveries;
+  std::unique_ptr<ui::ControllerThread> controller;
+  controller = std::make_unique<ui::ControllerThread>(hid, system, [&] {
+    QMetaObject::invokeMethod(
+        &deliveries, [&] { controller->deliver(); }, Qt::QueuedConnection);
+  });
   int unloads = 0;
-  QtWindow window(mainWindow.form(), QtWindow::Hooks{.tick = [] {},
-                                                     .unload =
-                                                         [&] {
-                                                           ++unloads;
-                                                           mainWindow.unload();
-                                                         }});
-  mainWindow.load();
+  QtWindow window(controller->form(), *controller,
+                  QtWindow::Hooks{.tick = [] {},
+                                  .unload =
+                                      [&] {
+                                        ++unloads;
+                                        controller->unload();
+                                      }});
+  controller->load();
+  controller->drain();
 
   EXPECT_TRUE(window.isVisible());
   EXPECT_EQ(window.size(), QSize(500, 600));
   EXPECT_TRUE(window.timer(ctl::Timer)->isActive());
 
   auto expectMirrored = [&] {
-    const ui::Form& form = mainWindow.form();
+    const ui::Form& form = controller->form();
     for (ControlId id = 0; id < form.size(); ++id) {
       const ui::Control& c = form[id];
       QWidget* widget = window.widget(id);
@@ -427,12 +435,21 @@ TEST(QtWindowOnSimulatedDevice, ComesUpFullSizeAndMirrorsTheModel) {
     }
   };
   expectMirrored();
+  // Clicked on the window's thread, sent from the controller's: the box shows the device's state.
+  ASSERT_TRUE(controller->form()[ctl::PPS].enabled);
+  const int pps = controller->form()[ctl::PPS].value;
+  QWidget* box = window.widget(ctl::PPS);
+  QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(6, box->height() / 2));
   for (int i = 0; i < 20; ++i) {
-    mainWindow.tick();
+    controller->tick();
+    controller->drain();
   }
+  QCoreApplication::processEvents();
+  EXPECT_EQ(controller->form()[ctl::PPS].value, 1 - pps);
   expectMirrored();
 
   window.close();
+  controller->drain();
   EXPECT_EQ(unloads, 1);
   EXPECT_FALSE(window.timer(ctl::Timer)->isActive());
 }

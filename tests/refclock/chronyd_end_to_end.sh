@@ -23,6 +23,9 @@ here=$(cd "$(dirname "$0")" && pwd)
 latency_ms=20
 jitter_ms=2
 tolerance=0.001
+# time-offset reads on a thread of its own and measures its wake-up too, which is what it is for;
+# on a machine busy with the rest of the suite that adds up to a millisecond more.
+offset_tolerance=0.002
 
 skip() {
   if [[ -n ${CI:-} ]]; then
@@ -94,7 +97,7 @@ pids+=($offset_pid)
 timeout 110 "$exporter" --simulate --simulate.latency="$latency_ms,$jitter_ms" \
   --web.listen-address=127.0.0.1:0 --chrony.socket-pattern "$pattern" 2>"$work/exporter.log" &
 pids+=($!)
-within 10 grep -q '^listening on ' "$work/exporter.log" || fail "the exporter did not start"
+within 10 grep -q 'msg="listening on"' "$work/exporter.log" || fail "the exporter did not start"
 # The signals that unplug and plug go to the exporter itself, not to timeout.
 exporter_pid=$(pgrep -P "$!")
 
@@ -102,7 +105,7 @@ selected() { [[ $(field sources 2 QVR1) == '*' ]]; }
 started=$SECONDS
 within 60 selected || fail "chronyd did not select QVR1"
 echo "ok: chronyd selected QVR1 after $((SECONDS - started)) s"
-grep -q "^$serial: time samples go to chronyd's socket $work/chrony.$serial.sock\$" \
+grep -qF "msg=\"time samples delivered\" serial=$serial target=\"chronyd's socket $work/chrony.$serial.sock\"" \
   "$work/exporter.log" || fail "the exporter did not say that samples go to chronyd"
 
 # chronyd steers a clock of its own while -x leaves the real one alone: its system time is how
@@ -117,7 +120,7 @@ echo "ok: chronyd finds this computer's clock $(correction | tr -d -) s ahead of
 
 wait "$offset_pid" || fail "time-offset failed: $(cat "$work/time-offset.log")"
 recommended=$(sed -n 's/^chrony  *offset \([-0-9.]*\).*/\1/p' "$work/time-offset.out")
-close_to "$recommended" "0.0$latency_ms" "$tolerance" ||
+close_to "$recommended" "0.0$latency_ms" "$offset_tolerance" ||
   fail "time-offset recommends offset '$recommended', not 0.0$latency_ms: $(cat "$work/time-offset.out")"
 echo "ok: time-offset recommends offset $recommended;" \
   "$(grep -E '^(Median|Interquartile)' "$work/time-offset.out" | tr -s ' \n' ' ')"

@@ -72,6 +72,7 @@ class Win32WindowTest : public ::testing::Test {
   int closes = 0;
   std::map<ControlId, int> runs;
   Win32Window window_{form,
+                      form,
                       {.tick = [this] { ++ticks; },
                        .unload = [this] { ++unloads; },
                        .closed = [this] { ++closes; }},
@@ -118,7 +119,7 @@ TEST_F(Win32WindowTest, TheWholeWindowGrowsWithTheDpi) {
     GTEST_SKIP() << "the screen is too small for the window at 120 dpi";
   }
   ui::Form large{ui::controlTable()};
-  Win32Window at120(large, {}, {.dpi = 120, .headless = true});
+  Win32Window at120(large, large, {}, {.dpi = 120, .headless = true});
   RECT client;
   GetClientRect(static_cast<HWND>(at120.handle()), &client);
   EXPECT_EQ(client.right, 625);
@@ -279,7 +280,7 @@ TEST_F(Win32WindowTest, PaintsStatusColourAndTheLogo) {
 
 TEST(Win32WindowOnScreen, ComesUpCentredAndGivesTheModelsFocusBackOnActivation) {
   ui::Form form{ui::controlTable()};
-  Win32Window window(form, {}, {.dpi = 96});
+  Win32Window window(form, form, {}, {.dpi = 96});
   const auto main = static_cast<HWND>(window.handle());
   const auto box = static_cast<HWND>(window.control(ctl::Out1Freq));
   const auto button = static_cast<HWND>(window.control(ctl::FindFreq));

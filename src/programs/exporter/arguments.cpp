@@ -1,6 +1,7 @@
 #include "programs/exporter/arguments.h"
 
 #include "programs/common/command_line.h"
+#include "programs/exporter/http_server.h"
 
 namespace qvr::exporter {
 namespace {
@@ -39,6 +40,28 @@ void readNtpUnit(Options& options, const std::string& option, const std::string&
   options.ntpUnits[given->first] = *unit;
 }
 
+// A path of its own for the metrics: the page and the status keep theirs.
+void readTelemetryPath(Options& options, const std::string& option, const std::string& path,
+                       std::string& error) {
+  if (path.size() < 2 || path.front() != '/' || path.find_first_of("?# ") != std::string::npos ||
+      path == "/status.json") {
+    error = "'" + option + " " + path +
+            "': the metrics need a path of their own that starts with '/', such as /metrics";
+    return;
+  }
+  options.telemetryPath = path;
+}
+
+template <typename Value>
+void readNamed(Value& into, std::optional<Value> named, const std::string& option,
+               const std::string& text, const char* choices, std::string& error) {
+  if (named) {
+    into = *named;
+  } else {
+    error = "'" + option + " " + text + "': expected " + choices;
+  }
+}
+
 }  // namespace
 
 ParsedArguments parseArguments(const std::vector<std::string>& args) {
@@ -54,6 +77,29 @@ ParsedArguments parseArguments(const std::vector<std::string>& args) {
     } else if (name == "--web.listen-address" || name == "--listen") {
       if (auto value = option.value(result.error)) {
         options.listenAddress = *value;
+        try {
+          checkListenAddress(*value);
+        } catch (const ListenError& e) {
+          result.error = e.what();
+        }
+      }
+    } else if (name == "--web.config.file") {
+      if (auto value = option.value(result.error)) {
+        options.webConfigFile = *value;
+      }
+    } else if (name == "--web.telemetry-path") {
+      if (auto value = option.value(result.error)) {
+        readTelemetryPath(options, name, *value, result.error);
+      }
+    } else if (name == "--log.level") {
+      if (auto value = option.value(result.error)) {
+        readNamed(options.logLevel, logLevelNamed(*value), name, *value,
+                  "debug, info, warn or error", result.error);
+      }
+    } else if (name == "--log.format") {
+      if (auto value = option.value(result.error)) {
+        readNamed(options.logFormat, logFormatNamed(*value), name, *value, "logfmt or json",
+                  result.error);
       }
     } else if (name == "--simulate") {
       options.simulatedDevices = option.simulatedDevices(result.error);
@@ -89,7 +135,8 @@ ParsedArguments parseArguments(const std::vector<std::string>& args) {
 
 std::string usageText() {
   return std::string("usage: ") + kProgram +
-         " [--web.listen-address=ADDRESS:PORT]\n"
+         " [--web.listen-address=ADDRESS:PORT] [--web.config.file=FILE]\n"
+         "           [--web.telemetry-path=PATH] [--log.level=LEVEL] [--log.format=FORMAT]\n"
          "           [--simulate[=N] [--simulate.latency=L_MS[,J_MS]]]\n"
          "           [--chrony.socket SERIAL=PATH]... [--chrony.socket-pattern PATTERN]\n"
          "           [--ntp.shm SERIAL=UNIT]...\n"
@@ -97,7 +144,7 @@ std::string usageText() {
          kProgram +
          " --help | --version\n"
          "\n"
-         "Serves the state of every attached QVR-7130 to Prometheus: /metrics, /status.json\n"
+         "Serves the state of every attached QVR-7130 to Prometheus: its metrics, /status.json\n"
          "and a page at /; gives each device's time to chronyd, and to ntpd when asked, as\n"
          "a reference clock. Only navigation-message requests are sent to the devices, never\n"
          "a setting.\n"
@@ -106,6 +153,18 @@ std::string usageText() {
          "                 where to serve (default " +
          kDefaultListenAddress +
          "; port 0 takes a free one)\n"
+         "  --web.config.file=FILE\n"
+         "                 TLS and basic authentication, in the web configuration file format\n"
+         "                 of the Prometheus exporters (tls_server_config, basic_auth_users)\n"
+         "  --web.telemetry-path=PATH\n"
+         "                 where the metrics are served (default " +
+         kDefaultTelemetryPath +
+         ")\n"
+         "  --log.level=LEVEL\n"
+         "                 the least important lines logged: debug, info (default), warn or\n"
+         "                 error\n"
+         "  --log.format=FORMAT\n"
+         "                 logfmt (default) or json, one line an event on standard error\n"
          "  --simulate[=N]  N simulated devices instead of the attached ones (default 1),\n"
          "                 on this computer's clock; SIGUSR1 unplugs the first one plugged\n"
          "                 in, SIGUSR2 plugs all back\n"

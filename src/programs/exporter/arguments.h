@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/sim/sim_receiver.h"
+#include "programs/exporter/log.h"
 #include "refclock/chrony_config.h"
 #include "refclock/feed.h"
 
@@ -15,9 +16,14 @@ inline constexpr const char* kProgram = "qvr7130_exporter";
 // In the range Prometheus exporters take their default ports from, and on the loopback address
 // only: serving another machine is the administrator's choice.
 inline constexpr const char* kDefaultListenAddress = "127.0.0.1:9713";
+inline constexpr const char* kDefaultTelemetryPath = "/metrics";
 
 struct Options {
   std::string listenAddress = kDefaultListenAddress;
+  std::string webConfigFile;  // --web.config.file; empty: plain HTTP, no passwords
+  std::string telemetryPath = kDefaultTelemetryPath;
+  LogLevel logLevel = LogLevel::Info;
+  LogFormat logFormat = LogFormat::Logfmt;
   std::optional<int> simulatedDevices;  // --simulate[=N]; without it the real devices
   std::optional<platform::sim::Delivery> simulatedDelivery;  // --simulate.latency
   std::map<std::string, std::string> chronySockets;          // --chrony.socket SERIAL=PATH

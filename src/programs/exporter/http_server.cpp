@@ -3,6 +3,9 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+#include <pthread.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
@@ -11,6 +14,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <ctime>
 #include <list>
@@ -20,6 +24,10 @@
 #include <unordered_map>
 #include <utility>
 #include <vector>
+
+#include "programs/exporter/basic_auth.h"
+#include "programs/exporter/gzip.h"
+#include "programs/exporter/tls.h"
 
 namespace qvr::exporter {
 
@@ -101,6 +109,8 @@ std::string_view reasonPhrase(int status) {
       return "OK";
     case 400:
       return "Bad Request";
+    case 401:
+      return "Unauthorized";
     case 404:
       return "Not Found";
     case 405:
@@ -118,17 +128,16 @@ std::string_view reasonPhrase(int status) {
   }
 }
 
-// Every connection is closed after its one answer.
+// Every connection is closed after its one answer. `headers` are more header lines, each
+// ending in CRLF.
 std::string answer(bool head, int status, std::string_view contentType, std::string_view body,
-                   std::string_view allow = {}) {
+                   std::string_view headers = {}) {
   std::string text = "HTTP/1.1 " + std::to_string(status) + ' ' +
                      std::string(reasonPhrase(status)) + "\r\nDate: " + httpDate() +
                      "\r\nContent-Type: ";
   text += contentType.empty() ? kPlainText : contentType;
   text += "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n";
-  if (!allow.empty()) {
-    text.append("Allow: ").append(allow).append("\r\n");
-  }
+  text += headers;
   text += "Connection: close\r\n\r\n";
   if (!head) {
     text += body;
@@ -166,9 +175,13 @@ bool knownMethod(std::string_view method) {
   return std::ranges::find(kMethods, method) != std::end(kMethods);
 }
 
-// Checks the header lines after the request line: each a name, a colon and a value, and a
+// Header names in lower case, with their values; the first of a name given twice counts.
+using Headers = std::map<std::string, std::string_view, std::less<>>;
+
+// The header lines after the request line, when each is a name, a colon and a value, and a
 // Content-Length, if any, a number.
-bool headersWellFormed(std::string_view headers) {
+std::optional<Headers> parseHeaders(std::string_view headers) {
+  Headers parsed;
   while (!headers.empty()) {
     const std::size_t end = headers.find('\n');
     std::string_view line = headers.substr(0, end);
@@ -181,7 +194,7 @@ bool headersWellFormed(std::string_view headers) {
     }
     const std::size_t colon = line.find(':');
     if (colon == 0 || colon == std::string_view::npos) {
-      return false;
+      return std::nullopt;
     }
     std::string name(line.substr(0, colon));
     std::transform(name.begin(), name.end(), name.begin(),
@@ -190,20 +203,40 @@ bool headersWellFormed(std::string_view headers) {
     while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) {
       value.remove_prefix(1);
     }
+    while (!value.empty() && (value.back() == ' ' || value.back() == '\t')) {
+      value.remove_suffix(1);
+    }
     if (name == "content-length" &&
         (value.empty() || !std::all_of(value.begin(), value.end(), [](char c) {
            return std::isdigit(static_cast<unsigned char>(c)) != 0;
          }))) {
-      return false;
+      return std::nullopt;
     }
+    parsed.emplace(std::move(name), value);
   }
-  return true;
+  return parsed;
 }
 
+std::string_view headerValue(const Headers& headers, std::string_view name) {
+  const auto found = headers.find(name);
+  return found == headers.end() ? std::string_view{} : found->second;
+}
+
+struct SslFree {
+  void operator()(SSL* ssl) const { SSL_free(ssl); }
+};
+
+// What a read or write on a connection came to, besides bytes.
+constexpr ssize_t kBlocked = -1;  // nothing now: wait for the socket
+constexpr ssize_t kEnded = 0;     // closed, or failed: the connection is done
+
 struct Connection {
-  enum class Phase { Request, Answer, Drain };
+  enum class Phase { Handshake, Request, Answer, Drain };
   int fd = -1;
   Phase phase = Phase::Request;
+  std::unique_ptr<SSL, SslFree> tls;
+  bool tlsWantsWrite = false;  // TLS must write before it can go on, whatever the phase
+  std::uint32_t watched = 0;   // the events the loop watches the socket for
   std::string received;
   std::string toSend;
   std::size_t sent = 0;
@@ -215,6 +248,7 @@ struct Connection {
 
 struct HttpServer::State {
   std::map<std::string, HttpHandler> routes;
+  Security security;
   std::string host;  // as given: "127.0.0.1", "[::1]"
   int port = 0;
   int listener = -1;
@@ -228,12 +262,15 @@ struct HttpServer::State {
   void acceptAll();
   void makeRoom();
   void serve(Connection& connection, std::uint32_t events);
+  void handshake(Connection& connection);
   void readRequest(Connection& connection);
   void writeAnswer(Connection& connection);
   void drain(Connection& connection);
   // The answer to a whole request head.
   [[nodiscard]] std::string respond(std::string_view head) const;
   void startAnswer(Connection& connection, std::string text);
+  // Watches the connection for `events`, and for writing while TLS must write.
+  void watchConnection(Connection& connection, std::uint32_t events) const;
   void closeConnection(int fd);
   void closeExpired();
   [[nodiscard]] int nextTimeoutMs() const;
@@ -258,6 +295,40 @@ std::string systemText(int error) {
   return std::strerror(error);
 }
 
+ssize_t tlsOutcome(Connection& connection, int result) {
+  const int error = SSL_get_error(connection.tls.get(), result);
+  // A failed handshake leaves its reasons queued on this thread; nobody reads them.
+  ERR_clear_error();
+  connection.tlsWantsWrite = error == SSL_ERROR_WANT_WRITE;
+  return error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE ? kBlocked : kEnded;
+}
+
+ssize_t socketOutcome(ssize_t result) {
+  if (result >= 0) {
+    return result;
+  }
+  return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR ? kBlocked : kEnded;
+}
+
+// Bytes of the request, through TLS when the connection has it.
+ssize_t receive(Connection& connection, char* buffer, std::size_t size) {
+  if (!connection.tls) {
+    return socketOutcome(recv(connection.fd, buffer, size, 0));
+  }
+  const int n = SSL_read(connection.tls.get(), buffer, static_cast<int>(size));
+  return n > 0 ? n : tlsOutcome(connection, n);
+}
+
+ssize_t transmit(Connection& connection, std::string_view bytes) {
+  if (!connection.tls) {
+    return socketOutcome(send(connection.fd, bytes.data(), bytes.size(), MSG_NOSIGNAL));
+  }
+  constexpr std::size_t kMostAtOnce = 1 << 20;
+  const int n = SSL_write(connection.tls.get(), bytes.data(),
+                          static_cast<int>(std::min(bytes.size(), kMostAtOnce)));
+  return n > 0 ? n : tlsOutcome(connection, n);
+}
+
 }  // namespace
 
 std::string HttpServer::State::respond(std::string_view head) const {
@@ -278,16 +349,21 @@ std::string HttpServer::State::respond(std::string_view head) const {
   const std::string_view method = line.substr(0, firstSpace);
   const std::string_view target = line.substr(firstSpace + 1, secondSpace - firstSpace - 1);
   const std::string_view version = line.substr(secondSpace + 1);
+  const auto headers = parseHeaders(head.substr(lineEnd + 1));
   if (!isToken(method) || !knownMethod(method) || target.empty() || target.front() != '/' ||
-      version.rfind("HTTP/", 0) != 0 || !headersWellFormed(head.substr(lineEnd + 1))) {
+      version.rfind("HTTP/", 0) != 0 || !headers) {
     return errorAnswer(400);
   }
   if (version != "HTTP/1.1" && version != "HTTP/1.0") {
     return errorAnswer(505);
   }
+  if (security.auth && !security.auth->allows(headerValue(*headers, "authorization"))) {
+    return answer(false, 401, kPlainText, "Unauthorized\n", "WWW-Authenticate: Basic\r\n");
+  }
   const bool headOnly = method == "HEAD";
   if (method != "GET" && !headOnly) {
-    return answer(false, 405, kPlainText, "only GET and HEAD are answered here\n", "GET, HEAD");
+    return answer(false, 405, kPlainText, "only GET and HEAD are answered here\n",
+                  "Allow: GET, HEAD\r\n");
   }
   // The path exactly as sent, without the query string: "/%6Detrics" is not "/metrics".
   const std::string path(target.substr(0, target.find('?')));
@@ -301,7 +377,36 @@ std::string HttpServer::State::respond(std::string_view head) const {
   } catch (...) {
     response = {500, std::string(kPlainText), "internal error\n"};
   }
-  return answer(headOnly, response.status, response.contentType, response.body);
+  if (response.body.empty() || !acceptsGzip(headerValue(*headers, "accept-encoding"))) {
+    return answer(headOnly, response.status, response.contentType, response.body);
+  }
+  return answer(headOnly, response.status, response.contentType, gzipped(response.body),
+                "Content-Encoding: gzip\r\nVary: Accept-Encoding\r\n");
+}
+
+void HttpServer::State::watchConnection(Connection& connection, std::uint32_t events) const {
+  if (connection.tlsWantsWrite) {
+    events |= EPOLLOUT;
+  }
+  if (events != connection.watched) {
+    watch(epoll, connection.watched == 0 ? EPOLL_CTL_ADD : EPOLL_CTL_MOD, connection.fd, events);
+    connection.watched = events;
+  }
+}
+
+void HttpServer::State::handshake(Connection& connection) {
+  const int result = SSL_accept(connection.tls.get());
+  if (result == 1) {
+    connection.phase = Connection::Phase::Request;
+    connection.tlsWantsWrite = false;
+    watchConnection(connection, EPOLLIN | EPOLLRDHUP);
+    // The request may have come with the handshake's last bytes, already read by TLS.
+    readRequest(connection);
+  } else if (tlsOutcome(connection, result) == kBlocked) {
+    watchConnection(connection, EPOLLIN | EPOLLRDHUP);
+  } else {
+    closeConnection(connection.fd);
+  }
 }
 
 void HttpServer::State::startAnswer(Connection& connection, std::string text) {
@@ -311,23 +416,21 @@ void HttpServer::State::startAnswer(Connection& connection, std::string text) {
   connection.received.clear();
   connection.received.shrink_to_fit();
   connection.deadline = Clock::now() + kAnswerTime;
-  watch(epoll, EPOLL_CTL_MOD, connection.fd, EPOLLOUT | EPOLLIN | EPOLLRDHUP);
+  watchConnection(connection, EPOLLOUT | EPOLLIN | EPOLLRDHUP);
   writeAnswer(connection);
 }
 
 void HttpServer::State::readRequest(Connection& connection) {
   char buffer[4096];
   for (;;) {
-    const ssize_t n = recv(connection.fd, buffer, sizeof buffer, 0);
-    if (n == 0) {
+    const ssize_t n = receive(connection, buffer, sizeof buffer);
+    if (n == kEnded) {
       // The client stopped sending before its request was whole: nobody waits for an answer.
       closeConnection(connection.fd);
       return;
     }
-    if (n < 0) {
-      if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
-        closeConnection(connection.fd);
-      }
+    if (n == kBlocked) {
+      watchConnection(connection, EPOLLIN | EPOLLRDHUP);
       return;
     }
     connection.received.append(buffer, static_cast<std::size_t>(n));
@@ -344,23 +447,29 @@ void HttpServer::State::readRequest(Connection& connection) {
 
 void HttpServer::State::writeAnswer(Connection& connection) {
   while (connection.sent < connection.toSend.size()) {
-    const ssize_t n = send(connection.fd, connection.toSend.data() + connection.sent,
-                           connection.toSend.size() - connection.sent, MSG_NOSIGNAL);
-    if (n < 0) {
-      if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
-        closeConnection(connection.fd);
-      }
+    const ssize_t n =
+        transmit(connection, std::string_view(connection.toSend).substr(connection.sent));
+    if (n == kEnded) {
+      closeConnection(connection.fd);
+      return;
+    }
+    if (n == kBlocked) {
       return;
     }
     connection.sent += static_cast<std::size_t>(n);
   }
-  // All sent: the client reads it, and whatever it still sends is read and dropped.
+  // All sent: the client reads it, and whatever it still sends is read and dropped, TLS or not.
+  if (connection.tls) {
+    (void)SSL_shutdown(connection.tls.get());
+    ERR_clear_error();
+    connection.tlsWantsWrite = false;
+  }
   shutdown(connection.fd, SHUT_WR);
   connection.phase = Connection::Phase::Drain;
   connection.toSend.clear();
   connection.toSend.shrink_to_fit();
   connection.deadline = Clock::now() + kDrainTime;
-  watch(epoll, EPOLL_CTL_MOD, connection.fd, EPOLLIN | EPOLLRDHUP);
+  watchConnection(connection, EPOLLIN | EPOLLRDHUP);
   drain(connection);
 }
 
@@ -380,13 +489,16 @@ void HttpServer::State::drain(Connection& connection) {
 
 void HttpServer::State::serve(Connection& connection, std::uint32_t events) {
   switch (connection.phase) {
+    case Connection::Phase::Handshake:
+      handshake(connection);
+      break;
     case Connection::Phase::Request:
       readRequest(connection);
       break;
     case Connection::Phase::Answer:
       if ((events & (EPOLLERR | EPOLLHUP)) != 0) {
         closeConnection(connection.fd);
-      } else if ((events & EPOLLOUT) != 0) {
+      } else {
         writeAnswer(connection);
       }
       break;
@@ -411,7 +523,9 @@ void HttpServer::State::makeRoom() {
   // The connection that has sent nothing for longest goes; failing that, the oldest.
   for (const int fd : byAge) {
     const Connection& connection = connections.at(fd);
-    if (connection.phase == Connection::Phase::Request && connection.received.empty()) {
+    if ((connection.phase == Connection::Phase::Handshake ||
+         connection.phase == Connection::Phase::Request) &&
+        connection.received.empty()) {
       closeConnection(fd);
       return;
     }
@@ -438,7 +552,16 @@ void HttpServer::State::acceptAll() {
     connection.fd = fd;
     connection.deadline = Clock::now() + kRequestTime;
     connection.age = byAge.insert(byAge.end(), fd);
-    watch(epoll, EPOLL_CTL_ADD, fd, EPOLLIN | EPOLLRDHUP);
+    if (security.tls) {
+      connection.tls.reset(SSL_new(security.tls->get()));
+      if (!connection.tls || SSL_set_fd(connection.tls.get(), fd) != 1) {
+        ERR_clear_error();
+        closeConnection(fd);
+        continue;
+      }
+      connection.phase = Connection::Phase::Handshake;
+    }
+    watchConnection(connection, EPOLLIN | EPOLLRDHUP);
   }
 }
 
@@ -468,6 +591,12 @@ int HttpServer::State::nextTimeoutMs() const {
 }
 
 void HttpServer::State::run() {
+  // A TLS write to a client that went away raises SIGPIPE on this thread (OpenSSL writes without
+  // MSG_NOSIGNAL): blocked here, the write fails with EPIPE instead of ending the program.
+  sigset_t pipe;
+  sigemptyset(&pipe);
+  sigaddset(&pipe, SIGPIPE);
+  pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
   epoll_event events[kMaxEvents];
   for (;;) {
     const int ready = epoll_wait(epoll, events, kMaxEvents, nextTimeoutMs());
@@ -489,11 +618,17 @@ void HttpServer::State::run() {
   }
 }
 
-HttpServer::HttpServer(const std::string& listenAddress, std::map<std::string, HttpHandler> routes)
+void checkListenAddress(const std::string& listenAddress) {
+  (void)parseListenAddress(listenAddress);
+}
+
+HttpServer::HttpServer(const std::string& listenAddress, std::map<std::string, HttpHandler> routes,
+                       Security security)
     : state_(std::make_unique<State>()) {
   const ParsedAddress address = parseListenAddress(listenAddress);
   State& s = *state_;
   s.routes = std::move(routes);
+  s.security = std::move(security);
   s.host = address.host;
   const auto fail = [&](const std::string& what) {
     const int error = errno;

@@ -10,6 +10,9 @@
 
 namespace qvr::exporter {
 
+class BasicAuth;
+class TlsContext;
+
 struct HttpResponse {
   int status = 200;
   std::string contentType;  // empty: text/plain; charset=utf-8
@@ -28,24 +31,36 @@ class ListenError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// Throws ListenError when `listenAddress` is not "ADDRESS:PORT" with a numeric address and a port
+// from 0 to 65535.
+void checkListenAddress(const std::string& listenAddress);
+
 // A small HTTP server for the exporter's few endpoints. It answers GET and HEAD on exact paths
 // (the query string is ignored), 405 to every other method and 404 to every other path, and
-// serves no files. Each connection carries one request and is then closed.
+// serves no files. Each connection carries one request and is then closed. An answer is
+// gzip-compressed when the request accepts gzip.
 //
 // One thread serves every connection from one event loop, so a client that sends its request
 // a byte a second, or opens hundreds of connections and sends nothing, holds no worker that a
 // scrape would wait for: each costs a socket and at most kMaxRequestHead bytes. A connection
-// gets kRequestTime to send its request head; when kMaxConnections are open, the one that has
-// sent nothing for longest makes room for a new one.
+// gets kRequestTime to finish its TLS handshake and send its request head; when kMaxConnections are
+// open, the one that has sent nothing for longest makes room for a new one.
 class HttpServer {
  public:
   static constexpr std::size_t kMaxRequestHead = 16384;
   static constexpr std::size_t kMaxConnections = 1000;
   static constexpr std::chrono::milliseconds kRequestTime{3000};
 
+  // What a client must go through before a handler runs; nothing: plain HTTP, open to all.
+  struct Security {
+    std::shared_ptr<const TlsContext> tls;  // TLS on every connection
+    std::shared_ptr<BasicAuth> auth;        // a 401 for a request without a known user
+  };
+
   // Listens on "ADDRESS:PORT" with a numeric address: "127.0.0.1:9713", "0.0.0.0:9713",
   // "[::1]:0"; port 0 takes a free port. Throws ListenError when it cannot listen.
-  HttpServer(const std::string& listenAddress, std::map<std::string, HttpHandler> routes);
+  HttpServer(const std::string& listenAddress, std::map<std::string, HttpHandler> routes,
+             Security security = {});
   // Stops listening, closes every connection and waits for a handler that is running.
   ~HttpServer();
   HttpServer(const HttpServer&) = delete;

@@ -23,9 +23,14 @@
 #include "platform/timed/timed_hid.h"
 #include "programs/common/command_line.h"
 #include "programs/exporter/arguments.h"
+#include "programs/exporter/basic_auth.h"
 #include "programs/exporter/http_server.h"
+#include "programs/exporter/log.h"
 #include "programs/exporter/metrics.h"
 #include "programs/exporter/pages.h"
+#include "programs/exporter/process_metrics.h"
+#include "programs/exporter/tls.h"
+#include "protocol/device_strings.h"
 #include "refclock/feed.h"
 
 namespace {
@@ -104,6 +109,62 @@ void raiseOpenFileLimit() {
   }
 }
 
+using exporter::LogLevel;
+
+// What the web configuration file asks the server to do; an error stops the program at start.
+struct Security {
+  exporter::HttpServer::Security server;
+  std::string error;
+};
+
+Security security(const std::string& webConfigFile) {
+  if (webConfigFile.empty()) {
+    return {};
+  }
+  const exporter::ReadWebConfig read = exporter::loadWebConfig(webConfigFile);
+  if (!read.error.empty()) {
+    return {{}, read.error};
+  }
+  Security made;
+  if (!read.config.users.empty()) {
+    made.server.auth = std::make_shared<exporter::BasicAuth>(read.config.users);
+  }
+  if (read.config.tls) {
+    try {
+      made.server.tls = std::make_shared<exporter::TlsContext>(*read.config.tls);
+    } catch (const std::runtime_error& e) {
+      return {{}, webConfigFile + ": " + e.what()};
+    }
+  }
+  return made;
+}
+
+// A device's events, one line each: the operator's news of devices coming and going. In the
+// order of monitor::DeviceEvent.
+struct EventLine {
+  LogLevel level;
+  const char* message;
+};
+constexpr EventLine kEventLines[] = {
+    {LogLevel::Info, "device found"},      {LogLevel::Info, "device answering again"},
+    {LogLevel::Info, "device configured"}, {LogLevel::Warn, "device not answering"},
+    {LogLevel::Warn, "device unplugged"},
+};
+
+void logEvent(exporter::Logger& log, const qvr::monitor::DeviceSnapshot& now,
+              qvr::monitor::DeviceEvent event) {
+  using qvr::monitor::DeviceEvent;
+  exporter::LogFields fields = {{"serial", qvr::protocol::deviceTextAsUtf8(now.serial)}};
+  if (event == DeviceEvent::Found && now.identity) {
+    fields.emplace_back("firmware", now.identity->firmware.text());
+  }
+  if (event == DeviceEvent::NotAnswering) {
+    fields.emplace_back("reason", now.lastFailure.reason);
+  }
+  const EventLine& line = kEventLines[static_cast<std::size_t>(event)];
+  log.log(line.level, line.message, fields);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -125,6 +186,13 @@ int main(int argc, char** argv) {
     return platform::finishOutput(0, std::cout, std::cerr, exporter::kProgram);
   }
 
+  exporter::Logger log(std::cerr, options.logLevel, options.logFormat);
+  const Security secured = security(options.webConfigFile);
+  if (!secured.error.empty()) {
+    log.log(LogLevel::Error, "cannot use the web configuration", {{"err", secured.error}});
+    return 1;
+  }
+
   raiseOpenFileLimit();
   const Signals signals(options.simulatedDevices.has_value());
   platform::hidraw::ConsoleSystem system;
@@ -142,54 +210,68 @@ int main(int argc, char** argv) {
     };
   }
 
-  // The device threads' lines, each one whole.
-  std::mutex sayLock;
-  const qvr::refclock::Feed::Say say = [&sayLock](const std::string& line) {
-    const std::lock_guard lock(sayLock);
-    std::cerr << line << std::endl;
-  };
   const qvr::monitor::SampleListeners feeds =
       [&](const std::string& serial) -> qvr::monitor::SampleListener {
     const qvr::refclock::FeedTargets targets = exporter::feedTargets(options, serial);
     if (targets == qvr::refclock::FeedTargets{}) {
       return {};
     }
-    auto feed = std::make_shared<qvr::refclock::Feed>(serial, targets, say);
+    auto feed = std::make_shared<qvr::refclock::Feed>(targets, [&log, serial](
+                                                                   const std::string& target,
+                                                                   const qvr::refclock::Delivery&
+                                                                       now) {
+      if (now.delivered) {
+        log.log(LogLevel::Info, "time samples delivered", {{"serial", serial}, {"target", target}});
+      } else {
+        log.log(LogLevel::Warn, "time samples not delivered, tried again with every sample",
+                {{"serial", serial}, {"target", target}, {"err", now.failure}});
+      }
+    });
     return [feed](const qvr::device::TimeSample& sample) { feed->take(sample); };
   };
 
-  qvr::monitor::Fleet fleet(hidFactory, system, {}, feeds);
+  qvr::monitor::Fleet fleet(hidFactory, system, {}, feeds,
+                            [&log](const qvr::monitor::DeviceSnapshot& now,
+                                   qvr::monitor::DeviceEvent event) { logEvent(log, now, event); });
   fleet.start();
 
-  std::atomic<double> previousScrape{0.0};
   const auto metrics = [&] {
     const auto started = std::chrono::steady_clock::now();
+    const auto elapsed = [started] {
+      return std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    };
     const exporter::ScrapeTime at{system.now(),
                                   std::chrono::system_clock::now().time_since_epoch()};
-    std::string text =
-        exporter::metricsText(fleet.snapshots(), at, {QVR_VERSION, previousScrape.load()});
-    previousScrape =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    std::string text = exporter::metricsText(
+        fleet.snapshots(), at,
+        {.version = QVR_VERSION, .scrapeSeconds = elapsed, .process = exporter::ownProcessFacts()});
+    log.log(LogLevel::Debug, "scrape served", {{"seconds", std::to_string(elapsed())}});
     return exporter::HttpResponse{200, "text/plain; version=0.0.4; charset=utf-8", std::move(text)};
   };
   const auto status = [&] {
     return exporter::HttpResponse{200, "application/json", exporter::statusJson(fleet.snapshots())};
   };
   const auto index = [&] {
-    return exporter::HttpResponse{200, "text/html; charset=utf-8",
-                                  exporter::indexPage(fleet.snapshots(), QVR_VERSION)};
+    return exporter::HttpResponse{
+        200, "text/html; charset=utf-8",
+        exporter::indexPage(fleet.snapshots(), QVR_VERSION, options.telemetryPath)};
   };
 
   std::unique_ptr<exporter::HttpServer> server;
   try {
     server = std::make_unique<exporter::HttpServer>(
-        options.listenAddress, std::map<std::string, exporter::HttpHandler>{
-                                   {"/metrics", metrics}, {"/status.json", status}, {"/", index}});
+        options.listenAddress,
+        std::map<std::string, exporter::HttpHandler>{
+            {options.telemetryPath, metrics}, {"/status.json", status}, {"/", index}},
+        secured.server);
   } catch (const exporter::ListenError& e) {
-    std::cerr << exporter::kProgram << ": " << e.what() << "\n";
+    log.log(LogLevel::Error, "cannot listen", {{"err", e.what()}});
     return 1;
   }
-  std::cerr << "listening on " << server->boundAddress() << std::endl;
+  log.log(LogLevel::Info, "listening on",
+          {{"address", server->boundAddress()},
+           {"tls", secured.server.tls ? "true" : "false"},
+           {"basic_auth", secured.server.auth ? "true" : "false"}});
 
   for (;;) {
     switch (signals.next()) {

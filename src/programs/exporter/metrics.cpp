@@ -54,6 +54,12 @@ enum Family : std::size_t {
   MessageRequests,
   BuildInfo,
   ScrapeDuration,
+  ProcessCpu,
+  ProcessOpenFds,
+  ProcessMaxFds,
+  ProcessVirtualMemory,
+  ProcessResidentMemory,
+  ProcessStartTime,
   kFamilies
 };
 
@@ -108,7 +114,17 @@ constexpr std::array<FamilyRow, kFamilies> kRows = {{
      "Times the navigation messages were asked for again after they stopped."},
     {"qvr7130_exporter_build_info", MetricType::Gauge, "The exporter's version; always 1."},
     {"qvr7130_exporter_scrape_duration_seconds", MetricType::Gauge,
-     "How long the previous scrape took to render."},
+     "How long this scrape took to gather every device's metrics."},
+    // As every Prometheus client library names and describes them, so that dashboards made
+    // for other exporters show this one too.
+    {"process_cpu_seconds_total", MetricType::Counter,
+     "Total user and system CPU time spent in seconds."},
+    {"process_open_fds", MetricType::Gauge, "Number of open file descriptors."},
+    {"process_max_fds", MetricType::Gauge, "Maximum number of open file descriptors."},
+    {"process_virtual_memory_bytes", MetricType::Gauge, "Virtual memory size in bytes."},
+    {"process_resident_memory_bytes", MetricType::Gauge, "Resident memory size in bytes."},
+    {"process_start_time_seconds", MetricType::Gauge,
+     "Start time of the process since unix epoch in seconds."},
 }};
 
 using Labels = std::vector<ClientMetric::Label>;
@@ -258,7 +274,20 @@ std::string metricsText(const std::vector<monitor::DeviceSnapshot>& devices, con
     addCounters(f, serial, d.counters);
   }
   f.add(BuildInfo, {{"version", facts.version}}, 1.0);
-  f.add(ScrapeDuration, {}, facts.previousScrapeSeconds);
+  if (const std::optional<ProcessFacts>& p = facts.process) {
+    const std::pair<Family, double> process[] = {
+        {ProcessCpu, p->cpuSeconds},
+        {ProcessOpenFds, p->openFds},
+        {ProcessMaxFds, p->maxFds},
+        {ProcessVirtualMemory, p->virtualBytes},
+        {ProcessResidentMemory, p->residentBytes},
+        {ProcessStartTime, p->startTimeSeconds},
+    };
+    for (const auto& [family, value] : process) {
+      f.add(family, {}, value);
+    }
+  }
+  f.add(ScrapeDuration, {}, facts.scrapeSeconds ? facts.scrapeSeconds() : 0.0);
   return prometheus::TextSerializer().Serialize(f.take());
 }
 

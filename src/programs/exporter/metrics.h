@@ -1,10 +1,13 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "monitor/device_monitor.h"
+#include "programs/exporter/process_metrics.h"
 
 namespace qvr::exporter {
 
@@ -18,7 +21,10 @@ struct ScrapeTime {
 // What the exporter says about itself besides the devices.
 struct ExporterFacts {
   std::string version;
-  double previousScrapeSeconds = 0.0;  // how long the previous scrape took to render
+  // How long this scrape has taken so far, asked once every device's metrics are gathered;
+  // nothing: 0.
+  std::function<double()> scrapeSeconds;
+  std::optional<ProcessFacts> process;  // the process_* metrics; nothing: none
 };
 
 // Every device's metrics in the Prometheus text exposition format (version 0.0.4).

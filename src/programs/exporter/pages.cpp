@@ -99,7 +99,7 @@ std::string htmlEscaped(const std::string& text) {
 }
 
 std::string indexPage(const std::vector<monitor::DeviceSnapshot>& devices,
-                      const std::string& version) {
+                      const std::string& version, const std::string& metricsPath) {
   std::string page =
       "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
       "<title>QVR-7130 exporter</title>\n"
@@ -107,8 +107,8 @@ std::string indexPage(const std::vector<monitor::DeviceSnapshot>& devices,
       "th,td{border:1px solid #bbb;padding:.3em .8em;text-align:left}"
       ".up{color:#070}.down{color:#b00}</style>\n</head>\n<body>\n"
       "<h1>QVR-7130 exporter</h1>\n<p>Version " +
-      htmlEscaped(version) +
-      ". <a href=\"/metrics\">Metrics</a> &middot; <a href=\"/status.json\">Status "
+      htmlEscaped(version) + ". <a href=\"" + htmlEscaped(metricsPath) +
+      "\">Metrics</a> &middot; <a href=\"/status.json\">Status "
       "(JSON)</a></p>\n";
   if (devices.empty()) {
     return page + "<p>No QVR-7130 found.</p>\n</body>\n</html>\n";

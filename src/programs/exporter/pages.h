@@ -11,9 +11,10 @@ namespace qvr::exporter {
 // more members: "up", "counters" and "last_failure".
 [[nodiscard]] std::string statusJson(const std::vector<monitor::DeviceSnapshot>& devices);
 
-// A page for people: the devices in a table, with links to the machine-readable endpoints.
+// A page for people: the devices in a table, with links to the machine-readable endpoints, the
+// metrics at `metricsPath`.
 [[nodiscard]] std::string indexPage(const std::vector<monitor::DeviceSnapshot>& devices,
-                                    const std::string& version);
+                                    const std::string& version, const std::string& metricsPath);
 
 // Text made safe to stand between HTML tags or in a quoted attribute.
 [[nodiscard]] std::string htmlEscaped(const std::string& text);

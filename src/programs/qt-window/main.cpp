@@ -19,8 +19,8 @@
 #include "platform/timed/timed_hid.h"
 #include "programs/common/command_line.h"
 #include "programs/qt-window/qt_window.h"
+#include "ui/controller_thread.h"
 #include "ui/controls.h"
-#include "ui/main_window.h"
 
 namespace {
 
@@ -43,11 +43,13 @@ bool displayAvailable() {
 // Ticks on a virtual clock, each as long as the timer's interval, so a screenshot after a few
 // hundred ticks shows a simulated receiver as it is after that much time, without waiting for
 // it. A real device is read as it is, each tick waiting for its reports.
-int takeScreenshot(ui::MainWindow& mainWindow, platform::qt::QtWindow& window,
+int takeScreenshot(ui::ControllerThread& controller, platform::qt::QtWindow& window,
                    std::chrono::milliseconds& virtualNow, const std::string& file, int ticks) {
+  controller.drain();
   for (int i = 0; i < ticks; ++i) {
-    virtualNow += std::chrono::milliseconds(mainWindow.form()[ui::ctl::Timer].interval);
-    mainWindow.tick();
+    virtualNow += std::chrono::milliseconds(controller.form()[ui::ctl::Timer].interval);
+    controller.tick();
+    controller.drain();
     QCoreApplication::processEvents();
   }
   QCoreApplication::processEvents();
@@ -111,21 +113,30 @@ int main(int argc, char** argv) {
 
   // A simulated receiver's invented time never reaches this computer's clock.
   platform::sim::KeptClockSystem keptClock(system);
-  ui::MainWindow mainWindow(*hid, options.simulatedDevices
-                                      ? static_cast<platform::System&>(keptClock)
-                                      : static_cast<platform::System&>(system));
+  // The controller's changes come back to this thread as queued calls, which Qt drops once the
+  // object they are addressed to is gone.
+  QObject deliveries;
+  std::unique_ptr<ui::ControllerThread> controller;
+  controller = std::make_unique<ui::ControllerThread>(
+      *hid,
+      options.simulatedDevices ? static_cast<platform::System&>(keptClock)
+                               : static_cast<platform::System&>(system),
+      [&deliveries, &controller] {
+        QMetaObject::invokeMethod(
+            &deliveries, [&controller] { controller->deliver(); }, Qt::QueuedConnection);
+      });
   platform::qt::QtWindow::Hooks hooks;
-  hooks.unload = [&mainWindow] { mainWindow.unload(); };
+  hooks.unload = [&controller] { controller->unload(); };
   // A screenshot shows exactly the ticks asked for, not whatever the clock adds meanwhile.
   if (!options.screenshot) {
-    hooks.tick = [&mainWindow] { mainWindow.tick(); };
+    hooks.tick = [&controller] { controller->tick(); };
   }
-  platform::qt::QtWindow window(mainWindow.form(), std::move(hooks));
+  platform::qt::QtWindow window(controller->form(), *controller, std::move(hooks));
   system.setDialogParent(&window);
-  mainWindow.load();
+  controller->load();
 
   if (options.screenshot) {
-    return takeScreenshot(mainWindow, window, virtualNow, *options.screenshot, options.ticks);
+    return takeScreenshot(*controller, window, virtualNow, *options.screenshot, options.ticks);
   }
   return QApplication::exec();
 }

@@ -194,8 +194,12 @@ void setBackground(QWidget* widget, const Control& c) {
 
 }  // namespace
 
-QtWindow::QtWindow(ui::Form& form, Hooks hooks, QWidget* parent)
-    : QWidget(parent), form_(form), hooks_(std::move(hooks)), widgets_(form.size(), nullptr) {
+QtWindow::QtWindow(ui::Form& form, ui::FormInput& input, Hooks hooks, QWidget* parent)
+    : QWidget(parent),
+      form_(form),
+      input_(input),
+      hooks_(std::move(hooks)),
+      widgets_(form.size(), nullptr) {
   installFontSubstitutions();
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
@@ -273,7 +277,7 @@ void QtWindow::createNative(ControlId id) {
       label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
       label->setIndent(0);
       label->setMargin(0);
-      label->onClick = [this, id] { form_.userClick(id); };
+      label->onClick = [this, id] { input_.userClick(id); };
       widget = label;
       break;
     }
@@ -294,7 +298,7 @@ void QtWindow::createNative(ControlId id) {
     }
     case ControlKind::PictureBox: {
       auto* frame = new PictureFrame(host);
-      frame->onClick = [this, id] { form_.userClick(id); };
+      frame->onClick = [this, id] { input_.userClick(id); };
       clients_[id] = frame->client;
       widget = frame;
       break;
@@ -320,29 +324,25 @@ void QtWindow::connectInput(ControlId id) {
   QWidget* widget = widgets_[id];
   switch (form_[id].kind) {
     case ControlKind::CheckBox:
-      // The box has already toggled itself; the model decides the value, so it is shown again
-      // from the model once the click has run.
-      connect(static_cast<QCheckBox*>(widget), &QCheckBox::clicked, this, [this, id] {
-        form_.userClick(id);
-        mirror(id, Property::Value);
-      });
+      // The box has already toggled itself; the model decides the value and says so, refused
+      // or not, whenever it has taken the click (at once, or from the controller's thread).
+      connect(static_cast<QCheckBox*>(widget), &QCheckBox::clicked, this,
+              [this, id] { input_.userClick(id); });
       break;
     case ControlKind::ComboBox:
-      connect(static_cast<QComboBox*>(widget), &QComboBox::activated, this, [this, id](int index) {
-        form_.userChoose(id, index);
-        mirror(id, Property::ListIndex);
-      });
+      connect(static_cast<QComboBox*>(widget), &QComboBox::activated, this,
+              [this, id](int index) { input_.userChoose(id, index); });
       break;
     case ControlKind::TextBox: {
       auto* edit = static_cast<QLineEdit*>(widget);
       connect(edit, &QLineEdit::textEdited, this,
               [this, id](const QString& text) { onTyped(id, text); });
-      connect(edit, &QLineEdit::returnPressed, this, [this, id] { form_.userKey(id, kEnterKey); });
+      connect(edit, &QLineEdit::returnPressed, this, [this, id] { input_.userKey(id, kEnterKey); });
       break;
     }
     case ControlKind::Button:
       connect(static_cast<QPushButton*>(widget), &QPushButton::clicked, this,
-              [this, id] { form_.userClick(id); });
+              [this, id] { input_.userClick(id); });
       break;
     default:
       break;
@@ -353,9 +353,8 @@ void QtWindow::onTyped(ControlId id, const QString& text) {
   // The model answers with the text and a caret at its end; the widget already shows the text,
   // and moving its cursor would make it jump under the user's fingers.
   typingInto_ = id;
-  form_.userType(id, fromQt(text));
+  input_.userType(id, fromQt(text));
   typingInto_ = ui::kNoControl;
-  mirror(id, Property::Text);
 }
 
 void QtWindow::onTimeout() {

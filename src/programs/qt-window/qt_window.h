@@ -23,7 +23,8 @@ class QtWindow final : public QWidget, public ui::FormObserver {
     std::function<void()> unload;  // once, when the window closes
   };
 
-  QtWindow(ui::Form& form, Hooks hooks, QWidget* parent = nullptr);
+  // Shows `form` and sends the user's input to `input`.
+  QtWindow(ui::Form& form, ui::FormInput& input, Hooks hooks, QWidget* parent = nullptr);
   ~QtWindow() override;
 
   // The native widget of a control; nullptr for a timer.
@@ -64,6 +65,7 @@ class QtWindow final : public QWidget, public ui::FormObserver {
   [[nodiscard]] QWidget* hostFor(ui::ControlId parent);
 
   ui::Form& form_;
+  ui::FormInput& input_;
   Hooks hooks_;
   std::vector<QWidget*> widgets_;
   std::map<ui::ControlId, QWidget*> clients_;  // picture boxes: the area inside the border

@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -20,8 +21,8 @@
 #include "programs/common/command_line.h"
 #include "programs/win32-window/png_image.h"
 #include "programs/win32-window/win32_window.h"
+#include "ui/controller_thread.h"
 #include "ui/controls.h"
-#include "ui/main_window.h"
 
 namespace {
 
@@ -56,11 +57,14 @@ bool writeFile(const std::string& file, const std::vector<std::uint8_t>& bytes) 
 // Ticks on a virtual clock, each as long as the timer's interval, so a screenshot after a few
 // hundred ticks shows a simulated receiver as it is after that much time, without waiting for
 // it. The window is never shown: it paints itself into a bitmap, saved as a PNG image.
-int takeScreenshot(ui::MainWindow& mainWindow, win32::Win32Window& window, platform::System& system,
-                   std::chrono::milliseconds& virtualNow, const std::string& file, int ticks) {
+int takeScreenshot(ui::ControllerThread& controller, win32::Win32Window& window,
+                   platform::System& system, std::chrono::milliseconds& virtualNow,
+                   const std::string& file, int ticks) {
+  controller.drain();
   for (int i = 0; i < ticks; ++i) {
-    virtualNow += std::chrono::milliseconds(mainWindow.form()[ui::ctl::Timer].interval);
-    mainWindow.tick();
+    virtualNow += std::chrono::milliseconds(controller.form()[ui::ctl::Timer].interval);
+    controller.tick();
+    controller.drain();
   }
   system.doEvents();
   const win32::Picture picture = window.capture();
@@ -107,23 +111,37 @@ int main(int argc, char** argv) {
 
   // A simulated receiver's invented time never reaches this computer's clock.
   platform::sim::KeptClockSystem keptClock(system);
-  ui::MainWindow mainWindow(*hid, options.simulatedDevices
+  // The controller's changes come back as a message to the window, once it exists and while it
+  // does.
+  std::atomic<void*> deliverTo{nullptr};
+  ui::ControllerThread controller(*hid,
+                                  options.simulatedDevices
                                       ? static_cast<platform::System&>(keptClock)
-                                      : static_cast<platform::System&>(system));
+                                      : static_cast<platform::System&>(system),
+                                  [&deliverTo] {
+                                    if (void* window = deliverTo.load()) {
+                                      win32::Win32Window::requestDelivery(window);
+                                    }
+                                  });
   win32::Win32Window::Hooks hooks;
-  hooks.unload = [&mainWindow] { mainWindow.unload(); };
-  hooks.closed = [] { PostQuitMessage(0); };
+  hooks.unload = [&controller] { controller.unload(); };
+  hooks.closed = [&deliverTo] {
+    deliverTo = nullptr;
+    PostQuitMessage(0);
+  };
+  hooks.deliver = [&controller] { controller.deliver(); };
   // A screenshot shows exactly the ticks asked for, not whatever the clock adds meanwhile.
   if (!options.screenshot) {
-    hooks.tick = [&mainWindow] { mainWindow.tick(); };
+    hooks.tick = [&controller] { controller.tick(); };
   }
-  win32::Win32Window window(mainWindow.form(), std::move(hooks),
+  win32::Win32Window window(controller.form(), controller, std::move(hooks),
                             {.headless = options.screenshot.has_value()});
   system.setOwner(window.handle());
-  mainWindow.load();
+  deliverTo = window.handle();
+  controller.load();
 
   if (options.screenshot) {
-    return takeScreenshot(mainWindow, window, system, virtualNow, *options.screenshot,
+    return takeScreenshot(controller, window, system, virtualNow, *options.screenshot,
                           options.ticks);
   }
   return system.runMessageLoop();

@@ -28,6 +28,8 @@ constexpr int kFirstControlId = 1000;
 constexpr UINT_PTR kFirstTimerId = 1;
 // An edit box tells its window that Enter was pressed in it; wParam is the control's number.
 constexpr UINT kEnterPressed = WM_APP + 1;
+// Changes made on the controller's thread are waiting (see requestDelivery).
+constexpr UINT kDeliver = WM_APP + 2;
 constexpr int kEnterKey = 13;
 
 // A drop-down list is as high as its closed box plus the rows it drops down; the closed box is
@@ -117,8 +119,12 @@ int screenDpi() {
 
 }  // namespace
 
-Win32Window::Win32Window(ui::Form& form, Hooks hooks, Options options)
-    : form_(form), hooks_(std::move(hooks)), options_(options), controls_(form.size(), nullptr) {
+Win32Window::Win32Window(ui::Form& form, ui::FormInput& input, Hooks hooks, Options options)
+    : form_(form),
+      input_(input),
+      hooks_(std::move(hooks)),
+      options_(options),
+      controls_(form.size(), nullptr) {
   dpi_ = options_.dpi > 0 ? options_.dpi : screenDpi();
   registerClasses();
   INITCOMMONCONTROLSEX common{};
@@ -552,28 +558,27 @@ void Win32Window::onCommand(ControlId id, unsigned notification) {
   switch (form_[id].kind) {
     case ControlKind::CheckBox:
       if (notification == BN_CLICKED) {
-        form_.userClick(id);
-        // The model may have kept the box as it was: show what it decided.
-        mirror(id, Property::Value);
+        // The model decides the value and says so, refused or not, whenever it has taken the
+        // click (at once, or from the controller's thread).
+        input_.userClick(id);
       }
       break;
     case ControlKind::Button:
       if (notification == BN_CLICKED) {
-        form_.userClick(id);
+        input_.userClick(id);
       }
       break;
     case ControlKind::Label:
       // A double click is two clicks, as the label's Click event counts them.
       if (notification == STN_CLICKED || notification == STN_DBLCLK) {
-        form_.userClick(id);
+        input_.userClick(id);
       }
       break;
     case ControlKind::ComboBox:
       if (notification == CBN_SELCHANGE) {
         const auto index =
             static_cast<int>(SendMessageW(asWindow(controls_[id]), CB_GETCURSEL, 0, 0));
-        form_.userChoose(id, index);
-        mirror(id, Property::ListIndex);
+        input_.userChoose(id, index);
       }
       break;
     case ControlKind::TextBox:
@@ -592,10 +597,8 @@ void Win32Window::onTyped(ControlId id) {
   typed.resize(
       static_cast<std::size_t>(GetWindowTextW(edit, typed.data(), static_cast<int>(typed.size()))));
   typingInto_ = id;
-  form_.userType(id, narrow(typed));
+  input_.userType(id, narrow(typed));
   typingInto_ = ui::kNoControl;
-  // A disabled box, or one the model refused, shows the model's text again.
-  mirror(id, Property::Text);
 }
 
 void Win32Window::onClose() {
@@ -606,6 +609,10 @@ void Win32Window::onClose() {
     }
   }
   DestroyWindow(asWindow(window_));
+}
+
+void Win32Window::requestDelivery(void* window) {
+  PostMessageW(asWindow(window), kDeliver, 0, 0);
 }
 
 Picture Win32Window::capture() const {
@@ -632,7 +639,7 @@ LRESULT CALLBACK WindowProcedures::mainWindow(HWND window, UINT message, WPARAM 
       break;
     case kEnterPressed:
       if (self->mirroring_ == 0) {
-        self->form_.userKey(static_cast<ControlId>(wParam), kEnterKey);
+        self->input_.userKey(static_cast<ControlId>(wParam), kEnterKey);
       }
       return 0;
     case WM_CTLCOLORSTATIC:
@@ -659,6 +666,11 @@ LRESULT CALLBACK WindowProcedures::mainWindow(HWND window, UINT message, WPARAM 
         return 0;
       }
       break;
+    case kDeliver:
+      if (self->hooks_.deliver) {
+        self->hooks_.deliver();
+      }
+      return 0;
     case WM_CLOSE:
       self->onClose();
       return 0;
@@ -806,7 +818,7 @@ void WindowProcedures::click(Win32Window& self, ControlId id, POINT at) {
       front = c.stackOrder;
     }
   }
-  self.form_.userClick(target);
+  self.input_.userClick(target);
 }
 
 void WindowProcedures::paint(Win32Window& self, ControlId id, HDC dc, const RECT& client) {

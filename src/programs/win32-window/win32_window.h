@@ -25,18 +25,24 @@ class Win32Window final : public ui::FormObserver {
     std::function<void()> tick;    // every timeout of a timer control
     std::function<void()> unload;  // once, when the window is asked to close
     std::function<void()> closed;  // after the window is gone
+    // On the window's thread, after requestDelivery() was called from any thread.
+    std::function<void()> deliver;
   };
   struct Options {
     int dpi = 0;            // 0: the screen's
     bool headless = false;  // never shown; drawn only into pictures
   };
 
-  Win32Window(ui::Form& form, Hooks hooks, Options options);
+  // Shows `form` and sends the user's input to `input`.
+  Win32Window(ui::Form& form, ui::FormInput& input, Hooks hooks, Options options);
   ~Win32Window() override;
   Win32Window(const Win32Window&) = delete;
   Win32Window& operator=(const Win32Window&) = delete;
 
   [[nodiscard]] void* handle() const { return window_; }
+  // From any thread: asks the window with this handle to run its deliver hook on its own
+  // thread. A window that is gone ignores it.
+  static void requestDelivery(void* window);
   // The native control; nullptr for a timer and for what a picture box draws itself.
   [[nodiscard]] void* control(ui::ControlId id) const { return controls_.at(id); }
   [[nodiscard]] void* tooltips() const { return tooltips_; }
@@ -81,6 +87,7 @@ class Win32Window final : public ui::FormObserver {
   [[nodiscard]] int pixels(int twips) const;
 
   ui::Form& form_;
+  ui::FormInput& input_;
   Hooks hooks_;
   Options options_;
   int dpi_ = 0;
