@@ -657,68 +657,6 @@ TEST(Window, StaysResponsiveWhileTheDeviceDoesNotAnswerAndRecovers) {
   responder.answer();
 }
 
-// A device that answers every request, however slowly, up to well beyond the first deadline, is
-// configured and then works as any other: it misses one request at most, and from then on the
-// deadline follows it. The status row never calls it not answering once it is configured, and
-// a setting goes out. Prints how long it took and the longest the window was held by one
-// operation (the deadline bounds each call, not an operation of several).
-TEST(Window, ConfiguresADeviceThatAnswersSlowly) {
-  constexpr milliseconds kConfigured{8000};
-  constexpr milliseconds kWatched{1000};
-  for (const int delayMs : {0, 50, 190, 250, 600}) {
-    SCOPED_TRACE(delayMs);
-    const std::string delay = std::to_string(delayMs);
-    Responder responder("slow-" + delay, "delay=" + delay);
-    ASSERT_TRUE(responder.running());
-    platform::TimedHid hid(std::make_unique<LinuxHid>());
-    ASSERT_EQ(waitForInterfaces(hid, 1).size(), 1u);
-    TestSystem system;
-    ui::MainWindow window(hid, system);
-    double longestMs = 0;
-    const auto operate = [&](const std::function<void()>& operation) {
-      const auto start = Clock::now();
-      operation();
-      longestMs = std::max(longestMs,
-                           std::chrono::duration<double, std::milli>(Clock::now() - start).count());
-    };
-    const auto showsTheDevice = [&] {
-      return window.connection().configured() && window.form()[ui::ctl::Out1Freq].enabled &&
-             text(window, ui::ctl::Out1Freq) == "10.5";
-    };
-    const auto tickFor = [&](milliseconds duration, const std::function<bool()>& until) {
-      const auto end = Clock::now() + duration;
-      while (!until() && Clock::now() < end) {
-        operate([&] { window.tick(); });
-        std::this_thread::sleep_for(milliseconds(window.form()[ui::ctl::Timer].interval));
-      }
-    };
-    const auto start = Clock::now();
-    operate([&] { window.load(); });
-    tickFor(kConfigured, showsTheDevice);
-    const double configuredMs =
-        std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-    ASSERT_TRUE(showsTheDevice()) << "status '" << text(window, ui::ctl::Status) << "'";
-    bool calledHung = false;
-    tickFor(kWatched, [&] {
-      calledHung = calledHung || text(window, ui::ctl::Status) == " Device not answering";
-      return false;
-    });
-    EXPECT_FALSE(calledHung) << "called not answering once configured";
-    EXPECT_TRUE(showsTheDevice());
-
-    window.form().userType(ui::ctl::Out1Freq, "12.345678");
-    operate([&] { window.form().userClick(ui::ctl::FindFreq); });
-    EXPECT_EQ(responder.received().back(),
-              featureReport({0x00, 0x06, 0x79, 0x5A, 0x7E, 0x58, 0x0C}))
-        << "the setting did not go out";
-    std::printf(
-        "slow device, %3d ms per request: configured after %7.1f ms, longest window operation "
-        "%7.1f ms, deadline %4lld ms\n",
-        delayMs, configuredMs, longestMs, static_cast<long long>(hid.deadline().count()));
-    window.unload();
-  }
-}
-
 // A device that still answers but sends no input reports is not shown as healthy: after a few
 // seconds the status row says that no data is coming, and the receiver's status is back as
 // soon as reports come again.
