@@ -9,7 +9,8 @@ if(QVR_HARDENING AND NOT WIN32)
   include(CheckPIESupported)
   check_pie_supported(LANGUAGES CXX)
   add_compile_options(-fstack-protector-strong)
-  # Fortifying needs the optimiser; glibc warns, and -Werror fails, without it.
-  add_compile_definitions($<$<NOT:$<CONFIG:Debug>>:_FORTIFY_SOURCE=2>)
+  # Fortifying needs the optimiser: glibc warns without it, and -Werror fails, in a Debug
+  # build as in one with no build type.
+  add_compile_definitions($<$<CONFIG:Release,RelWithDebInfo,MinSizeRel>:_FORTIFY_SOURCE=2>)
   add_link_options(LINKER:-z,relro LINKER:-z,now)
 endif()
