@@ -22,6 +22,10 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # lintian wants root-owned control files with the modes dpkg-deb would give them.
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+# What debhelper would add for the sysusers file, the udev rule and the unit: the group made at
+# install, the rule and unit reloaded, the exporter left disabled, and all of it gone at purge.
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/packaging/deb/postinst
+  ${PROJECT_SOURCE_DIR}/packaging/deb/prerm ${PROJECT_SOURCE_DIR}/packaging/deb/postrm)
 # The extended description; CPack puts the summary above it as the synopsis.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
   "The QVR-7130 is a GPS-disciplined clock source on USB HID. This package holds
@@ -59,8 +63,9 @@ foreach(program IN LISTS programs)
 endforeach()
 
 qvr_gzip_configured(${PROJECT_SOURCE_DIR}/packaging/deb/changelog.in ${deb_files}/changelog.gz)
+# The JSON schema is what `qvr7130ctl list --help` and `status --help` send the reader to.
 install(FILES ${deb_files}/changelog.gz ${PROJECT_SOURCE_DIR}/packaging/deb/copyright
-  DESTINATION share/doc/qvr7130)
+  ${PROJECT_SOURCE_DIR}/docs/qvr7130ctl-json.md DESTINATION share/doc/qvr7130)
 
 if(QVR_BUILD_QT)
   install(FILES ${PROJECT_SOURCE_DIR}/packaging/${QVR_APP_ID}.desktop

@@ -46,13 +46,15 @@ constexpr unsigned kDevice = kSimulate | kSerial;
 constexpr CommandRow kCommands[] = {
     {"list", Command::List, kJson, "list [--json]",
      "list the attached devices: path, serial number, firmware, whether they open",
-     "  --json              one JSON object (see docs/qvr7130ctl-json.md)\n"
+     "  --json              one JSON object (see\n"
+     "                      /usr/share/doc/qvr7130/qvr7130ctl-json.md)\n"
      "\n"
      "Lists the devices attached to this computer; it does not go with --simulate.\n"},
     {"status", Command::Status, kDevice | kJson | kWatch | kTimeout,
      "status [--serial S] [--json] [--watch [SECONDS]] [--timeout SECONDS]",
      "show the device, every setting and the receiver",
-     "  --json              one JSON object (see docs/qvr7130ctl-json.md)\n"
+     "  --json              one JSON object (see\n"
+     "                      /usr/share/doc/qvr7130/qvr7130ctl-json.md)\n"
      "  --watch [SECONDS]   then one line (with --json one object a line) every SECONDS\n"
      "                      (default 1) until interrupted, or until a line cannot be\n"
      "                      written (exit status 1); SECONDS is taken from the next\n"
