@@ -201,8 +201,14 @@ int status(device::Session& session, const Options& options, Environment& env) {
   if (options.watch) {
     return watch(session, options, env);
   }
+  // A receiver that has just powered up has not found its fix yet; what it says then is of
+  // little use, so the status waits for the fix as long as it may, and shows what there is.
   const milliseconds timeout = receiverTimeout(options);
-  if (!pollForMessages(session, env, timeout)) {
+  const auto fixed = [&] {
+    const device::ReceiverState& receiver = session.receiver().state();
+    return missingMessages(receiver).empty() && receiver.pvt && receiver.pvt->fixOk();
+  };
+  if (!pollUntil(session, env, timeout, fixed, [](std::uint8_t) {})) {
     return deviceGone(session, env);
   }
   const StatusView view = statusView(session, configuration);
