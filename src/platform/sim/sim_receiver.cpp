@@ -472,8 +472,7 @@ void SimReceiver::writeNavPvt(milliseconds t) {
   put8(payload_, kPvtHour, static_cast<std::uint8_t>(time.hours().count()));
   put8(payload_, kPvtMinute, static_cast<std::uint8_t>(time.minutes().count()));
   put8(payload_, kPvtSecond, static_cast<std::uint8_t>(time.seconds().count()));
-  put8(payload_, kPvtValid,
-       fixed ? kValidFixed : (roughTime(t) ? kValidRough : 0));
+  put8(payload_, kPvtValid, fixed ? kValidFixed : (roughTime(t) ? kValidRough : 0));
   writeI32Le(payload_, kPvtNano, nano);
   if (!fixed) {
     // No position yet: zeros, as the receiver reports them before its first fix.
@@ -522,8 +521,7 @@ void SimReceiver::writeNavStatus(milliseconds t) {
   writeU32Le(payload_, kStatusITow, iTowAt(t));
   put8(payload_, kStatusFix, fixed ? kFix3d : 0);
   put8(payload_, kStatusFlags,
-       static_cast<std::uint8_t>((fixed ? kGnssFixOk : 0) |
-                                 (roughTime(t) ? kWeekAndTowSet : 0)));
+       static_cast<std::uint8_t>((fixed ? kGnssFixOk : 0) | (roughTime(t) ? kWeekAndTowSet : 0)));
   if (fixed) {
     // The first epoch at or after the time to fix.
     const milliseconds firstFix = (powerUp_ + timeToFix_ + kEpoch - 1ms) / kEpoch * kEpoch;
