@@ -32,8 +32,8 @@ struct Delivery {
 // messages the host has to skip (NAV-STATUS, MON-HW). Every CFG message is acknowledged, with
 // ACK-NAK when it is not a CFG-MSG of a length the receiver knows. The fix comes its start's
 // time to fix after power-up, a rough time a third of that after it; the time is the UTC at
-// time 0 plus the time, so it follows the clock whatever the power-up time. An epoch's frames go out at its Delivery, always before
-// the next epoch's.
+// time 0 plus the time, so it follows the clock whatever the power-up time. An epoch's frames go
+// out at its Delivery, always before the next epoch's.
 //
 // A cold start searches the whole sky, the way tests pin a receiver's first seconds; a warm one
 // knows its almanac and last position, as a device unplugged a moment ago does, so a
