@@ -186,6 +186,10 @@ TEST(CtlProgram, SetClockTakesTheNextValidTime) {
   EXPECT_NE(b.out.str().find("clock set to " + std::to_string(set[0].year) + "-"),
             std::string::npos)
       << b.out.str();
+  // The simulated computer's clock is the receiver's, read a few milliseconds late.
+  EXPECT_NE(b.out.str().find("\nclock moved by -0.00"), std::string::npos) << b.out.str();
+  // Two quiet seconds, then the user is told what the program waits for.
+  EXPECT_NE(b.err.str().find("waiting up to 5"), std::string::npos) << b.err.str();
 
   Bench mute(profile(0x0108, false));
   mute.system.setClockListener([&](const platform::UtcTime& t) { set.push_back(t); });
