@@ -78,8 +78,8 @@ bool looksLikeHostName(const std::string& host) {
   const bool characters = std::all_of(host.begin(), host.end(), [](char c) {
     return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '-' || c == '.';
   });
-  const bool letter = std::any_of(host.begin(), host.end(),
-                                  [](char c) { return std::isalpha(static_cast<unsigned char>(c)); });
+  const bool letter = std::any_of(
+      host.begin(), host.end(), [](char c) { return std::isalpha(static_cast<unsigned char>(c)); });
   return !host.empty() && characters && letter && host.front() != '.' && host.front() != '-' &&
          host.find("..") == std::string::npos;
 }
@@ -107,8 +107,7 @@ bool resolve(ParsedAddress& parsed, std::uint16_t networkPort, std::string& fail
   } else if (chosen->ai_family == AF_INET) {
     setIpv4(parsed, reinterpret_cast<const sockaddr_in*>(chosen->ai_addr)->sin_addr, networkPort);
   } else {
-    setIpv6(parsed, reinterpret_cast<const sockaddr_in6*>(chosen->ai_addr)->sin6_addr,
-            networkPort);
+    setIpv6(parsed, reinterpret_cast<const sockaddr_in6*>(chosen->ai_addr)->sin6_addr, networkPort);
   }
   freeaddrinfo(found);
   return chosen != nullptr;
