@@ -35,6 +35,7 @@ bool Receiver::decodeFrame() {
       break;
     case protocol::kUbxIdNavClock:
       if (const auto clock = protocol::decodeNavClock(payload)) {
+        state_.clockBias = clock->bias;
         state_.clockDrift = clock->drift;
         state_.timeAccuracy = clock->timeAccuracy;
         state_.frequencyAccuracy = clock->frequencyAccuracy;
@@ -71,6 +72,7 @@ void Receiver::takeSatellites(const protocol::NavSat& sat) {
                                                .svId = s.svId,
                                                .cno = s.cno,
                                                .elevation = s.elev,
+                                               .azimuth = s.azim,
                                                .used = s.used,
                                                .graphed = counted});
   }

@@ -25,6 +25,7 @@ struct SatelliteState {
   std::uint8_t svId = 0;
   std::uint8_t cno = 0;       // dB-Hz
   std::int8_t elevation = 0;  // degrees
+  std::int16_t azimuth = 0;   // degrees from north through east
   bool used = false;          // in the navigation solution
   bool graphed = false;       // counted in satellites used and the average C/N0
 };
@@ -38,6 +39,7 @@ struct ReceiverState {
   std::optional<double> longitude;      // degrees
   std::optional<double> altitude;       // metres above mean sea level
 
+  std::optional<std::int32_t> clockBias;           // ns, NAV-CLOCK clkB
   std::optional<std::int32_t> clockDrift;          // ns/s, NAV-CLOCK clkD
   std::optional<std::uint32_t> timeAccuracy;       // ns, NAV-CLOCK tAcc
   std::optional<std::uint32_t> frequencyAccuracy;  // ps/s, NAV-CLOCK fAcc

@@ -35,6 +35,16 @@ std::optional<NavPvt> decodeNavPvt(std::span<const std::uint8_t> payload) {
   pvt.lon = readI32Le(payload, kPvtLon);
   pvt.lat = readI32Le(payload, kPvtLat);
   pvt.hMSL = readI32Le(payload, kPvtHMsl);
+  pvt.tAcc = readU32Le(payload, kPvtTAcc);
+  if (payload.size() >= kPvtHAcc + 4) {
+    pvt.hAcc = readU32Le(payload, kPvtHAcc);
+  }
+  if (payload.size() >= kPvtVAcc + 4) {
+    pvt.vAcc = readU32Le(payload, kPvtVAcc);
+  }
+  if (payload.size() >= kPvtPDop + 2) {
+    pvt.pDop = readU16Le(payload, kPvtPDop);
+  }
   return pvt;
 }
 
@@ -43,6 +53,7 @@ std::optional<NavClock> decodeNavClock(std::span<const std::uint8_t> payload) {
     return std::nullopt;
   }
   NavClock clock;
+  clock.bias = readI32Le(payload, kClockBias);
   clock.drift = readI32Le(payload, kClockDrift);
   if (payload.size() >= kClockTAcc + 4) {
     clock.timeAccuracy = readU32Le(payload, kClockTAcc);
@@ -73,6 +84,7 @@ SatelliteSignal NavSat::satellite(int k) const {
   const std::size_t block = kSatFirstBlock + kSatBlockSize * static_cast<std::size_t>(k);
   return SatelliteSignal{.cno = payload_[block + kSatCno],
                          .elev = static_cast<std::int8_t>(payload_[block + kSatElev]),
+                         .azim = static_cast<std::int16_t>(readU16Le(payload_, block + kSatAzim)),
                          .used = (payload_[block + kSatFlags] & kSvUsed) != 0,
                          .gnssId = payload_[block + kSatGnssId],
                          .svId = payload_[block + kSatSvId]};

@@ -6,7 +6,8 @@
 
 namespace qvr::protocol {
 
-// NAV-PVT fields the window uses. Decoding needs the first 40 bytes of the payload.
+// NAV-PVT fields the programs use. Decoding needs the first 40 bytes of the payload; the
+// accuracies after them and the position DOP are there only when the payload reaches them.
 struct NavPvt {
   std::uint16_t year = 0;
   std::uint8_t month = 0;
@@ -22,6 +23,10 @@ struct NavPvt {
   std::int32_t lon = 0;      // 1e-7 degree
   std::int32_t lat = 0;      // 1e-7 degree
   std::int32_t hMSL = 0;     // mm above mean sea level
+  std::uint32_t tAcc = 0;    // ns, the receiver's estimate of its time's accuracy
+  std::optional<std::uint32_t> hAcc;  // mm, horizontal accuracy estimate @40
+  std::optional<std::uint32_t> vAcc;  // mm, vertical accuracy estimate @44
+  std::optional<std::uint16_t> pDop;  // 0.01, position dilution of precision @76
 
   // Date, time and full resolution all valid: only then is the time worth showing or setting.
   [[nodiscard]] bool timeValid() const { return (valid & 0x07) == 0x07; }
@@ -33,6 +38,7 @@ struct NavPvt {
 // NAV-CLOCK. Needs 12 bytes; an accuracy is there only when the payload reaches it (16 bytes
 // for the time accuracy, 20 for the frequency accuracy).
 struct NavClock {
+  std::int32_t bias = 0;                           // ns clkB @4
   std::int32_t drift = 0;                          // ns/s clkD @8
   std::optional<std::uint32_t> timeAccuracy;       // ns tAcc @12
   std::optional<std::uint32_t> frequencyAccuracy;  // ps/s fAcc @16
@@ -47,6 +53,7 @@ struct NavClock {
 struct SatelliteSignal {
   std::uint8_t cno = 0;     // dB-Hz
   std::int8_t elev = 0;     // degrees
+  std::int16_t azim = 0;    // degrees, 0 to 360 from north through east
   bool used = false;        // svUsed: the satellite is in the navigation solution
   std::uint8_t gnssId = 0;  // the satellite's system: 0 GPS, 1 SBAS, 2 Galileo, 3 BeiDou, ...
   std::uint8_t svId = 0;    // its number within that system

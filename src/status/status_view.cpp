@@ -12,6 +12,7 @@ namespace {
 
 constexpr int kDegreeDecimals = 7;  // NAV-PVT's latitude and longitude are in 1e-7 degree
 constexpr int kMetreDecimals = 3;   // and its height in millimetres
+constexpr int kDopDecimals = 2;     // its position DOP in hundredths
 constexpr std::size_t kLabelWidth = 19;
 
 struct SystemNameRow {
@@ -108,6 +109,25 @@ std::optional<std::int64_t> altitudeUnits(const device::ReceiverState& r) {
   return r.pvt ? std::optional<std::int64_t>(r.pvt->hMSL) : std::nullopt;
 }
 
+// The receiver's own estimates, as far as its NAV-PVT carries them.
+std::string accuracyWords(const protocol::NavPvt& pvt) {
+  std::string words;
+  const auto add = [&words](const std::string& part) {
+    words += (words.empty() ? "" : ", ") + part;
+  };
+  if (pvt.hAcc) {
+    add(scaledText(*pvt.hAcc, kMetreDecimals) + " m horizontal");
+  }
+  if (pvt.vAcc) {
+    add(scaledText(*pvt.vAcc, kMetreDecimals) + " m vertical");
+  }
+  add(std::to_string(pvt.tAcc) + " ns time");
+  if (pvt.pDop) {
+    add("position DOP " + scaledText(*pvt.pDop, kDopDecimals));
+  }
+  return words;
+}
+
 template <typename T>
 std::optional<std::int64_t> widened(const std::optional<T>& value) {
   return value ? std::optional<std::int64_t>(*value) : std::nullopt;
@@ -138,6 +158,15 @@ void receiverMembers(JsonWriter& json, const device::ReceiverState& r) {
   json.integerMember("average_cno_dbhz",
                      sat ? std::optional<std::int64_t>(r.averageCno) : std::nullopt);
   json.integerMember("drift_ns_per_s", widened(r.clockDrift));
+  json.integerMember("clock_bias_ns", widened(r.clockBias));
+  json.integerMember("time_accuracy_ns", widened(r.timeAccuracy));
+  json.integerMember("frequency_accuracy_ps_per_s", widened(r.frequencyAccuracy));
+  const protocol::NavPvt pvt = r.pvt.value_or(protocol::NavPvt{});
+  json.scaledMember("horizontal_accuracy_m", widened(pvt.hAcc), kMetreDecimals);
+  json.scaledMember("vertical_accuracy_m", widened(pvt.vAcc), kMetreDecimals);
+  json.integerMember("solution_time_accuracy_ns",
+                     r.pvt ? std::optional<std::int64_t>(pvt.tAcc) : std::nullopt);
+  json.scaledMember("position_dop", widened(pvt.pDop), kDopDecimals);
   json.key("satellites");
   if (!sat) {
     json.null();
@@ -151,6 +180,7 @@ void receiverMembers(JsonWriter& json, const device::ReceiverState& r) {
     json.key("sv_id").integer(s.svId);
     json.key("cno_dbhz").integer(s.cno);
     json.key("elevation_deg").integer(s.elevation);
+    json.key("azimuth_deg").integer(s.azimuth);
     json.key("used").boolean(s.used);
     json.endObject();
   }
@@ -282,6 +312,8 @@ std::string statusText(const StatusView& status) {
   addLine(text, "Average C/N0",
           r.satellitesHeard ? std::to_string(r.averageCno) + " dB-Hz" : unheard);
   addLine(text, "Clock drift", r.clockDrift ? std::to_string(*r.clockDrift) + " ns/s" : unheard);
+  addLine(text, "Clock bias", r.clockBias ? std::to_string(*r.clockBias) + " ns" : unheard);
+  addLine(text, "Accuracy", r.pvt ? accuracyWords(*r.pvt) : unheard);
   if (!r.satellitesHeard) {
     addLine(text, "Satellites", unheard);
     return text;
@@ -291,7 +323,8 @@ std::string statusText(const StatusView& status) {
     std::string label = "  " + systemName(sat.gnssId) + " " + std::to_string(sat.svId);
     label.resize(kLabelWidth, ' ');
     text += label + std::to_string(sat.cno) + " dB-Hz, elevation " + std::to_string(sat.elevation) +
-            " deg" + (sat.used ? ", used" : "") + "\n";
+            " deg, azimuth " + std::to_string(sat.azimuth) + " deg" + (sat.used ? ", used" : "") +
+            "\n";
   }
   return text;
 }

@@ -18,6 +18,8 @@ using prometheus::ClientMetric;
 using prometheus::MetricFamily;
 using prometheus::MetricType;
 
+constexpr double kCenti = 1e-2;
+constexpr double kMilli = 1e-3;
 constexpr double kNano = 1e-9;
 constexpr double kPico = 1e-12;
 constexpr double kFractionScale = 4294967296.0;  // 2^32: the 32.32 word's fraction
@@ -36,9 +38,16 @@ enum Family : std::size_t {
   SatellitesVisible,
   CnoAverage,
   SatelliteCno,
+  SatelliteElevation,
+  SatelliteAzimuth,
   ClockDrift,
+  ClockBias,
   TimeAccuracy,
   FrequencyAccuracy,
+  HorizontalAccuracy,
+  VerticalAccuracy,
+  SolutionTimeAccuracy,
+  PositionDop,
   AntennaOk,
   SignalOk,
   OutputsEnabled,
@@ -86,10 +95,24 @@ constexpr std::array<FamilyRow, kFamilies> kRows = {{
      "Average carrier-to-noise density of the satellites used, in dB-Hz."},
     {"qvr7130_satellite_cno_dbhz", MetricType::Gauge,
      "Carrier-to-noise density of each satellite listed, in dB-Hz."},
+    {"qvr7130_satellite_elevation_degrees", MetricType::Gauge,
+     "Elevation of each satellite listed above the horizon (negative below it)."},
+    {"qvr7130_satellite_azimuth_degrees", MetricType::Gauge,
+     "Azimuth of each satellite listed, from north through east."},
     {"qvr7130_clock_drift_seconds_per_second", MetricType::Gauge, "The receiver's clock drift."},
-    {"qvr7130_time_accuracy_seconds", MetricType::Gauge, "The receiver's time accuracy estimate."},
+    {"qvr7130_clock_bias_seconds", MetricType::Gauge,
+     "The receiver's clock bias, its clock's offset from GNSS time (NAV-CLOCK)."},
+    {"qvr7130_time_accuracy_seconds", MetricType::Gauge,
+     "The receiver's time accuracy estimate (NAV-CLOCK)."},
     {"qvr7130_frequency_accuracy_seconds_per_second", MetricType::Gauge,
      "The receiver's frequency accuracy estimate."},
+    {"qvr7130_horizontal_accuracy_meters", MetricType::Gauge,
+     "The receiver's horizontal position accuracy estimate."},
+    {"qvr7130_vertical_accuracy_meters", MetricType::Gauge,
+     "The receiver's vertical position accuracy estimate."},
+    {"qvr7130_solution_time_accuracy_seconds", MetricType::Gauge,
+     "The time accuracy estimate of the navigation solution (NAV-PVT)."},
+    {"qvr7130_position_dop", MetricType::Gauge, "Position dilution of precision."},
     {"qvr7130_antenna_ok", MetricType::Gauge, "0 while the device reports a shorted antenna."},
     {"qvr7130_gnss_signal_ok", MetricType::Gauge,
      "1 while the device reports a usable satellite signal."},
@@ -169,6 +192,11 @@ double flag(bool on) {
   return on ? 1.0 : 0.0;
 }
 
+template <typename T>
+std::optional<double> scaled(const std::optional<T>& value, double unit) {
+  return value ? std::optional<double>(*value * unit) : std::nullopt;
+}
+
 double hertz(const protocol::ReportedHz& word) {
   return static_cast<double>(word.integerHz) +
          static_cast<double>(word.fractionWord) / kFractionScale;
@@ -184,6 +212,16 @@ void addReceiver(Families& f, const Labels& serial, const device::ReceiverState&
     f.add(FixOk, serial, flag(r.pvt->fixOk()));
     f.add(FixType, serial, r.pvt->fixType);
     f.add(TimeValid, serial, flag(r.pvt->timeValid()));
+    f.add(SolutionTimeAccuracy, serial, r.pvt->tAcc * kNano);
+    const std::pair<Family, std::optional<double>> estimates[] = {
+        {HorizontalAccuracy, scaled(r.pvt->hAcc, kMilli)},
+        {VerticalAccuracy, scaled(r.pvt->vAcc, kMilli)},
+        {PositionDop, scaled(r.pvt->pDop, kCenti)}};
+    for (const auto& [family, value] : estimates) {
+      if (value) {
+        f.add(family, serial, *value);
+      }
+    }
   }
   if (r.satellitesHeard) {
     f.add(SatellitesUsed, serial, r.satellitesUsed);
@@ -201,11 +239,16 @@ void addReceiver(Families& f, const Labels& serial, const device::ReceiverState&
     for (const device::SatelliteState& s : r.satellites) {
       Labels labels = with({"system", status::systemName(s.gnssId)});
       labels.push_back({"sv", std::to_string(s.svId)});
-      f.add(SatelliteCno, std::move(labels), s.cno);
+      f.add(SatelliteCno, labels, s.cno);
+      f.add(SatelliteElevation, labels, s.elevation);
+      f.add(SatelliteAzimuth, std::move(labels), s.azimuth);
     }
   }
   if (r.clockDrift) {
     f.add(ClockDrift, serial, *r.clockDrift * kNano);
+  }
+  if (r.clockBias) {
+    f.add(ClockBias, serial, *r.clockBias * kNano);
   }
   if (r.timeAccuracy) {
     f.add(TimeAccuracy, serial, *r.timeAccuracy * kNano);
