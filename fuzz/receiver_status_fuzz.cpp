@@ -11,8 +11,8 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   constexpr std::size_t kReportLength = 64;
   qvr::device::Receiver receiver;
-  receiver.takeReports(std::span(data, size), kReportLength, [](std::uint8_t) {},
-                       [](std::uint8_t) {});
+  receiver.takeReports(
+      std::span(data, size), kReportLength, [](std::uint8_t) {}, [](std::uint8_t) {});
   qvr::status::StatusView view;
   view.receiver = receiver.state();
   const std::string text = qvr::status::statusText(view);

@@ -66,6 +66,7 @@ void DeviceMonitor::startUp() {
 
 void DeviceMonitor::disconnect() {
   session_->link().closeHandles();
+  snapshot_.lock.unplugged(system_.now());
   addSessionCounts(earlier_);
   // Why it went stays readable while it is away.
   snapshot_.lastFailure = session_->state().lastFailure;
@@ -95,6 +96,10 @@ void DeviceMonitor::poll() {
     return;
   }
   const std::chrono::milliseconds now = system_.now();
+  const device::LockFigures before = snapshot_.lock.figures(now);
+  snapshot_.lock.update(now, answering, session.receiver().state());
+  const device::LockFigures after = snapshot_.lock.figures(now);
+  changed_ = changed_ || before.locked != after.locked || before.holdover != after.holdover;
   if (!read || snapshot_.refused || now - lastMessageAt_ < kMessageSilence ||
       now - lastRequestAt_ < kMessageSilence) {
     return;

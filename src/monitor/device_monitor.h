@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "device/lock_tracker.h"
 #include "device/receiver_time.h"
 #include "device/session.h"
 #include "device/unusable_devices.h"
@@ -43,6 +44,8 @@ struct DeviceSnapshot {
   // System::now() when the latest NAV-PVT with a valid fix came; nothing before the first.
   std::optional<std::chrono::milliseconds> lastFixAt;
   device::HidFailure lastFailure;
+  // Lock and holdover on System::now(): its figures are asked for at the moment of a scrape.
+  device::LockTracker lock;
 };
 
 // Called on the device's thread for every navigation epoch whose NAV-PVT has a valid, fully

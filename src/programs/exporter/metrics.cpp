@@ -53,6 +53,12 @@ enum Family : std::size_t {
   OutputsEnabled,
   OutputFrequency,
   LastFix,
+  Locked,
+  Holdover,
+  LockDuration,
+  HoldoverDuration,
+  HoldoverTotal,
+  LockLosses,
   NavMessages,
   Frames,
   ChecksumErrors,
@@ -121,6 +127,19 @@ constexpr std::array<FamilyRow, kFamilies> kRows = {{
      "The frequency an output produces, from the device's fixed-point word."},
     {"qvr7130_last_fix_timestamp_seconds", MetricType::Gauge,
      "Unix time of the latest navigation solution with a valid fix."},
+    {"qvr7130_locked", MetricType::Gauge,
+     "1 while the device is locked: its status byte says the signal is good and the receiver "
+     "has a valid fix."},
+    {"qvr7130_holdover", MetricType::Gauge,
+     "1 while the device answers without its lock, having been locked since it was plugged in."},
+    {"qvr7130_lock_duration_seconds", MetricType::Gauge,
+     "How long the device has been locked; 0 while it is not."},
+    {"qvr7130_holdover_duration_seconds", MetricType::Gauge,
+     "How long the holdover going on has lasted; 0 while there is none."},
+    {"qvr7130_holdover_seconds_total", MetricType::Counter,
+     "Time spent in holdover since the exporter started, the holdover going on included."},
+    {"qvr7130_lock_losses_total", MetricType::Counter,
+     "Times the device's lock gave way to holdover since the exporter started."},
     {"qvr7130_nav_messages_total", MetricType::Counter,
      "Navigation messages (PVT, clock, satellites) decoded."},
     {"qvr7130_ubx_frames_total", MetricType::Counter, "Receiver frames with a right checksum."},
@@ -277,6 +296,23 @@ void addSettings(Families& f, const Labels& serial, const protocol::Configuratio
   }
 }
 
+void addLock(Families& f, const Labels& serial, const device::LockFigures& lock) {
+  const std::chrono::duration<double> lockedFor = lock.lockedFor;
+  const std::chrono::duration<double> holdoverFor = lock.holdoverFor;
+  const std::chrono::duration<double> holdoverTotal = lock.holdoverTotal;
+  const std::pair<Family, double> figures[] = {
+      {Locked, flag(lock.locked)},
+      {Holdover, flag(lock.holdover)},
+      {LockDuration, lockedFor.count()},
+      {HoldoverDuration, holdoverFor.count()},
+      {HoldoverTotal, holdoverTotal.count()},
+      {LockLosses, static_cast<double>(lock.lockLosses)},
+  };
+  for (const auto& [family, value] : figures) {
+    f.add(family, serial, value);
+  }
+}
+
 void addCounters(Families& f, const Labels& serial, const monitor::DeviceCounters& c) {
   const std::pair<Family, std::uint64_t> counters[] = {
       {NavMessages, c.navMessages},        {Frames, c.checkedFrames},
@@ -314,6 +350,7 @@ std::string metricsText(const std::vector<monitor::DeviceSnapshot>& devices, con
       const std::chrono::duration<double> age = at.monotonic - *d.lastFixAt;
       f.add(LastFix, serial, (at.unixTime - age).count());
     }
+    addLock(f, serial, d.lock.figures(at.monotonic));
     addCounters(f, serial, d.counters);
   }
   f.add(BuildInfo, {{"version", facts.version}}, 1.0);
