@@ -143,8 +143,7 @@ TEST(CtlArguments, EveryCommandHasItsOwnHelp) {
     const std::string name = commandName(command);
     SCOPED_TRACE(name);
     EXPECT_NE(overview.find("  " + name + " "), std::string::npos);
-    EXPECT_NE(usageText(command).find("Usage: qvr7130ctl " + name),
-              std::string::npos);
+    EXPECT_NE(usageText(command).find("Usage: qvr7130ctl " + name), std::string::npos);
   }
 }
 

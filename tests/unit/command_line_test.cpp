@@ -53,7 +53,13 @@ TEST(CommandLine, ReadsOptionsAndRefusesWhatItDoesNotKnow) {
       {{"--list-devices=all"}, "takes no value", std::nullopt, std::nullopt},
       {{"--list-devices", "--simulate=2"}, "goes with neither", 2, std::nullopt},
       {{"--screenshot", "f.png", "--list-devices"}, "goes with neither", std::nullopt, "f.png"},
-      {{"--help", "--list-devices"}, "", std::nullopt, std::nullopt, kDefaultScreenshotTicks, true, true},
+      {{"--help", "--list-devices"},
+       "",
+       std::nullopt,
+       std::nullopt,
+       kDefaultScreenshotTicks,
+       true,
+       true},
   };
   for (const Case& c : cases) {
     std::string joined;

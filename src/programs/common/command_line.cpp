@@ -170,11 +170,10 @@ int finishOutput(int status, std::ostream& out, std::ostream& err, const std::st
 
 std::optional<int> answerWithoutWindow(const ParsedCommandLine& parsed, const std::string& version,
                                        std::ostream& out, std::ostream& err) {
-  return answerEarly(windowOptionParser(),
-                     {.error = parsed.error,
-                      .help = parsed.options.help,
-                      .version = parsed.options.version},
-                     version, out, err);
+  return answerEarly(
+      windowOptionParser(),
+      {.error = parsed.error, .help = parsed.options.help, .version = parsed.options.version},
+      version, out, err);
 }
 
 }  // namespace qvr::platform

@@ -136,7 +136,9 @@ void declare(CLI::App& app, const std::vector<OptionSpec>& options) {
     if (option.form == ValueForm::None) {
       app.add_flag(option.names);
     } else {
-      app.add_option(option.names)->expected(1)->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+      app.add_option(option.names)
+          ->expected(1)
+          ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
     }
   }
 }
@@ -309,8 +311,8 @@ std::string OptionParser::help(std::string_view command) const {
   const std::string usage = "Usage: " + program_ + ' ';
   std::string text;
   for (const std::string& synopsis : split(spec->synopsis, '\n')) {
-    text += (text.empty() ? usage : std::string(usage.size() - program_.size() - 1, ' ') +
-                                         program_ + ' ') +
+    text += (text.empty() ? usage
+                          : std::string(usage.size() - program_.size() - 1, ' ') + program_ + ' ') +
             wrap(synopsis, usage.size(), usage.size());
   }
   text += wrap(spec->purpose, 0, 0);
@@ -386,8 +388,9 @@ std::string OptionParser::bashCompletion() const {
   }
   script += "  esac\n  case $command in\n" + cases + "  esac\n";
   if (!commandNames.empty()) {
-    script += "  if [[ -z $command && $cur != -* ]]; then\n    options=" + quotedWords(commandNames) +
-              "\n  fi\n";
+    script +=
+        "  if [[ -z $command && $cur != -* ]]; then\n    options=" + quotedWords(commandNames) +
+        "\n  fi\n";
   }
   script += "  mapfile -t COMPREPLY < <(compgen -W \"$options\" -- \"$cur\")\n}\ncomplete -F " +
             function + ' ' + program_ + '\n';

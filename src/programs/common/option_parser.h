@@ -12,8 +12,8 @@ namespace qvr::platform {
 
 // How an option takes its value.
 enum class ValueForm {
-  None,       // --name
-  Required,   // --name VALUE or --name=VALUE
+  None,         // --name
+  Required,     // --name VALUE or --name=VALUE
   AfterEquals,  // --name or --name=VALUE: a separate word is never taken for it
   NextIfLike,   // --name, --name=VALUE, or --name VALUE when the word looks like one
 };
@@ -29,9 +29,9 @@ struct OptionSpec {
 
 // A program, or one of its commands, as its --help shows it.
 struct CommandSpec {
-  std::string name;      // the command's word; empty for the program itself
-  std::string synopsis;  // after "Usage: PROGRAM "; a line of its own for each '\n'
-  std::string purpose;   // one sentence
+  std::string name;                 // the command's word; empty for the program itself
+  std::string synopsis;             // after "Usage: PROGRAM "; a line of its own for each '\n'
+  std::string purpose;              // one sentence
   std::vector<OptionSpec> options;  // -h, --help and --version are there without asking
   std::string notes;                // after the options, as written (at most 80 columns)
   bool takesOperands = false;       // words that are neither options nor their values

@@ -96,7 +96,6 @@ bool startsLikeSeconds(std::string_view text) {
   return !text.empty() && ((text[0] >= '0' && text[0] <= '9') || text[0] == '.');
 }
 
-
 OptionSpec jsonOption() {
   return {"--json", "one JSON object (see /usr/share/doc/qvr7130/qvr7130ctl-json.md)"};
 }
@@ -107,9 +106,8 @@ OptionSpec timeoutOption(const std::string& description) {
 
 // The options of every command that talks to a device, and of the program itself.
 std::vector<OptionSpec> deviceOptions(std::vector<OptionSpec> own, bool realTimeNote) {
-  own.push_back({"--serial",
-                 "the device with serial number S; needed when several are attached", "S",
-                 ValueForm::Required});
+  own.push_back({"--serial", "the device with serial number S; needed when several are attached",
+                 "S", ValueForm::Required});
   own.push_back(platform::simulateOption(
       realTimeNote ? "talk to N simulated devices (default 1, serial numbers QVR000001, "
                      "QVR000002, ...) on a virtual clock; a watch, and a run with "
@@ -150,28 +148,28 @@ std::vector<platform::CommandSpec> commandSpecs() {
                    timeoutOption("wait at most this long for the receiver's first NAV-PVT, "
                                  "NAV-CLOCK and NAV-SAT (default 3); what did not come is null")},
                   false)),
-      command(
-          "set", "set [--serial S] [--] NAME=VALUE...",
-          "Change settings, all checked before anything is sent.", deviceOptions({}, false),
-          "Settings, changed in this order with 10 ms between two changes:\n"
-          "  outputs=on|off           the outputs enabled\n"
-          "  out1-low-power=on|off    low output power on OUT1 (firmware 1.03 on)\n"
-          "  out2-low-power=on|off    low output power on OUT2 (firmware 1.03 on)\n"
-          "  out1=HZ                  OUT1's frequency, '.' as the decimal point, exponent\n"
-          "  out2=HZ                  allowed; 0.9 Hz up to, not including, 1600000001 Hz\n"
-          "  fll=on|off               FLL mode\n"
-          "  pps=on|off               1PPS on OUT1\n"
-          "  nmea=on|off              NMEA sentences on OUT1 (firmware 1.08 on)\n"
-          "  gnss=LIST|none           satellite systems, a comma-separated list of gps, sbas,\n"
-          "                           galileo, beidou, glonass; beidou and glonass together\n"
-          "                           only without gps, sbas and galileo (firmware 1.07 on)\n"
-          "  dynamic-model=MODEL      stationary, portable or airborne (firmware 1.07 on)\n"
-          "\n"
-          "Each change is made as the window's user makes it, with what the window's\n"
-          "rules do besides (1PPS or NMEA on clears low power on OUT1; either off reads\n"
-          "the device back); a value already set sends nothing. A value that is refused,\n"
-          "or a change the window would not allow now (1PPS while NMEA is on), sends\n"
-          "nothing at all (exit status 2).\n"),
+      command("set", "set [--serial S] [--] NAME=VALUE...",
+              "Change settings, all checked before anything is sent.", deviceOptions({}, false),
+              "Settings, changed in this order with 10 ms between two changes:\n"
+              "  outputs=on|off           the outputs enabled\n"
+              "  out1-low-power=on|off    low output power on OUT1 (firmware 1.03 on)\n"
+              "  out2-low-power=on|off    low output power on OUT2 (firmware 1.03 on)\n"
+              "  out1=HZ                  OUT1's frequency, '.' as the decimal point, exponent\n"
+              "  out2=HZ                  allowed; 0.9 Hz up to, not including, 1600000001 Hz\n"
+              "  fll=on|off               FLL mode\n"
+              "  pps=on|off               1PPS on OUT1\n"
+              "  nmea=on|off              NMEA sentences on OUT1 (firmware 1.08 on)\n"
+              "  gnss=LIST|none           satellite systems, a comma-separated list of gps,\n"
+              "                           sbas, galileo, beidou, glonass; beidou and glonass\n"
+              "                           together only without gps, sbas and galileo\n"
+              "                           (firmware 1.07 on)\n"
+              "  dynamic-model=MODEL      stationary, portable or airborne (firmware 1.07 on)\n"
+              "\n"
+              "Each change is made as the window's user makes it, with what the window's\n"
+              "rules do besides (1PPS or NMEA on clears low power on OUT1; either off reads\n"
+              "the device back); a value already set sends nothing. A value that is refused,\n"
+              "or a change the window would not allow now (1PPS while NMEA is on), sends\n"
+              "nothing at all (exit status 2).\n"),
       command("factory-reset", "factory-reset [--serial S]",
               "Press the window's Factory reset button.", deviceOptions({}, false),
               "Outputs on, both outputs 10 MHz, FLL, 1PPS, NMEA and low power off, satellite\n"
@@ -207,8 +205,9 @@ std::vector<platform::CommandSpec> commandSpecs() {
                             false),
               "One SOCK refclock line for each device (all attached ones, or S), at the socket\n"
               "qvr7130_exporter sends its time samples to, with refids QVR1, QVR2, ... in the\n"
-              "order of their serial numbers; then, commented out, the PPS refclock line of each\n"
-              "for OUT1's 1PPS wired to a serial port's DCD line. Nothing is sent to a device.\n"),
+              "order of their serial numbers; then, commented out, the PPS refclock line of\n"
+              "each for OUT1's 1PPS wired to a serial port's DCD line. Nothing is sent to a\n"
+              "device.\n"),
       command("time-offset", "time-offset [--serial S] [--duration SECONDS]",
               "Measure how late the receiver's time arrives, for chrony.",
               deviceOptions({{"--duration", "measure this long (default 10)", "SECONDS",

@@ -89,9 +89,8 @@ const platform::OptionParser& optionParser() {
             {"--log.level",
              "the least important lines logged: debug, info (default), warn or error", "LEVEL",
              ValueForm::Required},
-            {"--log.format",
-             "logfmt (default) or json, one line an event on standard error", "FORMAT",
-             ValueForm::Required},
+            {"--log.format", "logfmt (default) or json, one line an event on standard error",
+             "FORMAT", ValueForm::Required},
             platform::simulateOption(
                 "N simulated devices instead of the attached ones (default 1), on this "
                 "computer's clock; SIGUSR1 unplugs the first one plugged in, SIGUSR2 plugs all "
@@ -111,7 +110,8 @@ const platform::OptionParser& optionParser() {
              "PATTERN", ValueForm::Required},
             {"--ntp.shm",
              "also ntpd's shared memory refclock UNIT, 0 to " +
-                 std::to_string(refclock::kHighestNtpUnit) + " (0 and 1 only when both run as root)",
+                 std::to_string(refclock::kHighestNtpUnit) +
+                 " (0 and 1 only when both run as root)",
              "SERIAL=UNIT", ValueForm::Required}},
        .notes = "Exit status: 0 stopped by SIGTERM or SIGINT, 1 the web configuration could not\n"
                 "be used, the address could not be listened on or the output of --help or\n"
@@ -150,8 +150,8 @@ ParsedArguments parseArguments(const std::vector<std::string>& args) {
               "debug, info, warn or error", error);
   }
   if (const auto format = line.last("--log.format"); format && error.empty()) {
-    readNamed(options.logFormat, logFormatNamed(*format), "--log.format", *format,
-              "logfmt or json", error);
+    readNamed(options.logFormat, logFormatNamed(*format), "--log.format", *format, "logfmt or json",
+              error);
   }
   if (const auto count = line.last("--simulate"); count && error.empty()) {
     options.simulatedDevices = platform::simulatedDevices("--simulate", *count, error);
@@ -167,7 +167,8 @@ ParsedArguments parseArguments(const std::vector<std::string>& args) {
   if (const auto pattern = line.last("--chrony.socket-pattern"); pattern && error.empty()) {
     options.chronySocketPattern = *pattern;
     if (!pattern->empty() && pattern->find(refclock::kSerialPlaceholder) == std::string::npos) {
-      error = "'--chrony.socket-pattern " + *pattern + "': the pattern needs %s for the serial number";
+      error =
+          "'--chrony.socket-pattern " + *pattern + "': the pattern needs %s for the serial number";
     }
   }
   for (const std::string& given : line.values["--ntp.shm"]) {
