@@ -100,23 +100,41 @@ TEST(CtlProgram, ARefusedValueSendsNothingAtAll) {
   }
 }
 
-TEST(CtlProgram, StatusWaitsForTheReceiversFirstCompleteSet) {
-  Bench b(profile(0x0108, true));
-  EXPECT_EQ(b.run({"status", "--json"}), kDone) << b.err.str();
-  const std::string json = b.out.str();
-  EXPECT_NE(json.find("\"missing\": []"), std::string::npos) << json;
-  EXPECT_NE(json.find("\"out1_frequency_hz\": \"10000000\""), std::string::npos);
-  EXPECT_NE(json.find("\"drift_ns_per_s\": "), std::string::npos);
-  EXPECT_EQ(json.find("\"drift_ns_per_s\": null"), std::string::npos);
-  EXPECT_NE(json.find("\"cno_dbhz\": "), std::string::npos);
-  EXPECT_EQ(b.err.str(), "");
-  // Messages come once a second: the wait ends with the first set, well before the timeout.
-  EXPECT_LE(b.system.now(), std::chrono::milliseconds(1500));
-  // The messages were switched off again, as the window leaves the device.
-  const auto& last = b.device.received().back();
-  EXPECT_EQ(last[1], static_cast<std::uint8_t>(protocol::Command::ReceiverMessage));
-  EXPECT_EQ(last[2 + 4 + 2], 0);  // CFG-MSG rate
-  EXPECT_EQ(b.hid.openHandles(), 0);
+TEST(CtlProgram, StatusWaitsForTheFixAsLongAsItMay) {
+  using platform::sim::Start;
+  using std::chrono::milliseconds;
+  struct Case {
+    Start start;
+    const char* timeout;
+    milliseconds answeredFrom;  // on the virtual clock, the start-up's pauses included
+    milliseconds answeredBefore;
+    bool fixed;
+  };
+  // Messages come once a second, the fix 1 s (warm) or 3 s (cold) after power-up.
+  const Case cases[] = {
+      {Start::Warm, "3", milliseconds(1000), milliseconds(1100), true},
+      {Start::Cold, "5", milliseconds(3000), milliseconds(3100), true},
+      {Start::Cold, "2", milliseconds(2000), milliseconds(2100), false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.timeout);
+    DeviceProfile p = profile(0x0108, true);
+    p.start = c.start;
+    Bench b(p);
+    EXPECT_EQ(b.run({"status", "--json", "--timeout", c.timeout}), kDone) << b.err.str();
+    EXPECT_GE(b.system.now(), c.answeredFrom);
+    EXPECT_LT(b.system.now(), c.answeredBefore);
+    const std::string json = b.out.str();
+    EXPECT_NE(json.find("\"missing\": []"), std::string::npos) << json;
+    EXPECT_EQ(json.find("\"fix_ok\": true") != std::string::npos, c.fixed) << json;
+    EXPECT_EQ(json.find("\"drift_ns_per_s\": null"), std::string::npos);
+    EXPECT_EQ(b.err.str(), "");
+    // The messages were switched off again, as the window leaves the device.
+    const auto& last = b.device.received().back();
+    EXPECT_EQ(last[1], static_cast<std::uint8_t>(protocol::Command::ReceiverMessage));
+    EXPECT_EQ(last[2 + 4 + 2], 0);  // CFG-MSG rate
+    EXPECT_EQ(b.hid.openHandles(), 0);
+  }
 }
 
 TEST(CtlProgram, StatusSaysWhatDidNotComeAndLeavesItNull) {
@@ -168,6 +186,10 @@ TEST(CtlProgram, SetClockTakesTheNextValidTime) {
   EXPECT_NE(b.out.str().find("clock set to " + std::to_string(set[0].year) + "-"),
             std::string::npos)
       << b.out.str();
+  // The simulated computer's clock is the receiver's, read a few milliseconds late.
+  EXPECT_NE(b.out.str().find("\nclock moved by -0.00"), std::string::npos) << b.out.str();
+  // Two quiet seconds, then the user is told what the program waits for.
+  EXPECT_NE(b.err.str().find("waiting up to 5"), std::string::npos) << b.err.str();
 
   Bench mute(profile(0x0108, false));
   mute.system.setClockListener([&](const platform::UtcTime& t) { set.push_back(t); });

@@ -298,8 +298,9 @@ TEST_F(HttpServerTest, RefusesListenAddressesItCannotUse) {
       {"127.0.0.1:80s", "not a number from 0 to 65535"},
       // One address, not a list.
       {"127.0.0.1:9713,127.0.0.1:9714", "neither an IPv4 address"},
-      {"localhost:9713", "neither an IPv4 address"},
+      {"no-such-host.invalid:9713", "the host name 'no-such-host.invalid' gives no address"},
       {"[::1:9713", "neither an IPv4 address"},
+      {"-x:9713", "nor a host name"},
       {"garbage", "no port"},
       {server_.boundAddress(), "Address already in use"},
   };
@@ -319,6 +320,19 @@ TEST_F(HttpServerTest, RefusesListenAddressesItCannotUse) {
     EXPECT_NE(v6.boundAddress(), "[::1]:0");
   } catch (const ListenError& e) {
     EXPECT_NE(std::string(e.what()).find("cannot bind to [::1]:0"), std::string::npos) << e.what();
+  }
+}
+
+// As the other exporters take them: no host for every interface (IPv4 among them), and a name.
+TEST(HttpServer, ListensOnEveryInterfaceOrOnANamesAddress) {
+  for (const std::string address : {":0", "localhost:0"}) {
+    SCOPED_TRACE(address);
+    const HttpServer server(address, {{"/", [] { return HttpResponse{200, "text/plain", "up"}; }}});
+    const std::string bound = server.boundAddress();
+    EXPECT_EQ(bound.substr(0, bound.rfind(':') + 1), address.substr(0, address.size() - 1));
+    const Client client(portOf(server));
+    client.send("GET / HTTP/1.1\r\nHost: x\r\n\r\n");
+    EXPECT_EQ(parse(client.answer().value_or("")).body, "up");
   }
 }
 

@@ -84,7 +84,7 @@ int intArgument(Arguments& arguments, std::string_view what, long long min, long
 // The commands, in the order of the language's description.
 
 // device SERIAL [fw=HHHH] [input=N] [feature=N] [pid=HHHH] [manufacturer=TEXT] [product=TEXT]
-//        [unreadable-serial] [unreadable-strings] [unopenable] [receiver=off]
+//        [unreadable-serial] [unreadable-strings] [unopenable] [receiver=off] [start=warm]
 // Without its receiver a device sends exactly what the script gives it (`ubx`, `bytes`) and
 // the status byte `status` last set.
 Action parseDevice(Arguments& arguments, ParseContext& context) {
@@ -116,6 +116,8 @@ Action parseDevice(Arguments& arguments, ParseContext& context) {
       device.unopenable = true;
     } else if (*option == "receiver=off") {
       device.receiver = false;
+    } else if (*option == "start=warm") {
+      device.start = platform::sim::Start::Warm;
     } else {
       throw ScriptError("unknown device option \"" + *option + "\"");
     }

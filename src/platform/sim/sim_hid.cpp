@@ -184,7 +184,7 @@ void SimDevice::powerUp() {
     return;
   }
   receiver_.emplace(receiverSeed(), std::chrono::floor<std::chrono::milliseconds>(caughtUp_),
-                    clock_->utcAtZero(), profile_.delivery);
+                    clock_->utcAtZero(), profile_.delivery, profile_.start);
   selectConfiguredSystems();
 }
 
@@ -653,7 +653,7 @@ std::unique_ptr<SimHid> simulatedBus(int devices, SimTiming timing) {
     hid->runOnRealTime();
   }
   for (int n = 1; n <= devices; ++n) {
-    hid->attach({.serial = simulatedSerial(n), .delivery = timing.delivery});
+    hid->attach({.serial = simulatedSerial(n), .delivery = timing.delivery, .start = timing.start});
   }
   return hid;
 }

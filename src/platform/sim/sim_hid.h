@@ -40,6 +40,7 @@ struct DeviceProfile {
   std::uint64_t seed = 7130;
   // When its receiver's frames become readable after their epoch.
   Delivery delivery;
+  Start start = Start::Cold;  // of its receiver, at every power-up
 };
 
 // Format 1 with outputs enabled, both outputs at 10 MHz, GPS+SBAS+Galileo+GLONASS, stationary.
@@ -272,6 +273,8 @@ struct SimTiming {
   // waits); nullptr: real time.
   const std::chrono::milliseconds* virtualNow = nullptr;
   Delivery delivery;  // of every device's receiver
+  // A demonstration's receivers have their fix within a second, not after a search of the sky.
+  Start start = Start::Warm;
 };
 
 // The bus `--simulate=N` stands for: N devices with the default profile (firmware 1.08, the

@@ -41,7 +41,6 @@ constexpr std::uint8_t kNavigationSystems = kKnownSystems & ~protocol::kGnssSbas
 constexpr std::int64_t kNavStatusEvery = 10;
 constexpr std::int64_t kMonHwEvery = 50;
 // Before the fix the receiver's clock still knows the time, just not to the second.
-constexpr milliseconds kRoughTimeAfter = 1s;
 
 // Where the antenna is: a roof in the old town of a Swiss city.
 constexpr double kLatitude = 47.3769;      // degrees
@@ -158,10 +157,12 @@ bool SimReceiver::deliverable(const Delivery& delivery) {
 }
 
 SimReceiver::SimReceiver(std::uint64_t seed, milliseconds powerUp,
-                         std::chrono::sys_time<milliseconds> utcAtZero, Delivery delivery)
+                         std::chrono::sys_time<milliseconds> utcAtZero, Delivery delivery,
+                         Start start)
     : rng_(seed),
       deliverySeed_(seed ^ kDeliveryDraws),
       powerUp_(powerUp),
+      timeToFix_(start == Start::Warm ? kWarmTimeToFix : kTimeToFix),
       utcAtZero_(utcAtZero),
       delivery_(delivery),
       systems_(kDefaultSystems),
@@ -296,7 +297,7 @@ bool SimReceiver::talking() const {
 }
 
 bool SimReceiver::fixedAt(milliseconds t) const {
-  return t - powerUp_ >= kTimeToFix && (systems_ & kNavigationSystems) != 0;
+  return t - powerUp_ >= timeToFix_ && (systems_ & kNavigationSystems) != 0;
 }
 
 bool SimReceiver::selected(const Satellite& satellite) const {
@@ -405,7 +406,7 @@ void SimReceiver::advance() {
 
 void SimReceiver::observe(milliseconds t) {
   const auto millis = static_cast<double>(t.count());
-  const double acquisition = std::chrono::duration<double>(t - powerUp_) / kTimeToFix;
+  const double acquisition = std::chrono::duration<double>(t - powerUp_) / timeToFix_;
   const bool fixed = fixedAt(t);
   usedCount_ = 0;
   for (std::size_t i = 0; i < sky_.size(); ++i) {
@@ -471,8 +472,7 @@ void SimReceiver::writeNavPvt(milliseconds t) {
   put8(payload_, kPvtHour, static_cast<std::uint8_t>(time.hours().count()));
   put8(payload_, kPvtMinute, static_cast<std::uint8_t>(time.minutes().count()));
   put8(payload_, kPvtSecond, static_cast<std::uint8_t>(time.seconds().count()));
-  put8(payload_, kPvtValid,
-       fixed ? kValidFixed : (t - powerUp_ >= kRoughTimeAfter ? kValidRough : 0));
+  put8(payload_, kPvtValid, fixed ? kValidFixed : (roughTime(t) ? kValidRough : 0));
   writeI32Le(payload_, kPvtNano, nano);
   if (!fixed) {
     // No position yet: zeros, as the receiver reports them before its first fix.
@@ -521,11 +521,10 @@ void SimReceiver::writeNavStatus(milliseconds t) {
   writeU32Le(payload_, kStatusITow, iTowAt(t));
   put8(payload_, kStatusFix, fixed ? kFix3d : 0);
   put8(payload_, kStatusFlags,
-       static_cast<std::uint8_t>((fixed ? kGnssFixOk : 0) |
-                                 (t - powerUp_ >= kRoughTimeAfter ? kWeekAndTowSet : 0)));
+       static_cast<std::uint8_t>((fixed ? kGnssFixOk : 0) | (roughTime(t) ? kWeekAndTowSet : 0)));
   if (fixed) {
     // The first epoch at or after the time to fix.
-    const milliseconds firstFix = (powerUp_ + kTimeToFix + kEpoch - 1ms) / kEpoch * kEpoch;
+    const milliseconds firstFix = (powerUp_ + timeToFix_ + kEpoch - 1ms) / kEpoch * kEpoch;
     writeU32Le(payload_, kStatusTtff, static_cast<std::uint32_t>((firstFix - powerUp_).count()));
   }
   writeU32Le(payload_, kStatusMsss, static_cast<std::uint32_t>((t - powerUp_).count()));

@@ -30,17 +30,23 @@ struct Delivery {
 // so a rate of 10 lands on whole seconds) and writes whole UBX frames to the stream. It stays
 // silent until the host asks for a message with CFG-MSG; while any is on, it also sends
 // messages the host has to skip (NAV-STATUS, MON-HW). Every CFG message is acknowledged, with
-// ACK-NAK when it is not a CFG-MSG of a length the receiver knows. The fix comes
-// kTimeToFix after power-up; the time is the UTC at time 0 plus the time, so it follows the
-// clock whatever the power-up time. An epoch's frames go out at its Delivery, always before
-// the next epoch's.
+// ACK-NAK when it is not a CFG-MSG of a length the receiver knows. The fix comes its start's
+// time to fix after power-up, a rough time a third of that after it; the time is the UTC at
+// time 0 plus the time, so it follows the clock whatever the power-up time. An epoch's frames go
+// out at its Delivery, always before the next epoch's.
 //
+// A cold start searches the whole sky, the way tests pin a receiver's first seconds; a warm one
+// knows its almanac and last position, as a device unplugged a moment ago does, so a
+// demonstration shows a fix at once.
+enum class Start { Cold, Warm };
+
 // Everything random comes from the seed and is drawn once per epoch whether or not anything
 // is sent, so what the stream says at a given time does not depend on how often it is read.
 class SimReceiver {
  public:
   static constexpr std::chrono::milliseconds kEpoch{100};
-  static constexpr std::chrono::milliseconds kTimeToFix{3000};
+  static constexpr std::chrono::milliseconds kTimeToFix{3000};  // from a cold start
+  static constexpr std::chrono::milliseconds kWarmTimeToFix{1000};
   static constexpr std::uint8_t kStatusAntennaOk = 0x04;
   static constexpr std::uint8_t kStatusSignalOk = 0x01;
   // GPS, SBAS, Galileo and GLONASS: what the device ships with.
@@ -52,7 +58,7 @@ class SimReceiver {
 
   SimReceiver(std::uint64_t seed, std::chrono::milliseconds powerUp,
               std::chrono::sys_time<std::chrono::milliseconds> utcAtZero = kVirtualStart,
-              Delivery delivery = {});
+              Delivery delivery = {}, Start start = Start::Cold);
 
   // A feature report as the host sent it (byte 0 the report ID, byte 1 the command). The
   // device's firmware passes on the satellite systems (command 3) and tunnelled receiver
@@ -104,6 +110,10 @@ class SimReceiver {
 
   [[nodiscard]] double noise();  // uniform in [-1, 1)
   [[nodiscard]] bool fixedAt(std::chrono::milliseconds t) const;
+  // Whether it knows the time, if not yet to the precision of a fix.
+  [[nodiscard]] bool roughTime(std::chrono::milliseconds t) const {
+    return t - powerUp_ >= timeToFix_ / 3;
+  }
   [[nodiscard]] bool selected(const Satellite& satellite) const;
   [[nodiscard]] std::uint8_t rateOf(std::uint8_t messageClass, std::uint8_t messageId) const;
   [[nodiscard]] bool talking() const;
@@ -132,6 +142,7 @@ class SimReceiver {
   std::uint64_t rng_;
   std::uint64_t deliverySeed_;  // apart from rng_, so that a delivery changes nothing else
   std::chrono::milliseconds powerUp_;
+  std::chrono::milliseconds timeToFix_;
   std::chrono::sys_time<std::chrono::milliseconds> utcAtZero_;
   Delivery delivery_;
   std::uint8_t systems_;

@@ -38,6 +38,7 @@ using status::watchLine;
 // The window's timer while a device is open: reading this often keeps the device's input
 // buffer from overflowing and the receiver's news fresh.
 constexpr milliseconds kPollInterval = 10ms;
+constexpr milliseconds kQuietClockWait = 2s;
 
 void say(Environment& env, const std::string& message) {
   env.err << kProgram << ": " << message << '\n';
@@ -201,8 +202,14 @@ int status(device::Session& session, const Options& options, Environment& env) {
   if (options.watch) {
     return watch(session, options, env);
   }
+  // A receiver that has just powered up has not found its fix yet; what it says then is of
+  // little use, so the status waits for the fix as long as it may, and shows what there is.
   const milliseconds timeout = receiverTimeout(options);
-  if (!pollForMessages(session, env, timeout)) {
+  const auto fixed = [&] {
+    const device::ReceiverState& receiver = session.receiver().state();
+    return missingMessages(receiver).empty() && receiver.pvt && receiver.pvt->fixOk();
+  };
+  if (!pollUntil(session, env, timeout, fixed, [](std::uint8_t) {})) {
     return deviceGone(session, env);
   }
   const StatusView view = statusView(session, configuration);
@@ -362,6 +369,7 @@ int setClock(device::Session& session, const Options& options, Environment& env)
     return refused;
   }
   std::optional<platform::UtcTime> setTo;
+  std::chrono::nanoseconds moved{0};  // how far the clock is set forward (backward if negative)
   bool accepted = false;
   device::FreshTime fresh;
   // Only a time the next epoch vouches for, carried forward to the moment it is set: one that
@@ -373,13 +381,23 @@ int setClock(device::Session& session, const Options& options, Environment& env)
     }
     if (const auto confirmed = fresh.confirm(*sample)) {
       setTo = device::clockTimeAt(*confirmed, env.system.now());
+      moved = confirmed->offset();
       accepted = env.system.setSystemTime(*setTo);
     }
   };
+  // A receiver that has its time answers within a second; one that is still looking for it
+  // may take a minute, which the user should not have to sit through in silence.
   const milliseconds timeout = receiverTimeout(options);
-  if (!pollUntil(
-          session, env, timeout, [&] { return setTo.has_value(); }, onMessage)) {
+  const milliseconds start = env.system.now();
+  const auto set = [&] { return setTo.has_value(); };
+  if (!pollUntil(session, env, std::min(kQuietClockWait, timeout), set, onMessage)) {
     return deviceGone(session, env);
+  }
+  if (const milliseconds left = timeout - (env.system.now() - start); !setTo && left > 0ms) {
+    say(env, "waiting up to " + secondsText(left) + " more for a valid time from the receiver");
+    if (!pollUntil(session, env, left, set, onMessage)) {
+      return deviceGone(session, env);
+    }
   }
   session.close();
   if (!setTo) {
@@ -393,7 +411,10 @@ int setClock(device::Session& session, const Options& options, Environment& env)
     return kDeviceFailed;
   }
   env.out << "clock set to " << clockText(*setTo)
-          << (env.simulated ? " (simulated: this computer's clock was left alone)" : "") << '\n';
+          << (env.simulated ? " (simulated: this computer's clock was left alone)" : "") << '\n'
+          << "clock moved by " << (moved < 0ns ? "-" : "+")
+          << scaledText(std::chrono::round<milliseconds>(moved < 0ns ? -moved : moved).count(), 3)
+          << " s\n";
   return kDone;
 }
 

@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
@@ -47,11 +48,74 @@ constexpr int kMaxEvents = 64;
 struct ParsedAddress {
   std::string host;
   bool ipv6 = false;
+  bool everyInterface = false;  // no host: IPv6 and IPv4 on one socket where the system can
   int port = 0;
   sockaddr_storage socketAddress{};
   socklen_t length = 0;
 };
 
+void setIpv4(ParsedAddress& parsed, const in_addr& host, std::uint16_t networkPort) {
+  auto* address = reinterpret_cast<sockaddr_in*>(&parsed.socketAddress);
+  address->sin_family = AF_INET;
+  address->sin_port = networkPort;
+  address->sin_addr = host;
+  parsed.ipv6 = false;
+  parsed.length = sizeof(sockaddr_in);
+}
+
+void setIpv6(ParsedAddress& parsed, const in6_addr& host, std::uint16_t networkPort) {
+  auto* address = reinterpret_cast<sockaddr_in6*>(&parsed.socketAddress);
+  address->sin6_family = AF_INET6;
+  address->sin6_port = networkPort;
+  address->sin6_addr = host;
+  parsed.ipv6 = true;
+  parsed.length = sizeof(sockaddr_in6);
+}
+
+// A host name as DNS spells one: dot-separated labels of letters, digits and hyphens, with a
+// letter somewhere, so that a mistyped IPv4 address is not looked up as a name.
+bool looksLikeHostName(const std::string& host) {
+  const bool characters = std::all_of(host.begin(), host.end(), [](char c) {
+    return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '-' || c == '.';
+  });
+  const bool letter = std::any_of(host.begin(), host.end(),
+                                  [](char c) { return std::isalpha(static_cast<unsigned char>(c)); });
+  return !host.empty() && characters && letter && host.front() != '.' && host.front() != '-' &&
+         host.find("..") == std::string::npos;
+}
+
+// The name's first IPv4 address, or its first address when it has none: one socket, as the
+// other exporters listen on a name.
+bool resolve(ParsedAddress& parsed, std::uint16_t networkPort, std::string& failure) {
+  addrinfo hints{};
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* found = nullptr;
+  const int error = getaddrinfo(parsed.host.c_str(), nullptr, &hints, &found);
+  if (error != 0) {
+    failure = gai_strerror(error);
+    return false;
+  }
+  const addrinfo* chosen = nullptr;
+  for (const addrinfo* a = found; a != nullptr && chosen == nullptr; a = a->ai_next) {
+    chosen = a->ai_family == AF_INET ? a : nullptr;
+  }
+  for (const addrinfo* a = found; a != nullptr && chosen == nullptr; a = a->ai_next) {
+    chosen = a->ai_family == AF_INET6 ? a : nullptr;
+  }
+  if (chosen == nullptr) {
+    failure = "it has no IPv4 or IPv6 address";
+  } else if (chosen->ai_family == AF_INET) {
+    setIpv4(parsed, reinterpret_cast<const sockaddr_in*>(chosen->ai_addr)->sin_addr, networkPort);
+  } else {
+    setIpv6(parsed, reinterpret_cast<const sockaddr_in6*>(chosen->ai_addr)->sin6_addr,
+            networkPort);
+  }
+  freeaddrinfo(found);
+  return chosen != nullptr;
+}
+
+// "ADDRESS:PORT" as the other exporters take it: an IPv4 address, an IPv6 address in brackets,
+// a host name (its first address), or nothing for every interface.
 ParsedAddress parseListenAddress(const std::string& text) {
   const std::size_t colon = text.rfind(':');
   if (colon == std::string::npos) {
@@ -69,27 +133,22 @@ ParsedAddress parseListenAddress(const std::string& text) {
   }
   parsed.port = std::stoi(port);
   const auto networkPort = htons(static_cast<std::uint16_t>(parsed.port));
-  // Only numeric addresses: a name could stand for several addresses, and which one would be
-  // listened on would depend on the resolver.
   const std::string& host = parsed.host;
-  parsed.ipv6 = host.size() > 2 && host.front() == '[' && host.back() == ']';
-  bool valid = false;
-  if (parsed.ipv6) {
-    auto* address = reinterpret_cast<sockaddr_in6*>(&parsed.socketAddress);
-    address->sin6_family = AF_INET6;
-    address->sin6_port = networkPort;
-    valid = inet_pton(AF_INET6, host.substr(1, host.size() - 2).c_str(), &address->sin6_addr) == 1;
-    parsed.length = sizeof(sockaddr_in6);
-  } else {
-    auto* address = reinterpret_cast<sockaddr_in*>(&parsed.socketAddress);
-    address->sin_family = AF_INET;
-    address->sin_port = networkPort;
-    valid = inet_pton(AF_INET, host.c_str(), &address->sin_addr) == 1;
-    parsed.length = sizeof(sockaddr_in);
-  }
-  if (!valid) {
+  in_addr ipv4{};
+  in6_addr ipv6{};
+  if (host.empty()) {
+    parsed.everyInterface = true;
+    setIpv6(parsed, in6addr_any, networkPort);
+  } else if (host.size() > 2 && host.front() == '[' && host.back() == ']' &&
+             inet_pton(AF_INET6, host.substr(1, host.size() - 2).c_str(), &ipv6) == 1) {
+    setIpv6(parsed, ipv6, networkPort);
+  } else if (inet_pton(AF_INET, host.c_str(), &ipv4) == 1) {
+    setIpv4(parsed, ipv4, networkPort);
+  } else if (!looksLikeHostName(host)) {
     throw ListenError("'" + text + "': '" + host +
-                      "' is neither an IPv4 address nor an IPv6 address in brackets");
+                      "' is neither an IPv4 address, an IPv6 address in brackets nor a host name");
+  } else if (std::string failure; !resolve(parsed, networkPort, failure)) {
+    throw ListenError("'" + text + "': the host name '" + host + "' gives no address: " + failure);
   }
   return parsed;
 }
@@ -625,7 +684,7 @@ void checkListenAddress(const std::string& listenAddress) {
 HttpServer::HttpServer(const std::string& listenAddress, std::map<std::string, HttpHandler> routes,
                        Security security)
     : state_(std::make_unique<State>()) {
-  const ParsedAddress address = parseListenAddress(listenAddress);
+  ParsedAddress address = parseListenAddress(listenAddress);
   State& s = *state_;
   s.routes = std::move(routes);
   s.security = std::move(security);
@@ -640,6 +699,11 @@ HttpServer::HttpServer(const std::string& listenAddress, std::map<std::string, H
     throw ListenError("cannot listen on " + listenAddress + ": " + what + ": " + systemText(error));
   };
   s.listener = socket(address.ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (s.listener < 0 && address.everyInterface && errno == EAFNOSUPPORT) {
+    // A system without IPv6 has every interface on IPv4.
+    setIpv4(address, in_addr{htonl(INADDR_ANY)}, htons(static_cast<std::uint16_t>(address.port)));
+    s.listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  }
   if (s.listener < 0) {
     fail("socket");
   }
@@ -647,7 +711,9 @@ HttpServer::HttpServer(const std::string& listenAddress, std::map<std::string, H
   setsockopt(s.listener, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
   if (address.ipv6) {
     // "[::]:9713" is IPv6 only: IPv4 clients are listened for with an address of their own.
-    setsockopt(s.listener, IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof on);
+    // ":9713" is both, as the other exporters have it.
+    const int v6only = address.everyInterface ? 0 : 1;
+    setsockopt(s.listener, IPPROTO_IPV6, IPV6_V6ONLY, &v6only, sizeof v6only);
   }
   if (bind(s.listener, reinterpret_cast<const sockaddr*>(&address.socketAddress), address.length) !=
       0) {

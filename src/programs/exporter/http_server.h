@@ -31,8 +31,9 @@ class ListenError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// Throws ListenError when `listenAddress` is not "ADDRESS:PORT" with a numeric address and a port
-// from 0 to 65535.
+// Throws ListenError when `listenAddress` is not "ADDRESS:PORT" with a port from 0 to 65535 and
+// an IPv4 address, an IPv6 address in brackets, a host name that resolves (to its first IPv4
+// address, else its first IPv6 one) or nothing (every interface, IPv6 and IPv4).
 void checkListenAddress(const std::string& listenAddress);
 
 // A small HTTP server for the exporter's few endpoints. It answers GET and HEAD on exact paths
