@@ -210,7 +210,7 @@ ParsedLine OptionParser::parse(const std::vector<std::string>& args) const {
     }
     const std::size_t equals = arg.rfind("--", 0) == 0 ? arg.find('=') : std::string::npos;
     const std::string name = arg.substr(0, equals);
-    const std::optional<std::string> inline_ =
+    const std::optional<std::string> attached =
         equals == std::string::npos ? std::nullopt : std::optional(arg.substr(equals + 1));
     const OptionSpec* option = findOption(name);
     if (option == nullptr) {
@@ -220,13 +220,13 @@ ParsedLine OptionParser::parse(const std::vector<std::string>& args) const {
     spelled.push_back(name);
     switch (option->form) {
       case ValueForm::None:
-        if (inline_ && refusal.empty()) {
+        if (attached && refusal.empty()) {
           refusal = "option '" + name + "' takes no value";
         }
         break;
       case ValueForm::Required:
-        if (inline_) {
-          spelled.push_back(*inline_);
+        if (attached) {
+          spelled.push_back(*attached);
         } else if (const auto next = takeValue()) {
           spelled.push_back(*next);
         } else if (refusal.empty()) {
@@ -234,11 +234,11 @@ ParsedLine OptionParser::parse(const std::vector<std::string>& args) const {
         }
         break;
       case ValueForm::AfterEquals:
-        spelled.push_back(inline_.value_or(option->absent));
+        spelled.push_back(attached.value_or(option->absent));
         break;
       case ValueForm::NextIfLike:
-        if (inline_) {
-          spelled.push_back(*inline_);
+        if (attached) {
+          spelled.push_back(*attached);
         } else if (i + 1 < args.size() && option->looksLikeValue(args[i + 1])) {
           spelled.push_back(args[++i]);
         } else {
