@@ -24,43 +24,19 @@ std::optional<int> parseCount(std::string_view text, int max) {
   return value;
 }
 
-OptionArgument::OptionArgument(const std::vector<std::string>& args, std::size_t& index)
-    : args_(args), index_(index) {
-  const std::string& arg = args[index];
-  const std::size_t equals = arg.find('=');
-  name_ = arg.substr(0, equals);
-  hasInlineValue_ = equals != std::string::npos;
-  if (hasInlineValue_) {
-    inlineValue_ = arg.substr(equals + 1);
-  }
-}
-
-std::optional<std::string> OptionArgument::value(std::string& error) {
-  if (hasInlineValue_) {
-    return inlineValue_;
-  }
-  if (index_ + 1 < args_.size()) {
-    return args_[++index_];
-  }
-  error = "option '" + name_ + "' needs a value";
-  return std::nullopt;
-}
-
-std::optional<int> OptionArgument::simulatedDevices(std::string& error) const {
-  const auto count = hasInlineValue_ ? parseCount(inlineValue_, kMaxSimulatedDevices) : 1;
-  if (!count) {
-    error = "'" + args_[index_] + "': the number of devices must be 0 to " +
+std::optional<int> simulatedDevices(const std::string& option, const std::string& count,
+                                    std::string& error) {
+  const auto devices = parseCount(count, kMaxSimulatedDevices);
+  if (!devices) {
+    error = "'" + option + "=" + count + "': the number of devices must be 0 to " +
             std::to_string(kMaxSimulatedDevices);
   }
-  return count;
+  return devices;
 }
 
-std::optional<sim::Delivery> OptionArgument::simulatedDelivery(std::string& error) {
-  const auto text = value(error);
-  if (!text) {
-    return std::nullopt;
-  }
-  const std::string_view given = *text;
+std::optional<sim::Delivery> simulatedDelivery(const std::string& option, const std::string& text,
+                                               std::string& error) {
+  const std::string_view given = text;
   const std::size_t comma = given.find(',');
   // Neither can be a whole epoch.
   const auto epoch = static_cast<int>(sim::SimReceiver::kEpoch.count());
@@ -74,92 +50,96 @@ std::optional<sim::Delivery> OptionArgument::simulatedDelivery(std::string& erro
       return delivery;
     }
   }
-  error = "'" + *text + "' for '" + name_ +
+  error = "'" + text + "' for '" + option +
           "': a latency and a jitter in whole milliseconds, the jitter less than the latency and "
           "both together less than " +
           std::to_string(sim::SimReceiver::kEpoch.count());
   return std::nullopt;
 }
 
+OptionSpec simulateOption(std::string description) {
+  return {"--simulate", std::move(description), "N", ValueForm::AfterEquals, "1"};
+}
+
+const OptionParser& windowOptionParser() {
+  static const OptionParser parser(
+      kWindowProgram,
+      {.synopsis = "[options]",
+       .purpose = "Configures and monitors a QVR-7130 GPSDO locked clock source.",
+       .options =
+           {simulateOption("drive N simulated devices instead of real ones (serial numbers "
+                           "QVR000001, QVR000002, ...); N is 1 when left out, 0 starts with no "
+                           "device attached"),
+            {"--screenshot", "draw the window off screen, save it to FILE as a PNG image and exit",
+             "FILE", ValueForm::Required},
+            {"--ticks",
+             "with --screenshot: run N ticks before the picture is taken (default " +
+                 std::to_string(kDefaultScreenshotTicks) +
+                 "); a tick is one poll of the window's timer, 100 ms of the simulated "
+                 "receiver's time; the default " +
+                 std::to_string(kDefaultScreenshotTicks) +
+                 " is enough for a simulated receiver's fix",
+             "N", ValueForm::Required},
+            {"--list-devices",
+             "list the attached QVR-7130 devices (path, serial number, firmware, whether they "
+             "can be opened and why not) and exit"}},
+       .notes = "Without --simulate the window drives the QVR-7130 devices attached to this\n"
+                "computer.\n"
+                "\n"
+                "The diagnostics link opens the maker's diagnostics page in the web browser and\n"
+                "sends it, in the page's address, the device's serial number, its position\n"
+                "rounded to 0.01 degree and its altitude to the metre, its firmware and\n"
+                "settings (frequencies, FLL, NMEA, satellite systems, dynamic model), the\n"
+                "receiver's state (satellites used, signal strength, status, clock drift,\n"
+                "antenna current), this program's version and this computer's operating system.\n"
+                "\n"
+                "Exit status: 0 done, 1 no display, or the screenshot or the output could not be\n"
+                "written, 2 bad usage.\n"});
+  return parser;
+}
+
 ParsedCommandLine parseCommandLine(const std::vector<std::string>& args) {
   ParsedCommandLine result;
   Options& options = result.options;
-  bool ticksGiven = false;
-
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    OptionArgument option(args, i);
-    const std::string& name = option.name();
-
-    if (name == "--help" && !option.hasInlineValue()) {
-      options.help = true;
-    } else if (name == "--version" && !option.hasInlineValue()) {
-      options.version = true;
-    } else if (name == "--list-devices" && !option.hasInlineValue()) {
-      options.listDevices = true;
-    } else if (name == "--simulate") {
-      options.simulatedDevices = option.simulatedDevices(result.error);
-      if (!options.simulatedDevices) {
-        return result;
-      }
-    } else if (name == "--screenshot") {
-      const auto file = option.value(result.error);
-      if (!file) {
-        return result;
-      }
-      if (file->empty()) {
-        result.error = "option '--screenshot' needs a file name";
-        return result;
-      }
-      options.screenshot = *file;
-    } else if (name == "--ticks") {
-      const auto text = option.value(result.error);
-      if (!text) {
-        return result;
-      }
-      const auto count = parseCount(*text, kMaxTicks);
-      if (!count) {
-        result.error =
-            "'" + *text + "' is not a tick count (0 to " + std::to_string(kMaxTicks) + ")";
-        return result;
-      }
-      options.ticks = *count;
-      ticksGiven = true;
-    } else {
-      result.error =
-          (arg.rfind('-', 0) == 0 ? "unknown option '" : "unexpected argument '") + arg + "'";
+  ParsedLine line;
+  try {
+    line = windowOptionParser().parse(args);
+  } catch (const UsageError& e) {
+    result.error = e.what();
+    return result;
+  }
+  options.help = line.given("--help");
+  options.version = line.given("--version");
+  options.listDevices = line.given("--list-devices");
+  if (const auto count = line.last("--simulate")) {
+    options.simulatedDevices = simulatedDevices("--simulate", *count, result.error);
+    if (!options.simulatedDevices) {
       return result;
     }
   }
+  if (const auto file = line.last("--screenshot")) {
+    if (file->empty()) {
+      result.error = "option '--screenshot' needs a file name";
+      return result;
+    }
+    options.screenshot = *file;
+  }
+  if (const auto text = line.last("--ticks")) {
+    const auto count = parseCount(*text, kMaxTicks);
+    if (!count) {
+      result.error = "'" + *text + "' is not a tick count (0 to " + std::to_string(kMaxTicks) + ")";
+      return result;
+    }
+    options.ticks = *count;
+  }
 
-  if (ticksGiven && !options.screenshot && !options.help) {
+  if (line.given("--ticks") && !options.screenshot && !options.help) {
     result.error = "option '--ticks' only works together with '--screenshot'";
   } else if (options.listDevices && (options.simulatedDevices || options.screenshot)) {
     // It lists the real devices and opens no window, so neither option could mean anything.
     result.error = "option '--list-devices' goes with neither '--simulate' nor '--screenshot'";
   }
   return result;
-}
-
-std::string usageText(const std::string& program) {
-  return "Usage: " + program +
-         " [options]\n"
-         "Configures and monitors a QVR-7130 GPSDO locked clock source.\n"
-         "\n"
-         "Options:\n"
-         "  --simulate[=N]      drive N simulated devices instead of real ones (serial\n"
-         "                      numbers QVR000001, QVR000002, ...); N is 1 when left out,\n"
-         "                      0 starts with no device attached\n"
-         "  --screenshot FILE   draw the window off screen, save it to FILE as a PNG image\n"
-         "                      and exit\n"
-         "  --ticks N           with --screenshot: run N poll ticks before the picture is\n"
-         "                      taken (default 0)\n"
-         "  --list-devices      list the attached QVR-7130 devices (path, serial number,\n"
-         "                      firmware, whether they can be opened and why not) and exit\n"
-         "  --help              show this help and exit\n"
-         "  --version           show the program's version and exit\n"
-         "\n"
-         "Without --simulate the window drives the QVR-7130 devices attached to this computer.\n";
 }
 
 std::optional<std::string> outputFailure(std::ostream& out) {
@@ -188,23 +168,12 @@ int finishOutput(int status, std::ostream& out, std::ostream& err, const std::st
   return 1;
 }
 
-std::optional<int> answerWithoutWindow(const ParsedCommandLine& parsed, const std::string& program,
-                                       const std::string& version, std::ostream& out,
-                                       std::ostream& err) {
-  if (!parsed.error.empty()) {
-    err << program << ": " << parsed.error << "\nTry '" << program
-        << " --help' for more information.\n";
-    return 2;
-  }
-  if (parsed.options.help) {
-    out << usageText(program);
-    return finishOutput(0, out, err, program);
-  }
-  if (parsed.options.version) {
-    out << program << ' ' << version << '\n';
-    return finishOutput(0, out, err, program);
-  }
-  return std::nullopt;
+std::optional<int> answerWithoutWindow(const ParsedCommandLine& parsed, const std::string& version,
+                                       std::ostream& out, std::ostream& err) {
+  return answerEarly(
+      windowOptionParser(),
+      {.error = parsed.error, .help = parsed.options.help, .version = parsed.options.version},
+      version, out, err);
 }
 
 }  // namespace qvr::platform

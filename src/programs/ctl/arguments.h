@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/sim/sim_receiver.h"
+#include "programs/common/option_parser.h"
 
 namespace qvr::ctl {
 
@@ -64,6 +65,9 @@ struct ParsedArguments {
 [[nodiscard]] std::string commandName(Command command);
 
 // The usage of one command, or of the whole program for Command::None.
-[[nodiscard]] std::string usageText(const std::string& program, Command command);
+[[nodiscard]] std::string usageText(Command command);
+
+// The program's options and commands, as it reads them and its help and completion show them.
+[[nodiscard]] const platform::OptionParser& optionParser();
 
 }  // namespace qvr::ctl

@@ -555,21 +555,12 @@ int list(const Options& options, Environment& env) {
 
 std::optional<int> answerWithoutDevice(const ParsedArguments& parsed, const std::string& version,
                                        std::ostream& out, std::ostream& err) {
-  if (!parsed.error.empty()) {
-    const std::string command = commandName(parsed.options.command);
-    err << kProgram << ": " << parsed.error << "\nTry '" << kProgram
-        << (command.empty() ? "" : " " + command) << " --help'.\n";
-    return kBadUsage;
-  }
-  if (parsed.options.help) {
-    out << usageText(kProgram, parsed.options.command);
-    return kDone;
-  }
-  if (parsed.options.version) {
-    out << kProgram << ' ' << version << '\n';
-    return kDone;
-  }
-  return std::nullopt;
+  return platform::answerEarly(optionParser(),
+                               {.error = parsed.error,
+                                .command = commandName(parsed.options.command),
+                                .help = parsed.options.help,
+                                .version = parsed.options.version},
+                               version, out, err);
 }
 
 int run(const Options& options, Environment& env) {

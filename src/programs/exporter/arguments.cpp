@@ -64,131 +64,122 @@ void readNamed(Value& into, std::optional<Value> named, const std::string& optio
 
 }  // namespace
 
+const platform::OptionParser& optionParser() {
+  using platform::ValueForm;
+  static const platform::OptionParser parser(
+      kProgram,
+      {.synopsis = "[options]",
+       .purpose =
+           "Serves the state of every attached QVR-7130 to Prometheus: its metrics, /status.json "
+           "and a page at /; gives each device's time to chronyd, and to ntpd when asked, as a "
+           "reference clock. Only navigation-message requests are sent to the devices, never a "
+           "setting.",
+       .options =
+           {{"--web.listen-address,--listen",
+             std::string("where to serve (default ") + kDefaultListenAddress +
+                 "; port 0 takes a free one)",
+             "ADDRESS:PORT", ValueForm::Required},
+            {"--web.config.file",
+             "TLS and basic authentication, in the web configuration file format of the "
+             "Prometheus exporters (tls_server_config, basic_auth_users)",
+             "FILE", ValueForm::Required},
+            {"--web.telemetry-path",
+             std::string("where the metrics are served (default ") + kDefaultTelemetryPath + ")",
+             "PATH", ValueForm::Required},
+            {"--log.level",
+             "the least important lines logged: debug, info (default), warn or error", "LEVEL",
+             ValueForm::Required},
+            {"--log.format", "logfmt (default) or json, one line an event on standard error",
+             "FORMAT", ValueForm::Required},
+            platform::simulateOption(
+                "N simulated devices instead of the attached ones (default 1), on this "
+                "computer's clock; SIGUSR1 unplugs the first one plugged in, SIGUSR2 plugs all "
+                "back"),
+            {"--simulate.latency",
+             "with --simulate: the simulated receivers' frames become readable L_MS after their "
+             "epoch, give or take up to J_MS (J_MS < L_MS, L_MS + J_MS < 100; default 0)",
+             "L_MS[,J_MS]", ValueForm::Required},
+            {"--chrony.socket", "the device's chronyd SOCK refclock socket", "SERIAL=PATH",
+             ValueForm::Required},
+            {"--chrony.socket-pattern",
+             "every other device's, %s standing for its serial number (default " +
+                 std::string(refclock::kDefaultChronySocketPattern) +
+                 "; '' for none). A sample a second while the receiver has a valid time and a "
+                 "fix, once chronyd has made the socket: qvr7130ctl chrony-config prints its "
+                 "refclock lines",
+             "PATTERN", ValueForm::Required},
+            {"--ntp.shm",
+             "also ntpd's shared memory refclock UNIT, 0 to " +
+                 std::to_string(refclock::kHighestNtpUnit) +
+                 " (0 and 1 only when both run as root)",
+             "SERIAL=UNIT", ValueForm::Required}},
+       .notes = "Exit status: 0 stopped by SIGTERM or SIGINT, 1 the web configuration could not\n"
+                "be used, the address could not be listened on or the output of --help or\n"
+                "--version could not be written, 2 bad usage.\n"});
+  return parser;
+}
+
 ParsedArguments parseArguments(const std::vector<std::string>& args) {
   ParsedArguments result;
   Options& options = result.options;
-  for (std::size_t index = 0; index < args.size() && result.error.empty(); ++index) {
-    platform::OptionArgument option(args, index);
-    const std::string& name = option.name();
-    if ((name == "--help" || name == "-h") && !option.hasInlineValue()) {
-      options.help = true;
-    } else if (name == "--version" && !option.hasInlineValue()) {
-      options.version = true;
-    } else if (name == "--web.listen-address" || name == "--listen") {
-      if (auto value = option.value(result.error)) {
-        options.listenAddress = *value;
-        try {
-          checkListenAddress(*value);
-        } catch (const ListenError& e) {
-          result.error = e.what();
-        }
-      }
-    } else if (name == "--web.config.file") {
-      if (auto value = option.value(result.error)) {
-        options.webConfigFile = *value;
-      }
-    } else if (name == "--web.telemetry-path") {
-      if (auto value = option.value(result.error)) {
-        readTelemetryPath(options, name, *value, result.error);
-      }
-    } else if (name == "--log.level") {
-      if (auto value = option.value(result.error)) {
-        readNamed(options.logLevel, logLevelNamed(*value), name, *value,
-                  "debug, info, warn or error", result.error);
-      }
-    } else if (name == "--log.format") {
-      if (auto value = option.value(result.error)) {
-        readNamed(options.logFormat, logFormatNamed(*value), name, *value, "logfmt or json",
-                  result.error);
-      }
-    } else if (name == "--simulate") {
-      options.simulatedDevices = option.simulatedDevices(result.error);
-    } else if (name == "--simulate.latency") {
-      options.simulatedDelivery = option.simulatedDelivery(result.error);
-    } else if (name == "--chrony.socket") {
-      if (auto value = option.value(result.error)) {
-        if (auto given = perDevice(name, *value, result.error)) {
-          options.chronySockets[given->first] = given->second;
-        }
-      }
-    } else if (name == "--chrony.socket-pattern") {
-      if (auto value = option.value(result.error)) {
-        options.chronySocketPattern = *value;
-        if (!value->empty() && value->find(refclock::kSerialPlaceholder) == std::string::npos) {
-          result.error =
-              "'" + name + " " + *value + "': the pattern needs %s for the serial number";
-        }
-      }
-    } else if (name == "--ntp.shm") {
-      if (auto value = option.value(result.error)) {
-        readNtpUnit(options, name, *value, result.error);
-      }
-    } else {
-      result.error = "unknown argument: " + args[index];
+  platform::ParsedLine line;
+  try {
+    line = optionParser().parse(args);
+  } catch (const platform::UsageError& e) {
+    result.error = e.what();
+    return result;
+  }
+  std::string& error = result.error;
+  options.help = line.given("--help");
+  options.version = line.given("--version");
+  if (const auto address = line.last("--web.listen-address")) {
+    options.listenAddress = *address;
+    try {
+      checkListenAddress(*address);
+    } catch (const ListenError& e) {
+      error = e.what();
+      return result;
     }
   }
-  if (result.error.empty() && options.simulatedDelivery && !options.simulatedDevices) {
-    result.error = "'--simulate.latency' goes only with '--simulate'";
+  options.webConfigFile = line.last("--web.config.file").value_or("");
+  if (const auto path = line.last("--web.telemetry-path")) {
+    readTelemetryPath(options, "--web.telemetry-path", *path, error);
+  }
+  if (const auto level = line.last("--log.level"); level && error.empty()) {
+    readNamed(options.logLevel, logLevelNamed(*level), "--log.level", *level,
+              "debug, info, warn or error", error);
+  }
+  if (const auto format = line.last("--log.format"); format && error.empty()) {
+    readNamed(options.logFormat, logFormatNamed(*format), "--log.format", *format, "logfmt or json",
+              error);
+  }
+  if (const auto count = line.last("--simulate"); count && error.empty()) {
+    options.simulatedDevices = platform::simulatedDevices("--simulate", *count, error);
+  }
+  if (const auto delivery = line.last("--simulate.latency"); delivery && error.empty()) {
+    options.simulatedDelivery = platform::simulatedDelivery("--simulate.latency", *delivery, error);
+  }
+  for (const std::string& given : line.values["--chrony.socket"]) {
+    if (auto socket = error.empty() ? perDevice("--chrony.socket", given, error) : std::nullopt) {
+      options.chronySockets[socket->first] = socket->second;
+    }
+  }
+  if (const auto pattern = line.last("--chrony.socket-pattern"); pattern && error.empty()) {
+    options.chronySocketPattern = *pattern;
+    if (!pattern->empty() && pattern->find(refclock::kSerialPlaceholder) == std::string::npos) {
+      error =
+          "'--chrony.socket-pattern " + *pattern + "': the pattern needs %s for the serial number";
+    }
+  }
+  for (const std::string& given : line.values["--ntp.shm"]) {
+    if (error.empty()) {
+      readNtpUnit(options, "--ntp.shm", given, error);
+    }
+  }
+  if (error.empty() && options.simulatedDelivery && !options.simulatedDevices) {
+    error = "'--simulate.latency' goes only with '--simulate'";
   }
   return result;
-}
-
-std::string usageText() {
-  return std::string("usage: ") + kProgram +
-         " [--web.listen-address=ADDRESS:PORT] [--web.config.file=FILE]\n"
-         "           [--web.telemetry-path=PATH] [--log.level=LEVEL] [--log.format=FORMAT]\n"
-         "           [--simulate[=N] [--simulate.latency=L_MS[,J_MS]]]\n"
-         "           [--chrony.socket SERIAL=PATH]... [--chrony.socket-pattern PATTERN]\n"
-         "           [--ntp.shm SERIAL=UNIT]...\n"
-         "       " +
-         kProgram +
-         " --help | --version\n"
-         "\n"
-         "Serves the state of every attached QVR-7130 to Prometheus: its metrics, /status.json\n"
-         "and a page at /; gives each device's time to chronyd, and to ntpd when asked, as\n"
-         "a reference clock. Only navigation-message requests are sent to the devices, never\n"
-         "a setting.\n"
-         "\n"
-         "  --web.listen-address=ADDRESS:PORT, --listen ADDRESS:PORT\n"
-         "                 where to serve (default " +
-         kDefaultListenAddress +
-         "; port 0 takes a free one)\n"
-         "  --web.config.file=FILE\n"
-         "                 TLS and basic authentication, in the web configuration file format\n"
-         "                 of the Prometheus exporters (tls_server_config, basic_auth_users)\n"
-         "  --web.telemetry-path=PATH\n"
-         "                 where the metrics are served (default " +
-         kDefaultTelemetryPath +
-         ")\n"
-         "  --log.level=LEVEL\n"
-         "                 the least important lines logged: debug, info (default), warn or\n"
-         "                 error\n"
-         "  --log.format=FORMAT\n"
-         "                 logfmt (default) or json, one line an event on standard error\n"
-         "  --simulate[=N]  N simulated devices instead of the attached ones (default 1),\n"
-         "                 on this computer's clock; SIGUSR1 unplugs the first one plugged\n"
-         "                 in, SIGUSR2 plugs all back\n"
-         "  --simulate.latency=L_MS[,J_MS]\n"
-         "                 the simulated receivers' frames become readable L_MS after their\n"
-         "                 epoch, give or take up to J_MS (J_MS < L_MS, L_MS + J_MS < 100;\n"
-         "                 default 0)\n"
-         "  --chrony.socket SERIAL=PATH\n"
-         "                 the device's chronyd SOCK refclock socket\n"
-         "  --chrony.socket-pattern PATTERN\n"
-         "                 every other device's, %s standing for its serial number\n"
-         "                 (default " +
-         std::string(refclock::kDefaultChronySocketPattern) +
-         "; '' for none). A sample a\n"
-         "                 second while the receiver has a valid time and a fix, once\n"
-         "                 chronyd has made the socket: qvr7130ctl chrony-config prints\n"
-         "                 its refclock lines\n"
-         "  --ntp.shm SERIAL=UNIT\n"
-         "                 also ntpd's shared memory refclock UNIT, 0 to " +
-         std::to_string(refclock::kHighestNtpUnit) +
-         " (0 and 1 only\n"
-         "                 when both run as root)\n"
-         "  --help         this text\n"
-         "  --version      the version\n";
 }
 
 refclock::FeedTargets feedTargets(const Options& options, const std::string& serial) {

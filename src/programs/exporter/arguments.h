@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/sim/sim_receiver.h"
+#include "programs/common/option_parser.h"
 #include "programs/exporter/log.h"
 #include "refclock/chrony_config.h"
 #include "refclock/feed.h"
@@ -42,7 +43,8 @@ struct ParsedArguments {
 // Arguments after the program name.
 [[nodiscard]] ParsedArguments parseArguments(const std::vector<std::string>& args);
 
-[[nodiscard]] std::string usageText();
+// The program's options, as it reads them and its help and completion show them.
+[[nodiscard]] const platform::OptionParser& optionParser();
 
 // Where the options send this device's time samples.
 [[nodiscard]] refclock::FeedTargets feedTargets(const Options& options, const std::string& serial);

@@ -171,20 +171,13 @@ int main(int argc, char** argv) {
   platform::hidraw::holdClosedStandardStreams();
   const exporter::ParsedArguments parsed =
       exporter::parseArguments(std::vector<std::string>(argv + 1, argv + argc));
-  if (!parsed.error.empty()) {
-    std::cerr << exporter::kProgram << ": " << parsed.error << "\n"
-              << "Try '" << exporter::kProgram << " --help' for more information.\n";
-    return 2;
+  if (const auto status = platform::answerEarly(
+          exporter::optionParser(),
+          {.error = parsed.error, .help = parsed.options.help, .version = parsed.options.version},
+          QVR_VERSION, std::cout, std::cerr)) {
+    return *status;
   }
   const exporter::Options& options = parsed.options;
-  if (options.help) {
-    std::cout << exporter::usageText();
-    return platform::finishOutput(0, std::cout, std::cerr, exporter::kProgram);
-  }
-  if (options.version) {
-    std::cout << exporter::kProgram << " " << QVR_VERSION << "\n";
-    return platform::finishOutput(0, std::cout, std::cerr, exporter::kProgram);
-  }
 
   exporter::Logger log(std::cerr, options.logLevel, options.logFormat);
   const Security secured = security(options.webConfigFile);

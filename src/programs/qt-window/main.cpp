@@ -27,7 +27,7 @@ namespace {
 namespace platform = qvr::platform;
 namespace ui = qvr::ui;
 
-constexpr const char* kProgram = "qvr7130";
+constexpr const char* kProgram = platform::kWindowProgram;
 
 bool environmentSet(const char* name) {
   const char* value = std::getenv(name);
@@ -70,7 +70,7 @@ int main(int argc, char** argv) {
   const std::vector<std::string> args(argv + 1, argv + argc);
   const platform::ParsedCommandLine parsed = platform::parseCommandLine(args);
   if (const auto status =
-          platform::answerWithoutWindow(parsed, kProgram, QVR_VERSION, std::cout, std::cerr)) {
+          platform::answerWithoutWindow(parsed, QVR_VERSION, std::cout, std::cerr)) {
     return *status;
   }
   const platform::Options& options = parsed.options;

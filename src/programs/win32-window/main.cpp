@@ -30,7 +30,7 @@ namespace platform = qvr::platform;
 namespace ui = qvr::ui;
 namespace win32 = qvr::platform::win32;
 
-constexpr const char* kProgram = "qvr7130";
+constexpr const char* kProgram = platform::kWindowProgram;
 
 // A window program started from a console gets none of its own; its output (--help, errors)
 // goes to the console it was started from, unless it was redirected somewhere already.
@@ -85,7 +85,7 @@ int main(int argc, char** argv) {
   const std::vector<std::string> args(argv + 1, argv + argc);
   const platform::ParsedCommandLine parsed = platform::parseCommandLine(args);
   if (const auto status =
-          platform::answerWithoutWindow(parsed, kProgram, QVR_VERSION, std::cout, std::cerr)) {
+          platform::answerWithoutWindow(parsed, QVR_VERSION, std::cout, std::cerr)) {
     return *status;
   }
   const platform::Options& options = parsed.options;
