@@ -75,10 +75,9 @@ const OptionParser& windowOptionParser() {
             {"--ticks",
              "with --screenshot: run N ticks before the picture is taken (default " +
                  std::to_string(kDefaultScreenshotTicks) +
-                 "); a tick is one poll of the window's timer, 100 ms of the simulated "
-                 "receiver's time; the default " +
-                 std::to_string(kDefaultScreenshotTicks) +
-                 " is enough for a simulated receiver's fix",
+                 "); a tick is one poll of the window's timer, 10 ms of the simulated "
+                 "devices' time while one is open (100 ms while it looks for one); the "
+                 "default is enough for a simulated receiver's fix",
              "N", ValueForm::Required},
             {"--list-devices",
              "list the attached QVR-7130 devices (path, serial number, firmware, whether they "

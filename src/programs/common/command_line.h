@@ -12,9 +12,11 @@
 namespace qvr::platform {
 
 inline constexpr const char* kWindowProgram = "qvr7130";
-// A tick is one poll of the window's timer, 100 ms of a simulated receiver's time: enough of
-// them for a simulated receiver's fix, so that a screenshot shows a working device.
-inline constexpr int kDefaultScreenshotTicks = 100;
+// A tick is one poll of the window's timer: 10 ms of the simulated devices' time while one is
+// open (100 ms while the window looks for one). Three seconds' worth: a simulated receiver has
+// its fix after one and has sent its messages again since, so a screenshot shows a working
+// device.
+inline constexpr int kDefaultScreenshotTicks = 300;
 
 struct Options {
   bool help = false;

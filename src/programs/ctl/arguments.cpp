@@ -145,8 +145,9 @@ std::vector<platform::CommandSpec> commandSpecs() {
                     "until interrupted, or until a line cannot be written (exit status 1); "
                     "SECONDS is taken from the next word only when it starts with a digit or '.'",
                     "SECONDS", ValueForm::NextIfLike, "1", startsLikeSeconds},
-                   timeoutOption("wait at most this long for the receiver's first NAV-PVT, "
-                                 "NAV-CLOCK and NAV-SAT (default 3); what did not come is null")},
+                   timeoutOption("wait at most this long for the receiver's NAV-PVT, "
+                                 "NAV-CLOCK and NAV-SAT and its fix (default 3); what did not "
+                                 "come is null")},
                   false)),
       command("set", "set [--serial S] [--] NAME=VALUE...",
               "Change settings, all checked before anything is sent.", deviceOptions({}, false),

@@ -77,7 +77,8 @@ const platform::OptionParser& optionParser() {
        .options =
            {{"--web.listen-address,--listen",
              std::string("where to serve (default ") + kDefaultListenAddress +
-                 "; port 0 takes a free one)",
+                 "; port 0 takes a free one): an IPv4 address, an IPv6 address in brackets, "
+                 "a host name, or nothing for every interface",
              "ADDRESS:PORT", ValueForm::Required},
             {"--web.config.file",
              "TLS and basic authentication, in the web configuration file format of the "
