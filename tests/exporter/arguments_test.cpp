@@ -73,6 +73,9 @@ TEST(ExporterArguments, TakeTheWebAndLogOptions) {
       {{"--web.telemetry-path=/m?x"}, "need a path of their own"},
       {{"--log.level=trace"}, "expected debug, info, warn or error"},
       {{"--log.format=text"}, "expected logfmt or json"},
+      {{"--holdover.alert-after=600"}, ""},
+      {{"--holdover.alert-after", "0"}, "whole seconds from 1 to 604800"},
+      {{"--holdover.alert-after=5m"}, "whole seconds from 1 to 604800"},
       {{"--web.config.file"}, "needs a value"},
   };
   for (const Case& c : cases) {

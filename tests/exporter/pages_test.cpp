@@ -47,7 +47,9 @@ bool hasLine(const std::string& text, const std::string& line) {
 TEST(Metrics, UpDeviceHasItsGaugesAndDownDeviceOnlyItsCounters) {
   const Watched w;
   const std::string text = metricsText(w.devices, {5010ms, std::chrono::duration<double>(1e9)},
-                                       {.version = "1.09", .scrapeSeconds = [] { return 0.25; }});
+                                       {.version = "1.09",
+                                        .scrapeSeconds = [] { return 0.25; },
+                                        .holdoverAlertSeconds = 300});
   const std::string down = R"(serial="<é&\">")";
   for (const std::string& line : {
            std::string(R"(qvr7130_up{serial="A1"} 1)"),
@@ -59,6 +61,12 @@ TEST(Metrics, UpDeviceHasItsGaugesAndDownDeviceOnlyItsCounters) {
            std::string(R"(qvr7130_output_frequency_hertz{serial="A1",output="out1"} 10000000)"),
            std::string(R"(qvr7130_exporter_build_info{version="1.09"} 1)"),
            std::string(R"(qvr7130_exporter_scrape_duration_seconds 0.25)"),
+           std::string(R"(qvr7130_holdover_alert_after_seconds 300)"),
+           std::string(R"(qvr7130_locked{serial="A1"} 1)"),
+           std::string(R"(qvr7130_holdover_seconds_total{serial="A1"} 0)"),
+           // Unplugged: nothing is known of its lock.
+           "qvr7130_locked{" + down + "} 0",
+           "qvr7130_holdover{" + down + "} 0",
        }) {
     EXPECT_TRUE(hasLine(text, line)) << line;
   }
@@ -69,6 +77,8 @@ TEST(Metrics, UpDeviceHasItsGaugesAndDownDeviceOnlyItsCounters) {
   }
   EXPECT_NE(text.find("qvr7130_last_fix_timestamp_seconds{" + down + "} 99999999"),
             std::string::npos);
+  // Locked with the fix 3 s after power-up, scraped at 5.01 s.
+  EXPECT_NE(text.find("\nqvr7130_lock_duration_seconds{serial=\"A1\"} 2."), std::string::npos);
 }
 
 TEST(Pages, StatusJsonAndIndexCarryEveryDeviceSafely) {

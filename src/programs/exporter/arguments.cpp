@@ -92,6 +92,11 @@ const platform::OptionParser& optionParser() {
              ValueForm::Required},
             {"--log.format", "logfmt (default) or json, one line an event on standard error",
              "FORMAT", ValueForm::Required},
+            {"--holdover.alert-after",
+             "how long a holdover may last before the QVR7130Holdover alert fires (default " +
+                 std::to_string(kDefaultHoldoverAlertSeconds) +
+                 "), served as qvr7130_holdover_alert_after_seconds",
+             "SECONDS", ValueForm::Required},
             platform::simulateOption(
                 "N simulated devices instead of the attached ones (default 1), on this "
                 "computer's clock; SIGUSR1 unplugs the first one plugged in, SIGUSR2 plugs all "
@@ -153,6 +158,15 @@ ParsedArguments parseArguments(const std::vector<std::string>& args) {
   if (const auto format = line.last("--log.format"); format && error.empty()) {
     readNamed(options.logFormat, logFormatNamed(*format), "--log.format", *format, "logfmt or json",
               error);
+  }
+  if (const auto after = line.last("--holdover.alert-after"); after && error.empty()) {
+    const auto seconds = platform::parseCount(*after, kMaxHoldoverAlertSeconds);
+    if (seconds && *seconds > 0) {
+      options.holdoverAlertSeconds = *seconds;
+    } else {
+      error = "'--holdover.alert-after " + *after + "': whole seconds from 1 to " +
+              std::to_string(kMaxHoldoverAlertSeconds);
+    }
   }
   if (const auto count = line.last("--simulate"); count && error.empty()) {
     options.simulatedDevices = platform::simulatedDevices("--simulate", *count, error);

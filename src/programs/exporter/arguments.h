@@ -18,6 +18,10 @@ inline constexpr const char* kProgram = "qvr7130_exporter";
 // only: serving another machine is the administrator's choice.
 inline constexpr const char* kDefaultListenAddress = "127.0.0.1:9713";
 inline constexpr const char* kDefaultTelemetryPath = "/metrics";
+// Long enough to ride out a passing shadow, short enough that outputs drifting on their own are
+// noticed within the hour's first minutes.
+inline constexpr int kDefaultHoldoverAlertSeconds = 300;
+inline constexpr int kMaxHoldoverAlertSeconds = 7 * 24 * 3600;
 
 struct Options {
   std::string listenAddress = kDefaultListenAddress;
@@ -25,6 +29,9 @@ struct Options {
   std::string telemetryPath = kDefaultTelemetryPath;
   LogLevel logLevel = LogLevel::Info;
   LogFormat logFormat = LogFormat::Logfmt;
+  // --holdover.alert-after, served as a metric for the alert rule to compare with, so that it is
+  // set where the exporter runs rather than in a rule file an upgrade replaces.
+  int holdoverAlertSeconds = kDefaultHoldoverAlertSeconds;
   std::optional<int> simulatedDevices;  // --simulate[=N]; without it the real devices
   std::optional<platform::sim::Delivery> simulatedDelivery;  // --simulate.latency
   std::map<std::string, std::string> chronySockets;          // --chrony.socket SERIAL=PATH

@@ -237,7 +237,10 @@ int main(int argc, char** argv) {
                                   std::chrono::system_clock::now().time_since_epoch()};
     std::string text = exporter::metricsText(
         fleet.snapshots(), at,
-        {.version = QVR_VERSION, .scrapeSeconds = elapsed, .process = exporter::ownProcessFacts()});
+        {.version = QVR_VERSION,
+         .scrapeSeconds = elapsed,
+         .process = exporter::ownProcessFacts(),
+         .holdoverAlertSeconds = static_cast<double>(options.holdoverAlertSeconds)});
     log.log(LogLevel::Debug, "scrape served", {{"seconds", std::to_string(elapsed())}});
     return exporter::HttpResponse{200, "text/plain; version=0.0.4; charset=utf-8", std::move(text)};
   };

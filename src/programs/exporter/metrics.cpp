@@ -68,6 +68,7 @@ enum Family : std::size_t {
   Reconnects,
   MessageRequests,
   BuildInfo,
+  HoldoverAlertAfter,
   ScrapeDuration,
   ProcessCpu,
   ProcessOpenFds,
@@ -155,6 +156,9 @@ constexpr std::array<FamilyRow, kFamilies> kRows = {{
     {"qvr7130_message_requests_total", MetricType::Counter,
      "Times the navigation messages were asked for again after they stopped."},
     {"qvr7130_exporter_build_info", MetricType::Gauge, "The exporter's version; always 1."},
+    {"qvr7130_holdover_alert_after_seconds", MetricType::Gauge,
+     "How long a holdover may last before the QVR7130Holdover alert fires "
+     "(--holdover.alert-after)."},
     {"qvr7130_exporter_scrape_duration_seconds", MetricType::Gauge,
      "How long this scrape took to gather every device's metrics."},
     // As every Prometheus client library names and describes them, so that dashboards made
@@ -354,6 +358,9 @@ std::string metricsText(const std::vector<monitor::DeviceSnapshot>& devices, con
     addCounters(f, serial, d.counters);
   }
   f.add(BuildInfo, {{"version", facts.version}}, 1.0);
+  if (facts.holdoverAlertSeconds > 0) {
+    f.add(HoldoverAlertAfter, {}, facts.holdoverAlertSeconds);
+  }
   if (const std::optional<ProcessFacts>& p = facts.process) {
     const std::pair<Family, double> process[] = {
         {ProcessCpu, p->cpuSeconds},

@@ -25,6 +25,7 @@ struct ExporterFacts {
   // nothing: 0.
   std::function<double()> scrapeSeconds;
   std::optional<ProcessFacts> process;  // the process_* metrics; nothing: none
+  double holdoverAlertSeconds = 0;      // --holdover.alert-after; 0: not served
 };
 
 // Every device's metrics in the Prometheus text exposition format (version 0.0.4).
