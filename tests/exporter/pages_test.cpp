@@ -46,10 +46,9 @@ bool hasLine(const std::string& text, const std::string& line) {
 
 TEST(Metrics, UpDeviceHasItsGaugesAndDownDeviceOnlyItsCounters) {
   const Watched w;
-  const std::string text = metricsText(w.devices, {5010ms, std::chrono::duration<double>(1e9)},
-                                       {.version = "1.09",
-                                        .scrapeSeconds = [] { return 0.25; },
-                                        .holdoverAlertSeconds = 300});
+  const std::string text = metricsText(
+      w.devices, {5010ms, std::chrono::duration<double>(1e9)},
+      {.version = "1.09", .scrapeSeconds = [] { return 0.25; }, .holdoverAlertSeconds = 300});
   const std::string down = R"(serial="<é&\">")";
   for (const std::string& line : {
            std::string(R"(qvr7130_up{serial="A1"} 1)"),
