@@ -44,7 +44,13 @@ struct Bench {
                     .err = err,
                     .listDevices = [] { return Listing{}; },
                     .interrupted = std::move(interrupted),
-                    .simulated = true};
+                    .simulated = true,
+                    .unixSeconds = [this] {
+                      return std::chrono::floor<std::chrono::seconds>(
+                                 platform::sim::kVirtualStart + system.now())
+                          .time_since_epoch()
+                          .count();
+                    }};
     return ctl::run(parsed.options, env);
   }
   SimHid hid;
@@ -173,6 +179,40 @@ TEST(CtlProgram, WatchPrintsALinePerIntervalUntilInterrupted) {
     EXPECT_EQ(line.rfind("{\"serial\":\"QVR000001\",\"receiver\":{", 0), 0u) << line;
   }
   EXPECT_EQ(b.hid.openHandles(), 0);
+}
+
+// A line an interval until interrupted, from a cold receiver: no fix, then the fix at 3 s.
+TEST(CtlProgram, LogWritesALinePerIntervalInEitherForm) {
+  struct Case {
+    std::vector<std::string> args;
+    std::vector<std::string> lines;  // each line's start
+  };
+  const Case cases[] = {
+      {{"log", "--interval", "2", "--csv"},
+       {"time,answering,fix_ok,locked,holdover,satellites_used,average_cno_dbhz,drift_ns_per_s,"
+        "clock_bias_ns,time_accuracy_ns,gps_satellites,",
+        "2026-12-08T12:00:02Z,1,0,0,0,0,0,", "2026-12-08T12:00:04Z,1,1,1,0,",
+        "2026-12-08T12:00:06Z,1,1,1,0,"}},
+      {{"log", "--interval=3"},
+       {R"({"serial":"QVR000001","time":"2026-12-08T12:00:03Z","answering":1,"fix_ok":1,)",
+        R"({"serial":"QVR000001","time":"2026-12-08T12:00:06Z","answering":1,"fix_ok":1,)"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args.back());
+    Bench b(profile(0x0108, true));
+    const auto enough = [&] {
+      const std::string text = b.out.str();
+      return std::count(text.begin(), text.end(), '\n') >= std::ssize(c.lines);
+    };
+    EXPECT_EQ(b.run(c.args, enough), kDone) << b.err.str();
+    std::istringstream text(b.out.str());
+    for (const std::string& start : c.lines) {
+      std::string line;
+      std::getline(text, line);
+      EXPECT_EQ(line.rfind(start, 0), 0U) << line;
+    }
+    EXPECT_EQ(b.hid.openHandles(), 0);
+  }
 }
 
 TEST(CtlProgram, SetClockTakesTheNextValidTime) {

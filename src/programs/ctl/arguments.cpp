@@ -36,6 +36,7 @@ constexpr CommandRow kCommands[] = {
     {"diagnostics-url", Command::DiagnosticsUrl},
     {"chrony-config", Command::ChronyConfig},
     {"time-offset", Command::TimeOffset, /*measuresTime=*/true},
+    {"log", Command::Log, /*measuresTime=*/true},
 };
 
 const CommandRow* findCommand(std::string_view name) {
@@ -221,6 +222,17 @@ std::vector<platform::CommandSpec> commandSpecs() {
               "refclock line (chrony) or as fudge time1 (ntpd): the median with its sign\n"
               "turned. This computer's clock must be right to within the accuracy wanted\n"
               "(synchronised over the network, say) while it measures.\n"),
+      command("log", "log [--serial S] [--interval SECONDS] [--csv]",
+              "Write the receiver's state, one line every interval, until interrupted.",
+              deviceOptions({{"--interval", "between two lines (default 10)", "SECONDS",
+                              ValueForm::Required},
+                             {"--csv", "CSV with a header line, rather than a JSON object a line"}},
+                            false),
+              "For long-term logging without Prometheus: the columns of the exporter's\n"
+              "history (UTC, answering, fix, lock, holdover, satellites used, average C/N0,\n"
+              "drift, clock bias, time accuracy, satellites per system), empty or null where\n"
+              "the device did not say. Ends on Ctrl-C, or with exit status 1 when a line\n"
+              "cannot be written.\n"),
   };
   commands[2].takesOperands = true;
   return commands;
@@ -312,6 +324,17 @@ ParsedArguments parseArguments(const std::vector<std::string>& args) {
       return fail("the --duration must be at least 1 second");
     }
     options.duration = *duration;
+  }
+  options.csv = line.given("--csv");
+  if (const auto text = line.last("--interval")) {
+    const auto interval = seconds(*text);
+    if (!interval) {
+      return result;
+    }
+    if (*interval < kShortestDuration) {
+      return fail("the --interval must be at least 1 second");
+    }
+    options.interval = *interval;
   }
   if (const auto text = line.last("--watch")) {
     options.watch = seconds(*text);

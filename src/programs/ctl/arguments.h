@@ -19,7 +19,8 @@ enum class Command {
   SetClock,
   DiagnosticsUrl,
   ChronyConfig,
-  TimeOffset
+  TimeOffset,
+  Log
 };
 
 inline constexpr std::chrono::milliseconds kDefaultStatusTimeout{3000};
@@ -28,6 +29,8 @@ inline constexpr std::chrono::milliseconds kDefaultClockTimeout{60000};
 inline constexpr std::chrono::milliseconds kDefaultWatchInterval{1000};
 // Ten navigation epochs: enough for a median that one late report does not move.
 inline constexpr std::chrono::milliseconds kDefaultOffsetDuration{10000};
+// As the exporter's history keeps it.
+inline constexpr std::chrono::milliseconds kDefaultLogInterval{10000};
 
 struct Options {
   Command command = Command::None;
@@ -42,6 +45,8 @@ struct Options {
   std::vector<std::string> assignments;              // set: NAME=VALUE, in the order given
   std::optional<std::string> socketPattern;          // chrony-config: the exporter's pattern
   std::chrono::milliseconds duration = kDefaultOffsetDuration;  // time-offset's measurement
+  std::chrono::milliseconds interval = kDefaultLogInterval;     // log: between two lines
+  bool csv = false;                                             // log: CSV rather than JSON
 };
 
 struct ParsedArguments {

@@ -16,6 +16,8 @@
 #include "protocol/printable_text.h"
 #include "refclock/chrony_config.h"
 #include "refclock/offset_summary.h"
+#include "device/lock_tracker.h"
+#include "status/history.h"
 #include "status/json_writer.h"
 #include "status/status_view.h"
 
@@ -495,6 +497,43 @@ std::string millisecondsText(std::chrono::nanoseconds duration) {
   return scaledText(std::chrono::round<std::chrono::microseconds>(duration).count(), 3) + " ms";
 }
 
+// One line an interval, as the exporter's history keeps the device, the lock followed all along.
+int log(device::Session& session, const Options& options, Environment& env) {
+  std::optional<protocol::Configuration> configuration;
+  if (const int refused = startUp(session, env, configuration)) {
+    return refused;
+  }
+  device::LockTracker lock;
+  const auto follow = [&](std::uint8_t) {
+    lock.update(env.system.now(), true, session.receiver().state());
+  };
+  if (options.csv) {
+    env.out << status::historyCsvHeader();
+  }
+  const std::string serial = session.identity().serial;
+  const auto interrupted = [&] { return env.interrupted && env.interrupted(); };
+  while (!interrupted()) {
+    if (!pollUntil(session, env, options.interval, [] { return false; }, follow)) {
+      return deviceGone(session, env);
+    }
+    if (interrupted()) {
+      break;
+    }
+    const status::HistorySample sample =
+        status::historySample(env.unixSeconds(), true, session.receiver().state(),
+                              lock.figures(env.system.now()));
+    env.out << (options.csv ? status::historyCsvLine(sample)
+                            : status::historyJsonLine(serial, sample));
+    if (const auto failure = platform::outputFailure(env.out)) {
+      say(env, "cannot write to standard output: " + *failure);
+      session.close();
+      return kDeviceFailed;
+    }
+  }
+  session.close();
+  return kDone;
+}
+
 int timeOffset(device::Session& session, const Options& options, Environment& env) {
   std::optional<protocol::Configuration> configuration;
   if (const int refused = startUp(session, env, configuration)) {
@@ -602,6 +641,8 @@ int run(const Options& options, Environment& env) {
       return diagnosticsUrl(session, options, env);
     case Command::TimeOffset:
       return timeOffset(session, options, env);
+    case Command::Log:
+      return log(session, options, env);
     case Command::ChronyConfig:
     case Command::List:
     case Command::None:

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <chrono>
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <ostream>
@@ -29,6 +31,12 @@ struct Environment {
   std::function<Listing()> listDevices;
   std::function<bool()> interrupted;  // true once the user asked the program to stop
   bool simulated = false;             // the devices are simulated: the clock is left alone
+  // UTC now, in whole seconds since 1970, for the lines of a log.
+  std::function<std::int64_t()> unixSeconds = [] {
+    return std::chrono::floor<std::chrono::seconds>(std::chrono::system_clock::now())
+        .time_since_epoch()
+        .count();
+  };
 };
 
 // Bad arguments (2), --help and --version (0) are answered here, before any device is looked
