@@ -27,12 +27,11 @@ std::string utcText(std::int64_t unixSeconds) {
   const auto day = std::chrono::floor<std::chrono::days>(t);
   const std::chrono::year_month_day date{day};
   const std::chrono::hh_mm_ss time{t - day};
-  return protocol::isoDateTime(static_cast<int>(date.year()),
-                               static_cast<int>(static_cast<unsigned>(date.month())),
-                               static_cast<int>(static_cast<unsigned>(date.day())),
-                               static_cast<int>(time.hours().count()),
-                               static_cast<int>(time.minutes().count()),
-                               static_cast<int>(time.seconds().count())) +
+  return protocol::isoDateTime(
+             static_cast<int>(date.year()), static_cast<int>(static_cast<unsigned>(date.month())),
+             static_cast<int>(static_cast<unsigned>(date.day())),
+             static_cast<int>(time.hours().count()), static_cast<int>(time.minutes().count()),
+             static_cast<int>(time.seconds().count())) +
          "Z";
 }
 

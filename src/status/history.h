@@ -27,7 +27,7 @@ struct HistorySample {
   bool locked = false;
   bool holdover = false;
   std::uint8_t satellitesUsed = 0;
-  std::uint8_t averageCno = 0;  // dB-Hz
+  std::uint8_t averageCno = 0;                                      // dB-Hz
   std::array<std::uint8_t, kHistorySystems> satellitesPerSystem{};  // listed, per system
   std::int32_t driftNsPerS = kUnknown;
   std::int32_t clockBiasNs = kUnknown;

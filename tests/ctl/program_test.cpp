@@ -45,12 +45,13 @@ struct Bench {
                     .listDevices = [] { return Listing{}; },
                     .interrupted = std::move(interrupted),
                     .simulated = true,
-                    .unixSeconds = [this] {
-                      return std::chrono::floor<std::chrono::seconds>(
-                                 platform::sim::kVirtualStart + system.now())
-                          .time_since_epoch()
-                          .count();
-                    }};
+                    .unixSeconds =
+                        [this] {
+                          return std::chrono::floor<std::chrono::seconds>(
+                                     platform::sim::kVirtualStart + system.now())
+                              .time_since_epoch()
+                              .count();
+                        }};
     return ctl::run(parsed.options, env);
   }
   SimHid hid;

@@ -224,10 +224,10 @@ std::vector<platform::CommandSpec> commandSpecs() {
               "(synchronised over the network, say) while it measures.\n"),
       command("log", "log [--serial S] [--interval SECONDS] [--csv]",
               "Write the receiver's state, one line every interval, until interrupted.",
-              deviceOptions({{"--interval", "between two lines (default 10)", "SECONDS",
-                              ValueForm::Required},
-                             {"--csv", "CSV with a header line, rather than a JSON object a line"}},
-                            false),
+              deviceOptions(
+                  {{"--interval", "between two lines (default 10)", "SECONDS", ValueForm::Required},
+                   {"--csv", "CSV with a header line, rather than a JSON object a line"}},
+                  false),
               "For long-term logging without Prometheus: the columns of the exporter's\n"
               "history (UTC, answering, fix, lock, holdover, satellites used, average C/N0,\n"
               "drift, clock bias, time accuracy, satellites per system), empty or null where\n"

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdint>
 
+#include "device/lock_tracker.h"
 #include "device/session.h"
 #include "device/settings.h"
 #include "device/settings_table.h"
@@ -16,7 +17,6 @@
 #include "protocol/printable_text.h"
 #include "refclock/chrony_config.h"
 #include "refclock/offset_summary.h"
-#include "device/lock_tracker.h"
 #include "status/history.h"
 #include "status/json_writer.h"
 #include "status/status_view.h"
@@ -513,15 +513,15 @@ int log(device::Session& session, const Options& options, Environment& env) {
   const std::string serial = session.identity().serial;
   const auto interrupted = [&] { return env.interrupted && env.interrupted(); };
   while (!interrupted()) {
-    if (!pollUntil(session, env, options.interval, [] { return false; }, follow)) {
+    if (!pollUntil(
+            session, env, options.interval, [] { return false; }, follow)) {
       return deviceGone(session, env);
     }
     if (interrupted()) {
       break;
     }
-    const status::HistorySample sample =
-        status::historySample(env.unixSeconds(), true, session.receiver().state(),
-                              lock.figures(env.system.now()));
+    const status::HistorySample sample = status::historySample(
+        env.unixSeconds(), true, session.receiver().state(), lock.figures(env.system.now()));
     env.out << (options.csv ? status::historyCsvLine(sample)
                             : status::historyJsonLine(serial, sample));
     if (const auto failure = platform::outputFailure(env.out)) {
