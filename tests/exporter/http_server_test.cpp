@@ -115,16 +115,17 @@ const std::string kMetrics = "qvr7130_up{serial=\"QVR000001\"} 1\n";
 
 class HttpServerTest : public testing::Test {
  protected:
-  HttpServer server_{"127.0.0.1:0",
-                     {{"/metrics",
-                       [] {
-                         return HttpResponse{200, kMetricsType, kMetrics};
-                       }},
-                      {"/",
-                       [] {
-                         return HttpResponse{200, "text/html; charset=utf-8", "<p>"};
-                       }},
-                      {"/broken", []() -> HttpResponse { throw std::runtime_error("bug"); }}}};
+  HttpServer server_{
+      "127.0.0.1:0",
+      {{"/metrics",
+        [](std::string_view) {
+          return HttpResponse{200, kMetricsType, kMetrics};
+        }},
+       {"/",
+        [](std::string_view) {
+          return HttpResponse{200, "text/html; charset=utf-8", "<p>"};
+        }},
+       {"/broken", [](std::string_view) -> HttpResponse { throw std::runtime_error("bug"); }}}};
   int port_ = portOf(server_);
 
   [[nodiscard]] std::optional<std::string> exchange(std::string_view request,
@@ -323,11 +324,32 @@ TEST_F(HttpServerTest, RefusesListenAddressesItCannotUse) {
   }
 }
 
+TEST(HttpServer, ReadsAQueryParameterAsBrowsersEncodeIt) {
+  const struct {
+    std::string_view query;
+    std::optional<std::string> serial;
+  } cases[] = {
+      {"serial=QVR000001", "QVR000001"},
+      {"x=1&serial=A%26B+C&serial=second", "A&B C"},
+      {"serial=%3Cb%3E", "<b>"},
+      {"serial=", ""},
+      {"serials=1&xserial=2", std::nullopt},
+      {"serial=%4", std::nullopt},
+      {"serial=%zz", std::nullopt},
+      {"", std::nullopt},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(queryParameter(c.query, "serial"), c.serial) << c.query;
+  }
+}
+
 // As the other exporters take them: no host for every interface (IPv4 among them), and a name.
 TEST(HttpServer, ListensOnEveryInterfaceOrOnANamesAddress) {
   for (const std::string address : {":0", "localhost:0"}) {
     SCOPED_TRACE(address);
-    const HttpServer server(address, {{"/", [] { return HttpResponse{200, "text/plain", "up"}; }}});
+    const HttpServer server(address, {{"/", [](std::string_view) {
+                                         return HttpResponse{200, "text/plain", "up"};
+                                       }}});
     const std::string bound = server.boundAddress();
     EXPECT_EQ(bound.substr(0, bound.rfind(':') + 1), address.substr(0, address.size() - 1));
     const Client client(portOf(server));

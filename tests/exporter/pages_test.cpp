@@ -8,6 +8,7 @@
 #include "platform/sim/shared_bus.h"
 #include "platform/sim/sim_hid.h"
 #include "platform/sim/sim_system.h"
+#include "programs/exporter/history_keeper.h"
 #include "programs/exporter/metrics.h"
 #include "programs/exporter/pages.h"
 
@@ -78,6 +79,32 @@ TEST(Metrics, UpDeviceHasItsGaugesAndDownDeviceOnlyItsCounters) {
             std::string::npos);
   // Locked with the fix 3 s after power-up, scraped at 5.01 s.
   EXPECT_NE(text.find("\nqvr7130_lock_duration_seconds{serial=\"A1\"} 2."), std::string::npos);
+}
+
+TEST(History, KeepsEveryDeviceSeenUpToItsLimitTheLongestUnseenGoingFirst) {
+  const Watched w;
+  HistoryKeeper kept;
+  kept.record(w.devices, 1796731200, 5010ms);
+  kept.record(w.devices, 1796731210, 5010ms);
+  const std::string a1 = kept.csv("A1").value_or("");
+  EXPECT_EQ(std::count(a1.begin(), a1.end(), '\n'), 3) << a1;
+  EXPECT_NE(a1.find("\n2026-12-08T12:00:10Z,1,1,1,0,"), std::string::npos) << a1;
+  // Only the other device is seen later on.
+  std::vector<monitor::DeviceSnapshot> unplugged = w.devices;
+  std::erase_if(unplugged, [](const monitor::DeviceSnapshot& d) { return d.serial == "A1"; });
+  kept.record(unplugged, 1796731215, 5010ms);
+  // Unplugged: nothing known.
+  EXPECT_NE(kept.csv("<\u00e9&\">").value_or("").find("\n2026-12-08T12:00:00Z,0,,"),
+            std::string::npos);
+  EXPECT_EQ(kept.json("nobody"), std::nullopt);
+
+  std::vector<monitor::DeviceSnapshot> others(HistoryKeeper::kMaxDevices - 1);
+  for (std::size_t k = 0; k < others.size(); ++k) {
+    others[k].serial = "S" + std::to_string(k);
+  }
+  kept.record(others, 1796731220, 5010ms);
+  EXPECT_EQ(kept.json("A1"), std::nullopt);  // the longest unseen of the two made room
+  EXPECT_NE(kept.json("S0"), std::nullopt);
 }
 
 TEST(Pages, StatusJsonAndIndexCarryEveryDeviceSafely) {

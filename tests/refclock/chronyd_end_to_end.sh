@@ -126,7 +126,8 @@ echo "ok: time-offset recommends offset $recommended;" \
   "$(grep -E '^(Median|Interquartile)' "$work/time-offset.out" | tr -s ' \n' ' ')"
 
 # Unplugged, the device gives nothing: the reach register's newest three polls stay empty.
-# Plugged back in, its receiver starts without a fix: nothing until it has one again.
+# Plugged back in, its receiver starts without a fix (a warm start: the fix after 1 s): nothing
+# until it has one again.
 now() { date -u '+%Y-%m-%d %H:%M:%S.%6N'; }
 reach() { echo $((8#$(field sources 6 QVR1))); }
 unplugged=$(now)
@@ -154,7 +155,7 @@ first_after=$(samples | awk -v t="$plugged" '$0 > t' | head -n 1)
 [[ -n $last_before && -n $first_after ]] || fail "chronyd logged no sample before or after the plugging"
 (($(ms "$last_before") <= $(ms "$unplugged"))) ||
   fail "chronyd took a sample at $last_before, after the unplugging at $unplugged"
-(($(ms "$first_after") - $(ms "$plugged") >= 3000)) ||
+(($(ms "$first_after") - $(ms "$plugged") >= 1000)) ||
   fail "chronyd took a sample at $first_after, before a receiver plugged at $plugged had a fix"
 echo "ok: chronyd's samples stop at $last_before (unplugged $unplugged) and start again at" \
   "$first_after (plugged $plugged)"

@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <charconv>
 #include <csignal>
 #include <cstring>
 #include <ctime>
@@ -424,14 +425,17 @@ std::string HttpServer::State::respond(std::string_view head) const {
                   "Allow: GET, HEAD\r\n");
   }
   // The path exactly as sent, without the query string: "/%6Detrics" is not "/metrics".
-  const std::string path(target.substr(0, target.find('?')));
+  const std::size_t question = target.find('?');
+  const std::string path(target.substr(0, question));
+  const std::string_view query =
+      question == std::string_view::npos ? std::string_view() : target.substr(question + 1);
   const auto route = routes.find(path);
   if (route == routes.end()) {
     return answer(headOnly, 404, kPlainText, "not found\n");
   }
   HttpResponse response;
   try {
-    response = route->second();
+    response = route->second(query);
   } catch (...) {
     response = {500, std::string(kPlainText), "internal error\n"};
   }
@@ -674,6 +678,38 @@ void HttpServer::State::run() {
     }
     closeExpired();
   }
+}
+
+std::optional<std::string> queryParameter(std::string_view query, std::string_view name) {
+  while (!query.empty()) {
+    const std::size_t end = std::min(query.find('&'), query.size());
+    const std::string_view pair = query.substr(0, end);
+    query.remove_prefix(std::min(end + 1, query.size()));
+    const std::size_t equals = pair.find('=');
+    if (pair.substr(0, equals) != name) {
+      continue;
+    }
+    const std::string_view encoded =
+        equals == std::string_view::npos ? std::string_view() : pair.substr(equals + 1);
+    std::string value;
+    for (std::size_t i = 0; i < encoded.size(); ++i) {
+      if (encoded[i] == '+') {
+        value += ' ';
+      } else if (encoded[i] != '%') {
+        value += encoded[i];
+      } else if (unsigned byte = 0;
+                 i + 2 < encoded.size() &&
+                 std::from_chars(encoded.data() + i + 1, encoded.data() + i + 3, byte, 16).ptr ==
+                     encoded.data() + i + 3) {
+        value += static_cast<char>(byte);
+        i += 2;
+      } else {
+        return std::nullopt;
+      }
+    }
+    return value;
+  }
+  return std::nullopt;
 }
 
 void checkListenAddress(const std::string& listenAddress) {

@@ -5,8 +5,10 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 namespace qvr::exporter {
 
@@ -22,7 +24,13 @@ struct HttpResponse {
 // Runs on the server's thread, one at a time; it must not block on a device, since every other
 // connection waits meanwhile: it answers from what was last decoded. An exception it throws is
 // answered with a 500.
-using HttpHandler = std::function<HttpResponse()>;
+// Gets the request's query string, without its '?' (empty when there is none).
+using HttpHandler = std::function<HttpResponse(std::string_view query)>;
+
+// The value of the query's first `name=...` parameter, its %XX escapes and '+' decoded; nothing
+// when the query has none or its escapes are broken.
+[[nodiscard]] std::optional<std::string> queryParameter(std::string_view query,
+                                                        std::string_view name);
 
 // Why the server could not start: a listen address it does not understand, or the system's
 // reason for not listening (the address is in use, not one of this machine's, ...).

@@ -7,11 +7,14 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <csignal>
 #include <iostream>
 #include <memory>
 #include <mutex>
+#include <stop_token>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "monitor/fleet.h"
@@ -24,6 +27,7 @@
 #include "programs/common/command_line.h"
 #include "programs/exporter/arguments.h"
 #include "programs/exporter/basic_auth.h"
+#include "programs/exporter/history_keeper.h"
 #include "programs/exporter/http_server.h"
 #include "programs/exporter/log.h"
 #include "programs/exporter/metrics.h"
@@ -228,7 +232,34 @@ int main(int argc, char** argv) {
                                    qvr::monitor::DeviceEvent event) { logEvent(log, now, event); });
   fleet.start();
 
-  const auto metrics = [&] {
+  // A sample of every device every ten seconds, for the last day's charts and files.
+  exporter::HistoryKeeper history;
+  const std::jthread sampler([&](const std::stop_token& stop) {
+    std::mutex unused;
+    std::condition_variable_any wake;
+    std::unique_lock held(unused);
+    do {
+      const auto unixNow =
+          std::chrono::floor<std::chrono::seconds>(std::chrono::system_clock::now());
+      history.record(fleet.snapshots(), unixNow.time_since_epoch().count(), system.now());
+    } while (!wake.wait_for(held, stop, qvr::status::History::kInterval, [] { return false; }) &&
+             !stop.stop_requested());
+  });
+  const auto historyOf = [&](std::string_view query, bool csv) {
+    const std::optional<std::string> serial = exporter::queryParameter(query, "serial");
+    if (!serial) {
+      return exporter::HttpResponse{400, "", "give the device as ?serial=SERIAL\n"};
+    }
+    std::optional<std::string> body = csv ? history.csv(*serial) : history.json(*serial);
+    if (!body) {
+      return exporter::HttpResponse{404, "",
+                                    "no device with that serial number has a history here\n"};
+    }
+    return exporter::HttpResponse{200, csv ? "text/csv; charset=utf-8" : "application/json",
+                                  std::move(*body)};
+  };
+
+  const auto metrics = [&](std::string_view /*query*/) {
     const auto started = std::chrono::steady_clock::now();
     const auto elapsed = [started] {
       return std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
@@ -244,10 +275,10 @@ int main(int argc, char** argv) {
     log.log(LogLevel::Debug, "scrape served", {{"seconds", std::to_string(elapsed())}});
     return exporter::HttpResponse{200, "text/plain; version=0.0.4; charset=utf-8", std::move(text)};
   };
-  const auto status = [&] {
+  const auto status = [&](std::string_view /*query*/) {
     return exporter::HttpResponse{200, "application/json", exporter::statusJson(fleet.snapshots())};
   };
-  const auto index = [&] {
+  const auto index = [&](std::string_view /*query*/) {
     return exporter::HttpResponse{
         200, "text/html; charset=utf-8",
         exporter::indexPage(fleet.snapshots(), QVR_VERSION, options.telemetryPath)};
@@ -258,7 +289,11 @@ int main(int argc, char** argv) {
     server = std::make_unique<exporter::HttpServer>(
         options.listenAddress,
         std::map<std::string, exporter::HttpHandler>{
-            {options.telemetryPath, metrics}, {"/status.json", status}, {"/", index}},
+            {options.telemetryPath, metrics},
+            {"/status.json", status},
+            {"/history.json", [&](std::string_view query) { return historyOf(query, false); }},
+            {"/history.csv", [&](std::string_view query) { return historyOf(query, true); }},
+            {"/", index}},
         secured.server);
   } catch (const exporter::ListenError& e) {
     log.log(LogLevel::Error, "cannot listen", {{"err", e.what()}});

@@ -1,0 +1,54 @@
+#include "programs/exporter/history_keeper.h"
+
+#include <algorithm>
+
+#include "protocol/device_strings.h"
+
+namespace qvr::exporter {
+
+void HistoryKeeper::record(const std::vector<monitor::DeviceSnapshot>& devices,
+                           std::int64_t unixSeconds, std::chrono::milliseconds monotonic) {
+  const std::scoped_lock held(lock_);
+  for (const monitor::DeviceSnapshot& d : devices) {
+    const std::string serial = protocol::deviceTextAsUtf8(d.serial);
+    auto kept = devices_.find(serial);
+    if (kept == devices_.end()) {
+      if (devices_.size() >= kMaxDevices) {
+        devices_.erase(std::min_element(
+            devices_.begin(), devices_.end(),
+            [](const auto& a, const auto& b) { return a.second.lastSeen < b.second.lastSeen; }));
+      }
+      kept =
+          devices_.emplace(serial, Kept{.rawSerial = d.serial, .history = status::History()}).first;
+    }
+    const bool answering = d.present && d.answering;
+    kept->second.history.add(
+        status::historySample(unixSeconds, answering, d.receiver, d.lock.figures(monotonic)));
+    kept->second.lastSeen = unixSeconds;
+  }
+}
+
+std::optional<std::string> HistoryKeeper::json(const std::string& serial) const {
+  const std::scoped_lock held(lock_);
+  const auto kept = devices_.find(serial);
+  if (kept == devices_.end()) {
+    return std::nullopt;
+  }
+  return status::historyJson(kept->second.rawSerial, kept->second.history);
+}
+
+std::optional<std::string> HistoryKeeper::csv(const std::string& serial) const {
+  const std::scoped_lock held(lock_);
+  const auto kept = devices_.find(serial);
+  if (kept == devices_.end()) {
+    return std::nullopt;
+  }
+  std::string text = status::historyCsvHeader();
+  const status::History& history = kept->second.history;
+  for (std::size_t k = 0; k < history.size(); ++k) {
+    text += status::historyCsvLine(history.at(k));
+  }
+  return text;
+}
+
+}  // namespace qvr::exporter
