@@ -42,6 +42,12 @@ start_prometheus "$target" </dev/null
 expect 30 'count(qvr7130_up == 1)' 4
 expect 30 'count(qvr7130_satellites_used > 0)' 4
 expect 30 'count(qvr7130_clock_drift_seconds_per_second)' 4
+expect 30 'count(qvr7130_locked == 1)' 4
+
+# Every panel of the Grafana dashboard has data from this server.
+here=$(dirname "$0")
+python3 "$here/../grafana/check_dashboard.py" "$here/../../packaging/grafana/qvr7130-dashboard.json" \
+  "http://$server" || fail "the dashboard's panels do not all find data"
 
 # Requests that are malformed, too large or not HTTP at all get an error or a closed
 # connection, and disturb neither the polling nor the next scrape.
