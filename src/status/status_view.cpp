@@ -93,7 +93,7 @@ std::string systemsLine(std::uint8_t selection) {
   return line.empty() ? "none" : line;
 }
 
-void addLine(std::string& text, const char* label, const std::string& value) {
+void addLine(std::string& text, const std::string& label, const std::string& value) {
   std::string line = label;
   line.resize(kLabelWidth, ' ');
   text += line + value + "\n";
@@ -259,67 +259,70 @@ std::optional<std::string> utcText(const device::ReceiverState& receiver) {
   return protocol::isoDateTime(p.year, p.month, p.day, p.hour, p.minute, p.second) + "Z";
 }
 
-std::string statusText(const StatusView& status) {
-  std::string text;
+std::vector<StatusRow> statusRows(const StatusView& status) {
+  std::vector<StatusRow> rows;
+  const auto add = [&rows](const char* label, std::string value) {
+    rows.push_back({label, std::move(value)});
+  };
   const DeviceView& d = status.device;
   // The device's own words go to a terminal: a control character among them is shown, not obeyed.
   const auto deviceText = [](const std::optional<std::string>& value) {
     return value ? protocol::printableText(*value, TextBytes::Latin1) : "unreadable";
   };
-  addLine(text, "Serial number", protocol::printableText(d.serial, TextBytes::Latin1));
-  addLine(text, "Product", deviceText(d.product));
-  addLine(text, "Manufacturer", deviceText(d.manufacturer));
-  addLine(text, "Firmware", d.firmware);
+  add("Serial number", protocol::printableText(d.serial, TextBytes::Latin1));
+  add("Product", deviceText(d.product));
+  add("Manufacturer", deviceText(d.manufacturer));
+  add("Firmware", d.firmware);
 
   const SettingsView& s = status.settings;
-  addLine(text, "Outputs", onOff(s.outputs));
-  addLine(text, "OUT1", frequencyLine(s.out1));
-  addLine(text, "OUT1 low power", onOff(s.out1LowPower));
-  addLine(text, "OUT2", frequencyLine(s.out2));
-  addLine(text, "OUT2 low power", onOff(s.out2LowPower));
-  addLine(text, "FLL", onOff(s.fll));
-  addLine(text, "1PPS on OUT1", onOff(s.pps));
-  addLine(text, "NMEA on OUT1", onOff(s.nmea));
-  addLine(text, "Satellite systems",
-          s.gnssSelection ? systemsLine(*s.gnssSelection) : "not reported by this firmware");
+  add("Outputs", onOff(s.outputs));
+  add("OUT1", frequencyLine(s.out1));
+  add("OUT1 low power", onOff(s.out1LowPower));
+  add("OUT2", frequencyLine(s.out2));
+  add("OUT2 low power", onOff(s.out2LowPower));
+  add("FLL", onOff(s.fll));
+  add("1PPS on OUT1", onOff(s.pps));
+  add("NMEA on OUT1", onOff(s.nmea));
+  add("Satellite systems",
+      s.gnssSelection ? systemsLine(*s.gnssSelection) : "not reported by this firmware");
   std::string model = "not reported by this firmware";
   if (s.dynamicModel) {
     const char* name = device::dynamicModelName(*s.dynamicModel);
     model = name != nullptr ? name : "model " + std::to_string(*s.dynamicModel);
   }
-  addLine(text, "Dynamic model", model);
+  add("Dynamic model", model);
 
   const device::ReceiverState& r = status.receiver;
   const std::string unheard = "not heard";
-  addLine(
-      text, "Status",
+  add("Status",
       r.statusByte ? protocol::deviceStatusText(protocol::deviceStatus(*r.statusByte)) : unheard);
   std::string utc = unheard;
   if (r.pvt) {
     utc = utcText(r).value_or("not valid yet");
   }
-  addLine(text, "UTC", utc);
+  add("UTC", utc);
   // Before its first fix the receiver says 0, which is a place too: people are told.
   const std::string noFix = r.pvt && !r.pvt->fixOk() ? " (no fix)" : "";
-  addLine(text, "Position",
-          r.pvt ? scaledText(r.pvt->lat, kDegreeDecimals) + ", " +
-                      scaledText(r.pvt->lon, kDegreeDecimals) + noFix
-                : unheard);
-  addLine(text, "Altitude",
-          r.pvt ? scaledText(r.pvt->hMSL, kMetreDecimals) + " m" + noFix : unheard);
-  addLine(text, "Fix", r.pvt ? fixWords(*r.pvt) : unheard);
-  addLine(text, "Satellites used", r.satellitesHeard ? std::to_string(r.satellitesUsed) : unheard);
-  addLine(text, "Average C/N0",
-          r.satellitesHeard ? std::to_string(r.averageCno) + " dB-Hz" : unheard);
-  addLine(text, "Clock drift", r.clockDrift ? std::to_string(*r.clockDrift) + " ns/s" : unheard);
-  addLine(text, "Clock bias", r.clockBias ? std::to_string(*r.clockBias) + " ns" : unheard);
-  addLine(text, "Accuracy", r.pvt ? accuracyWords(*r.pvt) : unheard);
-  if (!r.satellitesHeard) {
-    addLine(text, "Satellites", unheard);
-    return text;
+  add("Position", r.pvt ? scaledText(r.pvt->lat, kDegreeDecimals) + ", " +
+                              scaledText(r.pvt->lon, kDegreeDecimals) + noFix
+                        : unheard);
+  add("Altitude", r.pvt ? scaledText(r.pvt->hMSL, kMetreDecimals) + " m" + noFix : unheard);
+  add("Fix", r.pvt ? fixWords(*r.pvt) : unheard);
+  add("Satellites used", r.satellitesHeard ? std::to_string(r.satellitesUsed) : unheard);
+  add("Average C/N0", r.satellitesHeard ? std::to_string(r.averageCno) + " dB-Hz" : unheard);
+  add("Clock drift", r.clockDrift ? std::to_string(*r.clockDrift) + " ns/s" : unheard);
+  add("Clock bias", r.clockBias ? std::to_string(*r.clockBias) + " ns" : unheard);
+  add("Accuracy", r.pvt ? accuracyWords(*r.pvt) : unheard);
+  add("Satellites", r.satellitesHeard ? std::to_string(r.satellites.size()) + " listed" : unheard);
+  return rows;
+}
+
+std::string statusText(const StatusView& status) {
+  std::string text;
+  for (const StatusRow& row : statusRows(status)) {
+    addLine(text, row.label, row.value);
   }
-  addLine(text, "Satellites", std::to_string(r.satellites.size()) + " listed");
-  for (const device::SatelliteState& sat : r.satellites) {
+  for (const device::SatelliteState& sat : status.receiver.satellites) {
     std::string label = "  " + systemName(sat.gnssId) + " " + std::to_string(sat.svId);
     label.resize(kLabelWidth, ' ');
     text += label + std::to_string(sat.cno) + " dB-Hz, elevation " + std::to_string(sat.elevation) +

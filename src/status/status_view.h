@@ -61,6 +61,13 @@ struct StatusView {
 [[nodiscard]] std::optional<std::string> utcText(const device::ReceiverState& receiver);
 
 // The whole status for people: one "Name  value" line each.
+// The status as rows of a label and its value, every line of statusText but the satellites'.
+struct StatusRow {
+  std::string label;
+  std::string value;
+};
+[[nodiscard]] std::vector<StatusRow> statusRows(const StatusView& status);
+
 [[nodiscard]] std::string statusText(const StatusView& status);
 // The members of the status's JSON object, for a caller that writes more of its own beside them.
 void statusMembers(JsonWriter& json, const StatusView& status,
