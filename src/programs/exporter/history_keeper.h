@@ -30,6 +30,18 @@ class HistoryKeeper {
   // The history of the device with this serial number (as UTF-8); nothing for one never seen.
   [[nodiscard]] std::optional<std::string> json(const std::string& serial) const;
   [[nodiscard]] std::optional<std::string> csv(const std::string& serial) const;
+  // Calls `use(history)` with the device's history under the keeper's lock; false for a device
+  // never seen.
+  template <typename Use>
+  bool visit(const std::string& serial, Use&& use) const {
+    const std::scoped_lock held(lock_);
+    const auto kept = devices_.find(serial);
+    if (kept == devices_.end()) {
+      return false;
+    }
+    use(kept->second.history);
+    return true;
+  }
 
  private:
   struct Kept {

@@ -27,6 +27,7 @@
 #include "programs/common/command_line.h"
 #include "programs/exporter/arguments.h"
 #include "programs/exporter/basic_auth.h"
+#include "programs/exporter/device_page.h"
 #include "programs/exporter/history_keeper.h"
 #include "programs/exporter/http_server.h"
 #include "programs/exporter/log.h"
@@ -259,6 +260,36 @@ int main(int argc, char** argv) {
                                   std::move(*body)};
   };
 
+  const auto devicePage = [&](std::string_view query) {
+    const std::optional<std::string> serial = exporter::queryParameter(query, "serial");
+    if (!serial) {
+      return exporter::HttpResponse{400, "", "give the device as ?serial=SERIAL\n"};
+    }
+    const std::vector<qvr::monitor::DeviceSnapshot> devices = fleet.snapshots();
+    const auto device = std::find_if(devices.begin(), devices.end(), [&](const auto& d) {
+      return qvr::protocol::deviceTextAsUtf8(d.serial) == *serial;
+    });
+    if (device == devices.end()) {
+      return exporter::HttpResponse{404, "", "no device with that serial number is known here\n"};
+    }
+    const std::optional<std::string> part = exporter::queryParameter(query, "part");
+    const auto unixNow = std::chrono::floor<std::chrono::seconds>(std::chrono::system_clock::now())
+                             .time_since_epoch()
+                             .count();
+    std::string charts;
+    if (part != "live") {
+      history.visit(*serial, [&](const qvr::status::History& h) {
+        charts = exporter::deviceChartsPart(h, unixNow);
+      });
+    }
+    const std::string live =
+        part == "charts" ? "" : exporter::deviceLivePart(*device, system.now());
+    const std::string html =
+        part == "live" ? live
+                       : (part == "charts" ? charts : exporter::devicePage(*serial, live, charts));
+    return exporter::HttpResponse{200, "text/html; charset=utf-8", html};
+  };
+
   const auto metrics = [&](std::string_view /*query*/) {
     const auto started = std::chrono::steady_clock::now();
     const auto elapsed = [started] {
@@ -291,6 +322,7 @@ int main(int argc, char** argv) {
         std::map<std::string, exporter::HttpHandler>{
             {options.telemetryPath, metrics},
             {"/status.json", status},
+            {"/device", devicePage},
             {"/history.json", [&](std::string_view query) { return historyOf(query, false); }},
             {"/history.csv", [&](std::string_view query) { return historyOf(query, true); }},
             {"/", index}},

@@ -1,13 +1,13 @@
 #include "programs/exporter/pages.h"
 
+#include <cctype>
+
 #include "protocol/device_strings.h"
 #include "status/json_writer.h"
 #include "status/status_view.h"
 
 namespace qvr::exporter {
-namespace {
-
-status::StatusView statusView(const monitor::DeviceSnapshot& d) {
+status::StatusView statusViewOf(const monitor::DeviceSnapshot& d) {
   status::StatusView view;
   if (d.identity) {
     view.device = status::deviceView(*d.identity);
@@ -20,6 +20,8 @@ status::StatusView statusView(const monitor::DeviceSnapshot& d) {
   view.receiver = d.receiver;
   return view;
 }
+
+namespace {
 
 void counterMembers(status::JsonWriter& json, const monitor::DeviceCounters& c) {
   const std::pair<const char*, std::uint64_t> members[] = {
@@ -50,7 +52,7 @@ std::string statusJson(const std::vector<monitor::DeviceSnapshot>& devices) {
   status::JsonWriter json(true);
   json.beginArray();
   for (const monitor::DeviceSnapshot& d : devices) {
-    const status::StatusView view = statusView(d);
+    const status::StatusView view = statusViewOf(d);
     json.beginObject();
     status::statusMembers(json, view, status::missingMessages(view.receiver));
     json.key("up").boolean(d.up);
@@ -98,6 +100,20 @@ std::string htmlEscaped(const std::string& text) {
   return escaped;
 }
 
+std::string urlEncoded(const std::string& text) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string encoded;
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (std::isalnum(byte) != 0 || c == '-' || c == '.' || c == '_' || c == '~') {
+      encoded.push_back(c);
+    } else {
+      encoded += {'%', kHex[byte >> 4], kHex[byte & 15]};
+    }
+  }
+  return encoded;
+}
+
 std::string indexPage(const std::vector<monitor::DeviceSnapshot>& devices,
                       const std::string& version, const std::string& metricsPath) {
   std::string page =
@@ -121,9 +137,11 @@ std::string indexPage(const std::vector<monitor::DeviceSnapshot>& devices,
     const std::string firmware = d.identity ? d.identity->firmware.text() : "";
     const std::string used =
         d.up && d.receiver.satellitesHeard ? std::to_string(d.receiver.satellitesUsed) : "&ndash;";
-    page += "<tr><td>" + htmlEscaped(protocol::deviceTextAsUtf8(d.serial)) + "</td><td class=\"" +
-            (d.up ? "up\">up" : "down\">down") + "</td><td>" + htmlEscaped(product) + "</td><td>" +
-            htmlEscaped(firmware) + "</td><td>" + fixCell(d) + "</td><td>" + used + "</td></tr>\n";
+    const std::string serial = protocol::deviceTextAsUtf8(d.serial);
+    page += "<tr><td><a href=\"/device?serial=" + htmlEscaped(urlEncoded(serial)) + "\">" +
+            htmlEscaped(serial) + "</a></td><td class=\"" + (d.up ? "up\">up" : "down\">down") +
+            "</td><td>" + htmlEscaped(product) + "</td><td>" + htmlEscaped(firmware) + "</td><td>" +
+            fixCell(d) + "</td><td>" + used + "</td></tr>\n";
   }
   return page + "</table>\n</body>\n</html>\n";
 }

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "monitor/device_monitor.h"
+#include "status/status_view.h"
 
 namespace qvr::exporter {
 
@@ -15,6 +16,12 @@ namespace qvr::exporter {
 // metrics at `metricsPath`.
 [[nodiscard]] std::string indexPage(const std::vector<monitor::DeviceSnapshot>& devices,
                                     const std::string& version, const std::string& metricsPath);
+
+// A device's status as the command line shows it, from what the exporter knows of it.
+[[nodiscard]] status::StatusView statusViewOf(const monitor::DeviceSnapshot& d);
+
+// Text as a URL's query carries it: every byte but letters, digits and -._~ as %XX.
+[[nodiscard]] std::string urlEncoded(const std::string& text);
 
 // Text made safe to stand between HTML tags or in a quoted attribute.
 [[nodiscard]] std::string htmlEscaped(const std::string& text);
