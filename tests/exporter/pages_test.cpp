@@ -8,9 +8,11 @@
 #include "platform/sim/shared_bus.h"
 #include "platform/sim/sim_hid.h"
 #include "platform/sim/sim_system.h"
+#include "programs/exporter/device_page.h"
 #include "programs/exporter/history_keeper.h"
 #include "programs/exporter/metrics.h"
 #include "programs/exporter/pages.h"
+#include "protocol/device_strings.h"
 
 namespace qvr::exporter {
 namespace {
@@ -107,6 +109,23 @@ TEST(History, KeepsEveryDeviceSeenUpToItsLimitTheLongestUnseenGoingFirst) {
   EXPECT_NE(kept.json("S0"), std::nullopt);
 }
 
+// A device's words are text on its page, whatever markup they hold.
+TEST(Pages, DevicePageShowsMarkupAsText) {
+  const Watched w;
+  for (const monitor::DeviceSnapshot& d : w.devices) {
+    const std::string serial = protocol::deviceTextAsUtf8(d.serial);
+    const std::string page = devicePage(serial, deviceLivePart(d, 5010ms), "");
+    EXPECT_EQ(page.find("<\u00e9"), std::string::npos);
+    EXPECT_EQ(page.find("://"), std::string::npos);
+    if (d.serial != "A1") {
+      EXPECT_NE(page.find("<title>QVR-7130 &lt;\u00e9&amp;&quot;&gt;</title>"), std::string::npos);
+      EXPECT_NE(page.find("<th>Serial number</th><td>&lt;\u00e9&amp;&quot;&gt;</td>"),
+                std::string::npos);
+      EXPECT_NE(page.find("<th>State</th><td>not attached</td>"), std::string::npos);
+    }
+  }
+}
+
 TEST(Pages, StatusJsonAndIndexCarryEveryDeviceSafely) {
   const Watched w;
   const std::string json = statusJson(w.devices);
@@ -121,9 +140,11 @@ TEST(Pages, StatusJsonAndIndexCarryEveryDeviceSafely) {
 
   const std::string page = indexPage(w.devices, "1.09", "/qvr/metrics");
   EXPECT_NE(page.find("<a href=\"/qvr/metrics\">Metrics</a>"), std::string::npos);
-  EXPECT_NE(page.find("<td>&lt;é&amp;&quot;&gt;</td><td class=\"down\">down</td>"),
+  EXPECT_NE(page.find("\">&lt;é&amp;&quot;&gt;</a></td><td class=\"down\">down</td>"),
             std::string::npos);
-  EXPECT_NE(page.find("<td>A1</td><td class=\"up\">up</td>"), std::string::npos);
+  EXPECT_NE(page.find("<td><a href=\"/device?serial=A1\">A1</a></td><td class=\"up\">up</td>"),
+            std::string::npos);
+  EXPECT_NE(page.find("<a href=\"/device?serial=%3C%C3%A9%26%22%3E\">"), std::string::npos);
   EXPECT_EQ(indexPage({}, "1.09", "/metrics").find("<table>"), std::string::npos);
 }
 
