@@ -109,6 +109,43 @@ std::optional<std::int64_t> altitudeUnits(const device::ReceiverState& r) {
   return r.pvt ? std::optional<std::int64_t>(r.pvt->hMSL) : std::nullopt;
 }
 
+std::string durationWords(std::chrono::milliseconds span) {
+  const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(span).count();
+  if (seconds < 120) {
+    return std::to_string(seconds) + " s";
+  }
+  if (seconds < 2 * 3600) {
+    return std::to_string(seconds / 60) + " min";
+  }
+  return std::to_string(seconds / 3600) + " h " + std::to_string(seconds / 60 % 60) + " min";
+}
+
+std::string lockWords(const device::LockFigures& lock) {
+  std::string words = "not locked since it was plugged in";
+  if (lock.locked) {
+    words = "locked for " + durationWords(lock.lockedFor);
+  } else if (lock.holdover) {
+    words = "in holdover for " + durationWords(lock.holdoverFor);
+  }
+  return words + "; " + std::to_string(lock.lockLosses) + " lock losses, " +
+         durationWords(lock.holdoverTotal) + " in holdover in all";
+}
+
+void lockMembers(JsonWriter& json, const std::optional<device::LockFigures>& lock) {
+  json.key("lock");
+  if (!lock) {
+    json.null();
+    return;
+  }
+  json.beginObject();
+  json.key("state").string(lock->locked ? "locked" : (lock->holdover ? "holdover" : "acquiring"));
+  json.key("locked_for_s").scaled(lock->lockedFor.count(), 3);
+  json.key("holdover_for_s").scaled(lock->holdoverFor.count(), 3);
+  json.key("holdover_total_s").scaled(lock->holdoverTotal.count(), 3);
+  json.key("lock_losses").integer(static_cast<std::int64_t>(lock->lockLosses));
+  json.endObject();
+}
+
 // The receiver's own estimates, as far as its NAV-PVT carries them.
 std::string accuracyWords(const protocol::NavPvt& pvt) {
   std::string words;
@@ -313,6 +350,9 @@ std::vector<StatusRow> statusRows(const StatusView& status) {
   add("Clock drift", r.clockDrift ? std::to_string(*r.clockDrift) + " ns/s" : unheard);
   add("Clock bias", r.clockBias ? std::to_string(*r.clockBias) + " ns" : unheard);
   add("Accuracy", r.pvt ? accuracyWords(*r.pvt) : unheard);
+  if (status.lock) {
+    add("Lock", lockWords(*status.lock));
+  }
   add("Satellites", r.satellitesHeard ? std::to_string(r.satellites.size()) + " listed" : unheard);
   return rows;
 }
@@ -375,6 +415,7 @@ void statusMembers(JsonWriter& json, const StatusView& status,
   json.key("receiver").beginObject();
   receiverMembers(json, status.receiver);
   json.endObject();
+  lockMembers(json, status.lock);
 
   json.key("missing").beginArray();
   for (const std::string& name : missing) {

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "device/lock_tracker.h"
 #include "device/receiver.h"
 #include "device/session.h"
 #include "protocol/config_report.h"
@@ -46,6 +47,8 @@ struct StatusView {
   DeviceView device;
   SettingsView settings;
   device::ReceiverState receiver;
+  // Lock and holdover as far as they were followed; nothing while the device does not answer.
+  std::optional<device::LockFigures> lock;
 };
 
 // Who the device is, from what its start-up read.

@@ -128,7 +128,7 @@ TEST(Pages, DevicePageShowsMarkupAsText) {
 
 TEST(Pages, StatusJsonAndIndexCarryEveryDeviceSafely) {
   const Watched w;
-  const std::string json = statusJson(w.devices);
+  const std::string json = statusJson(w.devices, 5010ms);
   EXPECT_EQ(json.front(), '[');
   EXPECT_NE(json.find(R"("serial": "<\u00e9&\">")"), std::string::npos);
   EXPECT_NE(json.find(R"("up": false)"), std::string::npos);

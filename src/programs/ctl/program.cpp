@@ -211,10 +211,15 @@ int status(device::Session& session, const Options& options, Environment& env) {
     const device::ReceiverState& receiver = session.receiver().state();
     return missingMessages(receiver).empty() && receiver.pvt && receiver.pvt->fixOk();
   };
-  if (!pollUntil(session, env, timeout, fixed, [](std::uint8_t) {})) {
+  device::LockTracker lock;
+  const auto follow = [&](std::uint8_t) {
+    lock.update(env.system.now(), true, session.receiver().state());
+  };
+  if (!pollUntil(session, env, timeout, fixed, follow)) {
     return deviceGone(session, env);
   }
-  const StatusView view = statusView(session, configuration);
+  StatusView view = statusView(session, configuration);
+  view.lock = lock.figures(env.system.now());
   const std::vector<std::string> missing = missingMessages(view.receiver);
   env.out << (options.json ? statusJson(view, missing) : statusText(view));
   sayMissing(env, missing, timeout);

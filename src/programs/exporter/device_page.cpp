@@ -44,42 +44,15 @@ std::string cnoColour(int cno) {
   return text.data();
 }
 
-std::string duration(std::chrono::milliseconds span) {
-  const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(span).count();
-  if (seconds < 120) {
-    return std::to_string(seconds) + " s";
-  }
-  if (seconds < 2 * 3600) {
-    return std::to_string(seconds / 60) + " min";
-  }
-  return std::to_string(seconds / 3600) + " h " + std::to_string(seconds / 60 % 60) + " min";
-}
-
-std::string lockWords(const monitor::DeviceSnapshot& d, const device::LockFigures& lock) {
-  std::string words;
-  if (!d.present || !d.answering) {
-    words = "not known while the device does not answer";
-  } else if (lock.locked) {
-    words = "locked for " + duration(lock.lockedFor);
-  } else if (lock.holdover) {
-    words = "in holdover for " + duration(lock.holdoverFor);
-  } else {
-    words = "acquiring: not locked since it was plugged in";
-  }
-  return words + "; " + std::to_string(lock.lockLosses) + " lock losses, " +
-         duration(lock.holdoverTotal) + " in holdover in all";
-}
-
-std::string statusTable(const monitor::DeviceSnapshot& d, const device::LockFigures& lock) {
+std::string statusTable(const monitor::DeviceSnapshot& d, std::chrono::milliseconds monotonic) {
   std::string html = "<table class=\"status\">\n";
   const auto row = [&html](const std::string& label, const std::string& value) {
     html += "<tr><th>" + htmlEscaped(label) + "</th><td>" + htmlEscaped(value) + "</td></tr>\n";
   };
   row("State", d.up ? "up" : (d.present ? "not answering" : "not attached"));
-  for (const status::StatusRow& r : status::statusRows(statusViewOf(d))) {
+  for (const status::StatusRow& r : status::statusRows(statusViewOf(d, monotonic))) {
     row(r.label, r.value);
   }
-  row("Lock", lockWords(d, lock));
   return html + "</table>\n";
 }
 
@@ -258,7 +231,7 @@ SkyPoint skyPoint(double azimuth, double elevation) {
 std::string deviceLivePart(const monitor::DeviceSnapshot& device,
                            std::chrono::milliseconds monotonic) {
   const device::ReceiverState& r = device.receiver;
-  return "<section class=\"row\"><div>\n" + statusTable(device, device.lock.figures(monotonic)) +
+  return "<section class=\"row\"><div>\n" + statusTable(device, monotonic) +
          "</div><div><h2>Sky</h2>\n" + skyPlot(r) + "<h2>Signals</h2>\n" + cnoBars(r) +
          "</div></section>\n<h2>Satellites</h2>\n" + satelliteTable(r);
 }

@@ -307,7 +307,8 @@ int main(int argc, char** argv) {
     return exporter::HttpResponse{200, "text/plain; version=0.0.4; charset=utf-8", std::move(text)};
   };
   const auto status = [&](std::string_view /*query*/) {
-    return exporter::HttpResponse{200, "application/json", exporter::statusJson(fleet.snapshots())};
+    return exporter::HttpResponse{200, "application/json",
+                                  exporter::statusJson(fleet.snapshots(), system.now())};
   };
   const auto index = [&](std::string_view /*query*/) {
     return exporter::HttpResponse{

@@ -7,7 +7,8 @@
 #include "status/status_view.h"
 
 namespace qvr::exporter {
-status::StatusView statusViewOf(const monitor::DeviceSnapshot& d) {
+status::StatusView statusViewOf(const monitor::DeviceSnapshot& d,
+                                std::chrono::milliseconds monotonic) {
   status::StatusView view;
   if (d.identity) {
     view.device = status::deviceView(*d.identity);
@@ -18,6 +19,9 @@ status::StatusView statusViewOf(const monitor::DeviceSnapshot& d) {
     view.settings = status::settingsView(*d.configuration);
   }
   view.receiver = d.receiver;
+  if (d.present && d.answering) {
+    view.lock = d.lock.figures(monotonic);
+  }
   return view;
 }
 
@@ -48,11 +52,12 @@ std::string fixCell(const monitor::DeviceSnapshot& d) {
 
 }  // namespace
 
-std::string statusJson(const std::vector<monitor::DeviceSnapshot>& devices) {
+std::string statusJson(const std::vector<monitor::DeviceSnapshot>& devices,
+                       std::chrono::milliseconds monotonic) {
   status::JsonWriter json(true);
   json.beginArray();
   for (const monitor::DeviceSnapshot& d : devices) {
-    const status::StatusView view = statusViewOf(d);
+    const status::StatusView view = statusViewOf(d, monotonic);
     json.beginObject();
     status::statusMembers(json, view, status::missingMessages(view.receiver));
     json.key("up").boolean(d.up);

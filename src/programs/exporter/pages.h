@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -10,7 +11,9 @@ namespace qvr::exporter {
 
 // Every device as `qvr7130ctl status --json` writes one, in an array, each object with three
 // more members: "up", "counters" and "last_failure".
-[[nodiscard]] std::string statusJson(const std::vector<monitor::DeviceSnapshot>& devices);
+// `monotonic` is System::now(), for the lock's durations.
+[[nodiscard]] std::string statusJson(const std::vector<monitor::DeviceSnapshot>& devices,
+                                     std::chrono::milliseconds monotonic);
 
 // A page for people: the devices in a table, with links to the machine-readable endpoints, the
 // metrics at `metricsPath`.
@@ -18,7 +21,8 @@ namespace qvr::exporter {
                                     const std::string& version, const std::string& metricsPath);
 
 // A device's status as the command line shows it, from what the exporter knows of it.
-[[nodiscard]] status::StatusView statusViewOf(const monitor::DeviceSnapshot& d);
+[[nodiscard]] status::StatusView statusViewOf(const monitor::DeviceSnapshot& d,
+                                              std::chrono::milliseconds monotonic);
 
 // Text as a URL's query carries it: every byte but letters, digits and -._~ as %XX.
 [[nodiscard]] std::string urlEncoded(const std::string& text);
