@@ -18,6 +18,7 @@
 #include "platform/sim/shared_bus.h"
 #include "platform/sim/sim_hid.h"
 #include "platform/sim/sim_system.h"
+#include "programs/exporter/history_keeper.h"
 #include "programs/exporter/metrics.h"
 
 namespace qvr {
@@ -72,13 +73,20 @@ class ExporterDay {
 
   // What the exporter's threads do, on one thread: every device read as often as the fleet
   // ever reads one (on a virtual clock a read does not wait for the device), a scan at the
-  // scan cadence, and a scrape every 15 s as a Prometheus server would ask.
+  // scan cadence, a sample of every device for its history every 10 s, and a scrape every 15 s
+  // as a Prometheus server would ask.
   void run(std::chrono::milliseconds duration) {
     for (const auto end = system_.now() + duration; system_.now() < end;) {
       if (system_.now() % timing_.scan == 0ms) {
         fleet_->scan();
       }
       fleet_->stepDevices();
+      if (system_.now() % status::History::kInterval == 0ms) {
+        const auto unix =
+            std::chrono::duration_cast<std::chrono::seconds>(kUnixStart + system_.now());
+        history_.record(fleet_->snapshots(), unix.count(), system_.now());
+        ++samples_;
+      }
       if (system_.now() % kScrapeInterval == 0ms) {
         (void)scrape();
       }
@@ -127,6 +135,8 @@ class ExporterDay {
 
   [[nodiscard]] DeviceSnapshot snapshotOf(int n) const { return fleet_->snapshots().at(n); }
   [[nodiscard]] int replugsOf(int n) const { return replugs_[n]; }
+  [[nodiscard]] const exporter::HistoryKeeper& history() const { return history_; }
+  [[nodiscard]] std::size_t samples() const { return samples_; }
 
   void endFleet() { fleet_.reset(); }
   [[nodiscard]] int openHandles() const { return bus_.openHandles(); }
@@ -140,10 +150,14 @@ class ExporterDay {
   std::unique_ptr<monitor::Fleet> fleet_;
   std::vector<DeviceCounters> counters_;  // as the latest scrape saw them
   std::vector<int> replugs_;
+  exporter::HistoryKeeper history_;
+  std::size_t samples_ = 0;
 };
 
+// Blocks in use, and the large ones the allocator maps on their own (the histories).
 std::size_t heapInUse() {
-  return mallinfo2().uordblks;
+  const struct mallinfo2 info = mallinfo2();
+  return info.uordblks + info.hblkhd;
 }
 
 TEST(Endurance, ADayOfTheExporterWithSixteenDevicesReplugsAndHangs) {
@@ -181,10 +195,17 @@ TEST(Endurance, ADayOfTheExporterWithSixteenDevicesReplugsAndHangs) {
     EXPECT_NE(text.find("qvr7130_up{serial=\"" + s.serial + "\"} 1\n"), std::string::npos)
         << s.serial;
   }
+  // A day's history for each device, no more, its replugs among it as samples of a device that
+  // did not answer.
+  const std::string csv = day.history().csv("QVR000001").value_or("");
+  const auto lines = static_cast<std::size_t>(std::count(csv.begin(), csv.end(), '\n'));
+  EXPECT_EQ(lines, 1 + std::min(day.samples(), status::History::kDay));
+  EXPECT_NE(csv.find(",0,,,,"), std::string::npos);
   day.endFleet();
   EXPECT_EQ(day.openHandles(), 0);
   // As the window's day: room for the allocator's bookkeeping, none for a leak per replug, per
-  // poll or per scrape, which would be hundreds of kilobytes by now.
+  // poll, per sample or per scrape, which would be hundreds of kilobytes by now. The histories
+  // took their whole memory with their first sample.
   EXPECT_LT(atTheEnd, afterFirstHour + 16 * 1024);
   const std::chrono::duration<double> took = std::chrono::steady_clock::now() - began;
   std::printf("exporter day: %d devices, heap in use %zu KB after 1 h, %zu KB after %d h; %.1f s\n",
