@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <utility>
 
 #include "device/lock_tracker.h"
 #include "device/session.h"
@@ -167,25 +168,20 @@ int startUp(device::Session& session, Environment& env,
   return kDone;
 }
 
-int watch(device::Session& session, const Options& options, Environment& env) {
-  const std::string serial = session.identity().serial;
+// Writes line() after every wait() until the user stops the program. A line nobody reads any
+// more (the reader of the pipe has gone, the disk is full) ends it as a failure: going on would
+// only hold the device open.
+template <typename Wait, typename Line>
+int writeLines(device::Session& session, Environment& env, Wait&& wait, Line&& line) {
   const auto interrupted = [&] { return env.interrupted && env.interrupted(); };
-  for (bool first = true; !interrupted(); first = false) {
-    // The first line as soon as the receiver has had its say, then one every interval.
-    const bool present =
-        first ? pollForMessages(session, env, receiverTimeout(options))
-              : pollUntil(
-                    session, env, *options.watch, [] { return false; }, [](std::uint8_t) {});
-    if (!present) {
+  while (!interrupted()) {
+    if (!wait()) {
       return deviceGone(session, env);
     }
     if (interrupted()) {
       break;
     }
-    const device::ReceiverState& receiver = session.receiver().state();
-    env.out << (options.json ? watchJson(serial, receiver) : watchLine(receiver));
-    // Nobody reads the lines any more (the reader of the pipe has gone, the disk is full): a
-    // watch that went on would only hold the device open, so it ends as a failure.
+    env.out << line();
     if (const auto failure = platform::outputFailure(env.out)) {
       say(env, "cannot write to standard output: " + *failure);
       session.close();
@@ -194,6 +190,22 @@ int watch(device::Session& session, const Options& options, Environment& env) {
   }
   session.close();
   return kDone;
+}
+
+int watch(device::Session& session, const Options& options, Environment& env) {
+  const std::string serial = session.identity().serial;
+  bool first = true;
+  // The first line as soon as the receiver has had its say, then one every interval.
+  const auto wait = [&] {
+    const bool firstLine = std::exchange(first, false);
+    return firstLine ? pollForMessages(session, env, receiverTimeout(options))
+                     : pollUntil(
+                           session, env, *options.watch, [] { return false; }, [](std::uint8_t) {});
+  };
+  return writeLines(session, env, wait, [&] {
+    const device::ReceiverState& receiver = session.receiver().state();
+    return options.json ? watchJson(serial, receiver) : watchLine(receiver);
+  });
 }
 
 int status(device::Session& session, const Options& options, Environment& env) {
@@ -516,27 +528,15 @@ int log(device::Session& session, const Options& options, Environment& env) {
     env.out << status::historyCsvHeader();
   }
   const std::string serial = session.identity().serial;
-  const auto interrupted = [&] { return env.interrupted && env.interrupted(); };
-  while (!interrupted()) {
-    if (!pollUntil(
-            session, env, options.interval, [] { return false; }, follow)) {
-      return deviceGone(session, env);
-    }
-    if (interrupted()) {
-      break;
-    }
+  const auto wait = [&] {
+    return pollUntil(
+        session, env, options.interval, [] { return false; }, follow);
+  };
+  return writeLines(session, env, wait, [&] {
     const status::HistorySample sample = status::historySample(
         env.unixSeconds(), true, session.receiver().state(), lock.figures(env.system.now()));
-    env.out << (options.csv ? status::historyCsvLine(sample)
-                            : status::historyJsonLine(serial, sample));
-    if (const auto failure = platform::outputFailure(env.out)) {
-      say(env, "cannot write to standard output: " + *failure);
-      session.close();
-      return kDeviceFailed;
-    }
-  }
-  session.close();
-  return kDone;
+    return options.csv ? status::historyCsvLine(sample) : status::historyJsonLine(serial, sample);
+  });
 }
 
 int timeOffset(device::Session& session, const Options& options, Environment& env) {
