@@ -114,7 +114,7 @@ std::string durationWords(std::chrono::milliseconds span) {
   if (seconds < 120) {
     return std::to_string(seconds) + " s";
   }
-  if (seconds < 2 * 3600) {
+  if (seconds < std::chrono::seconds(std::chrono::hours(2)).count()) {
     return std::to_string(seconds / 60) + " min";
   }
   return std::to_string(seconds / 3600) + " h " + std::to_string(seconds / 60 % 60) + " min";

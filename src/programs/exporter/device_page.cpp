@@ -5,8 +5,10 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <initializer_list>
 #include <numbers>
 #include <optional>
+#include <string_view>
 #include <vector>
 
 #include "programs/exporter/pages.h"
@@ -21,13 +23,20 @@ using status::HistorySample;
 // NAV-SAT's systems by gnssId, as satellites are labelled the world over.
 constexpr std::array<char, 7> kSystemLetters = {'G', 'S', 'E', 'C', 'I', 'J', 'R'};
 
+// Appends the pieces in order, without the temporaries of a chain of '+'.
+void append(std::string& out, std::initializer_list<std::string_view> pieces) {
+  for (const std::string_view piece : pieces) {
+    out += piece;
+  }
+}
+
 // Locale-free, as everything a browser parses must be.
 std::string number(double value, int decimals) {
   std::array<char, 32> text{};
-  const auto end = std::to_chars(text.data(), text.data() + text.size(), value,
-                                 std::chars_format::fixed, decimals)
-                       .ptr;
-  return {text.data(), end};
+  const char* const end = std::to_chars(text.data(), text.data() + text.size(), value,
+                                        std::chars_format::fixed, decimals)
+                              .ptr;
+  return {text.data(), static_cast<std::size_t>(end - text.data())};
 }
 
 std::string satelliteLabel(const device::SatelliteState& s) {
@@ -45,7 +54,7 @@ std::string cnoColour(int cno) {
 }
 
 std::string statusTable(const monitor::DeviceSnapshot& d, std::chrono::milliseconds monotonic) {
-  std::string html = "<table class=\"status\">\n";
+  std::string html = "<table class='status'>\n";
   const auto row = [&html](const std::string& label, const std::string& value) {
     html += "<tr><th>" + htmlEscaped(label) + "</th><td>" + htmlEscaped(value) + "</td></tr>\n";
   };
@@ -59,16 +68,16 @@ std::string statusTable(const monitor::DeviceSnapshot& d, std::chrono::milliseco
 std::string skyPlot(const device::ReceiverState& r) {
   const std::string c = number(kSkyCentre, 0);
   std::string svg =
-      "<svg class=\"sky\" viewBox=\"0 0 220 220\" width=\"330\" height=\"330\" role=\"img\" "
-      "aria-label=\"Sky plot: the satellites by azimuth and elevation\">\n";
+      "<svg class='sky' viewBox='0 0 220 220' width='330' height='330' role='img' "
+      "aria-label='Sky plot: the satellites by azimuth and elevation'>\n";
   for (const int elevation : {0, 30, 60}) {
-    svg += "<circle class=\"ring\" cx=\"" + c + "\" cy=\"" + c + "\" r=\"" +
-           number(kSkyRadius * (90 - elevation) / 90, 2) + "\"/>\n";
+    append(svg, {"<circle class='ring' cx='", c, "' cy='", c, "' r='",
+                 number(kSkyRadius * (90 - elevation) / 90, 2), "'/>\n"});
   }
   svg +=
-      "<path class=\"ring\" d=\"M110 10V210M10 110H210\"/>\n"
-      "<text x=\"110\" y=\"8\">N</text><text x=\"214\" y=\"113\">E</text>"
-      "<text x=\"110\" y=\"219\">S</text><text x=\"6\" y=\"113\">W</text>\n";
+      "<path class='ring' d='M110 10V210M10 110H210'/>\n"
+      "<text x='110' y='8'>N</text><text x='214' y='113'>E</text>"
+      "<text x='110' y='219'>S</text><text x='6' y='113'>W</text>\n";
   for (const device::SatelliteState& s : r.satellites) {
     if (s.elevation < 0) {
       continue;  // below the horizon: in the table only
@@ -76,15 +85,42 @@ std::string skyPlot(const device::ReceiverState& r) {
     const SkyPoint p = skyPoint(s.azimuth, s.elevation);
     const std::string colour = cnoColour(s.cno);
     const std::string label = satelliteLabel(s);
-    svg += "<g class=\"sat\" data-sat=\"" + label + "\" data-az=\"" + std::to_string(s.azimuth) +
-           "\" data-el=\"" + std::to_string(s.elevation) + "\" data-cno=\"" +
-           std::to_string(s.cno) + "\" data-used=\"" + (s.used ? "1" : "0") + "\"><circle cx=\"" +
-           number(p.x, 2) + "\" cy=\"" + number(p.y, 2) + "\" r=\"7\" fill=\"" +
-           (s.used ? colour : "#fff") + "\" stroke=\"" + colour + "\"/><text x=\"" +
-           number(p.x, 2) + "\" y=\"" + number(p.y - 9, 2) + "\">" + label + "</text><title>" +
-           status::systemName(s.gnssId) + " " + std::to_string(s.svId) + ": " +
-           std::to_string(s.cno) + " dB-Hz, elevation " + std::to_string(s.elevation) +
-           ", azimuth " + std::to_string(s.azimuth) + (s.used ? ", used" : "") + "</title></g>\n";
+    append(svg, {"<g class='sat' data-sat='",
+                 label,
+                 "' data-az='",
+                 std::to_string(s.azimuth),
+                 "' data-el='",
+                 std::to_string(s.elevation),
+                 "' data-cno='",
+                 std::to_string(s.cno),
+                 "' data-used='",
+                 s.used ? "1" : "0",
+                 "'><circle cx='",
+                 number(p.x, 2),
+                 "' cy='",
+                 number(p.y, 2),
+                 "' r='7' fill='",
+                 s.used ? colour : "#fff",
+                 "' stroke='",
+                 colour,
+                 "'/><text x='",
+                 number(p.x, 2),
+                 "' y='",
+                 number(p.y - 9, 2),
+                 "'>",
+                 label,
+                 "</text><title>",
+                 status::systemName(s.gnssId),
+                 " ",
+                 std::to_string(s.svId),
+                 ": ",
+                 std::to_string(s.cno),
+                 " dB-Hz, elevation ",
+                 std::to_string(s.elevation),
+                 ", azimuth ",
+                 std::to_string(s.azimuth),
+                 s.used ? ", used" : "",
+                 "</title></g>\n"});
   }
   return svg + "</svg>\n";
 }
@@ -100,31 +136,30 @@ std::string cnoBars(const device::ReceiverState& r) {
     }
   }
   const std::size_t width = std::max<std::size_t>(graphed.size(), 1) * kBar + 30;
-  std::string svg = "<svg class=\"bars\" viewBox=\"0 0 " + std::to_string(width) +
-                    " 125\" width=\"" + std::to_string(width * 3 / 2) +
-                    "\" height=\"188\" role=\"img\" " +
-                    "aria-label=\"C/N0 of the satellites used\">\n";
+  std::string svg = "<svg class='bars' viewBox='0 0 " + std::to_string(width) + " 125' width='" +
+                    std::to_string(width * 3 / 2) + "' height='188' role='img' " +
+                    "aria-label='C/N0 of the satellites used'>\n";
   for (const int level : {10, 20, 30, 40, 50}) {
     const std::string y = std::to_string(kHeight - level * 2 + 5);
-    svg += "<path class=\"ring\" d=\"M24 " + y + "H" + std::to_string(width) +
-           "\"/><text x=\"12\" y=\"" + y + "\">" + std::to_string(level) + "</text>\n";
+    append(svg, {"<path class='ring' d='M24 ", y, "H", std::to_string(width), "'/><text x='12' y='",
+                 y, "'>", std::to_string(level), "</text>\n"});
   }
   for (std::size_t k = 0; k < graphed.size(); ++k) {
     const device::SatelliteState& s = *graphed[k];
     const int height = std::min<int>(s.cno, 50) * 2;
     const std::size_t x = 26 + k * kBar;
-    svg += "<rect x=\"" + std::to_string(x) + "\" y=\"" + std::to_string(kHeight - height + 5) +
-           "\" width=\"" + std::to_string(kBar - 3) + "\" height=\"" + std::to_string(height) +
-           "\" fill=\"" + cnoColour(s.cno) + "\"><title>" + satelliteLabel(s) + ": " +
-           std::to_string(s.cno) + " dB-Hz</title></rect><text class=\"small\" x=\"" +
-           std::to_string(x + 5) + "\" y=\"120\">" + satelliteLabel(s) + "</text>\n";
+    append(svg, {"<rect x='", std::to_string(x), "' y='", std::to_string(kHeight - height + 5),
+                 "' width='", std::to_string(kBar - 3), "' height='", std::to_string(height),
+                 "' fill='", cnoColour(s.cno), "'><title>", satelliteLabel(s), ": ",
+                 std::to_string(s.cno), " dB-Hz</title></rect><text class='small' x='",
+                 std::to_string(x + 5), "' y='120'>", satelliteLabel(s), "</text>\n"});
   }
   return svg + "</svg>\n";
 }
 
 std::string satelliteTable(const device::ReceiverState& r) {
   std::string html =
-      "<table class=\"sats\">\n<tr><th>Satellite</th><th>System</th><th>Number</th>"
+      "<table class='sats'>\n<tr><th>Satellite</th><th>System</th><th>Number</th>"
       "<th>C/N0 (dB-Hz)</th><th>Elevation (&deg;)</th><th>Azimuth (&deg;)</th><th>Used</th></tr>\n";
   for (const device::SatelliteState& s : r.satellites) {
     html += "<tr><td>" + satelliteLabel(s) + "</td><td>" + status::systemName(s.gnssId) +
@@ -182,29 +217,29 @@ std::string lineChart(const std::string& title, const std::vector<HistorySample>
   const double bottom = low->second;
   const double top = std::max(high->second, bottom + 1);
   svg += " (" + number(bottom, 0) + " to " + number(high->second, 0) +
-         ")</figcaption><svg class=\"chart\" viewBox=\"0 0 300 60\" width=\"300\" height=\"60\" "
-         "preserveAspectRatio=\"none\"><polyline points=\"";
+         ")</figcaption><svg class='chart' viewBox='0 0 300 60' width='300' height='60' "
+         "preserveAspectRatio='none'><polyline points='";
   for (const auto& [sample, v] : points) {
     svg += number(xOf(*sample, unixSeconds, seconds), 1) + "," +
            number(kChartHeight - 2 - (kChartHeight - 4) * (v - bottom) / (top - bottom), 1) + " ";
   }
-  return svg + "\"/></svg></figure>\n";
+  return svg + "'/></svg></figure>\n";
 }
 
 std::string lockTimeline(const std::vector<HistorySample>& samples, std::int64_t unixSeconds,
                          std::int64_t seconds) {
   std::string svg =
       "<figure><figcaption>Lock (green), holdover (orange), acquiring or not answering "
-      "(grey)</figcaption><svg class=\"chart\" viewBox=\"0 0 300 14\" width=\"300\" height=\"14\" "
-      "preserveAspectRatio=\"none\">";
+      "(grey)</figcaption><svg class='chart' viewBox='0 0 300 14' width='300' height='14' "
+      "preserveAspectRatio='none'>";
   for (std::size_t k = 0; k < samples.size(); ++k) {
     const HistorySample& s = samples[k];
     const double x = xOf(s, unixSeconds, seconds);
     const double next =
         k + 1 < samples.size() ? xOf(samples[k + 1], unixSeconds, seconds) : kChartWidth;
     const char* state = s.locked ? "locked" : (s.holdover ? "holdover" : "none");
-    svg += "<rect class=\"" + std::string(state) + "\" x=\"" + number(x, 1) + "\" width=\"" +
-           number(std::max(next - x, 0.3), 1) + "\" y=\"0\" height=\"14\"/>";
+    svg += "<rect class='" + std::string(state) + "' x='" + number(x, 1) + "' width='" +
+           number(std::max(next - x, 0.3), 1) + "' y='0' height='14'/>";
   }
   return svg + "</svg></figure>\n";
 }
@@ -231,13 +266,13 @@ SkyPoint skyPoint(double azimuth, double elevation) {
 std::string deviceLivePart(const monitor::DeviceSnapshot& device,
                            std::chrono::milliseconds monotonic) {
   const device::ReceiverState& r = device.receiver;
-  return "<section class=\"row\"><div>\n" + statusTable(device, monotonic) +
+  return "<section class='row'><div>\n" + statusTable(device, monotonic) +
          "</div><div><h2>Sky</h2>\n" + skyPlot(r) + "<h2>Signals</h2>\n" + cnoBars(r) +
          "</div></section>\n<h2>Satellites</h2>\n" + satelliteTable(r);
 }
 
 std::string deviceChartsPart(const status::History& history, std::int64_t unixSeconds) {
-  std::string html = "<section class=\"row\">\n";
+  std::string html = "<section class='row'>\n";
   for (const auto& [name, seconds] : {std::pair{"The last hour", std::int64_t{3600}},
                                       std::pair{"The last day", std::int64_t{86400}}}) {
     const std::vector<HistorySample> samples = span(history, unixSeconds, seconds);
@@ -253,8 +288,8 @@ std::string deviceChartsPart(const status::History& history, std::int64_t unixSe
 std::string devicePage(const std::string& serial, const std::string& livePart,
                        const std::string& chartsPart) {
   const std::string name = htmlEscaped(serial);
-  return "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
-         "<meta name=\"viewport\" content=\"width=device-width\">\n<title>QVR-7130 " +
+  return "<!DOCTYPE html>\n<html lang='en'>\n<head>\n<meta charset='utf-8'>\n"
+         "<meta name='viewport' content='width=device-width'>\n<title>QVR-7130 " +
          name +
          "</title>\n<style>\n"
          "body{font-family:sans-serif;margin:1.5em;color:#222}"
@@ -268,9 +303,8 @@ std::string devicePage(const std::string& serial, const std::string& livePart,
          ".chart{border:1px solid #ccc;background:#fafafa}"
          ".chart polyline{fill:none;stroke:#1565c0;stroke-width:1}"
          ".locked{fill:#2e7d32}.holdover{fill:#ef6c00}.none{fill:#bbb}\n"
-         "</style>\n</head>\n<body>\n<p><a href=\"/\">All devices</a></p>\n<h1>QVR-7130 " +
-         name + "</h1>\n<div id=\"live\">\n" + livePart + "</div>\n<div id=\"charts\">\n" +
-         chartsPart +
+         "</style>\n</head>\n<body>\n<p><a href='/'>All devices</a></p>\n<h1>QVR-7130 " +
+         name + "</h1>\n<div id='live'>\n" + livePart + "</div>\n<div id='charts'>\n" + chartsPart +
          "</div>\n<script>\n"
          "(function(){var q=location.search;function get(part){fetch('/device'+q+'&part='+part,"
          "{cache:'no-store'}).then(function(r){return r.ok?r.text():null}).then(function(t){"
