@@ -4,12 +4,14 @@
 Every panel but a row has a title, a description and a unit, and takes its data from the
 dashboard's data source variable, as do its queries; with a Prometheus server's address, every
 query (its variables replaced by what matches everything, its ranges by ones a young server
-has data for) must return at least one series.
+has data for) must return at least one series within 20 s: a server that has scraped once has
+no rate or increase yet.
 
     check_dashboard.py DASHBOARD.json [http://PROMETHEUS]
 """
 import json
 import sys
+import time
 import urllib.parse
 import urllib.request
 
@@ -59,8 +61,12 @@ def main():
     faults = faults_of(dashboard)
     queries = [t["expr"] for p in dashboard["panels"] for t in p.get("targets", [])]
     if len(sys.argv) > 2:
+        deadline = time.monotonic() + 20
         for expr in queries:
             count = series(sys.argv[2], runnable(expr))
+            while count == 0 and time.monotonic() < deadline:
+                time.sleep(0.5)
+                count = series(sys.argv[2], runnable(expr))
             if count < 1:
                 faults.append(f"{expr}: {'refused' if count < 0 else 'no series'}")
     for fault in faults:
