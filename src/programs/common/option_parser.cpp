@@ -160,8 +160,9 @@ const CommandSpec* OptionParser::find(std::string_view command) const {
   if (command.empty()) {
     return &main_;
   }
-  const auto found = std::find_if(commands_.begin(), commands_.end(),
-                                  [&](const CommandSpec& spec) { return spec.name == command; });
+  const auto found =
+      std::find_if(commands_.begin(), commands_.end(),
+                   [&](const CommandSpec& declared) { return declared.name == command; });
   return found == commands_.end() ? nullptr : &*found;
 }
 
@@ -171,16 +172,16 @@ const OptionSpec* OptionParser::findOption(std::string_view name) const {
       return standard;
     }
   }
-  const auto in = [&](const CommandSpec& spec) -> const OptionSpec* {
-    const auto found = std::find_if(spec.options.begin(), spec.options.end(),
+  const auto in = [&](const CommandSpec& declared) -> const OptionSpec* {
+    const auto found = std::find_if(declared.options.begin(), declared.options.end(),
                                     [&](const OptionSpec& option) { return named(option, name); });
-    return found == spec.options.end() ? nullptr : &*found;
+    return found == declared.options.end() ? nullptr : &*found;
   };
   if (const OptionSpec* option = in(main_)) {
     return option;
   }
-  for (const CommandSpec& spec : commands_) {
-    if (const OptionSpec* option = in(spec)) {
+  for (const CommandSpec& declared : commands_) {
+    if (const OptionSpec* option = in(declared)) {
       return option;
     }
   }
@@ -252,13 +253,13 @@ ParsedLine OptionParser::parse(const std::vector<std::string>& args) const {
                          args.end());
   }
 
-  const CommandSpec* spec = &main_;
+  const CommandSpec* declared = &main_;
   if (!commands_.empty() && !line.operands.empty()) {
-    spec = find(line.operands.front());
-    if (spec == nullptr || spec == &main_) {
+    declared = find(line.operands.front());
+    if (declared == nullptr || declared == &main_) {
       throw UsageError("unknown command '" + line.operands.front() + "'", "");
     }
-    line.command = spec->name;
+    line.command = declared->name;
     line.operands.erase(line.operands.begin());
   }
   if (!refusal.empty()) {
@@ -268,10 +269,10 @@ ParsedLine OptionParser::parse(const std::vector<std::string>& args) const {
   CLI::App app;
   declare(app, main_.options);
   CLI::App* active = &app;
-  if (spec != &main_) {
-    active = app.add_subcommand(spec->name);
-    declare(*active, spec->options);
-    spelled.insert(spelled.begin(), spec->name);
+  if (declared != &main_) {
+    active = app.add_subcommand(declared->name);
+    declare(*active, declared->options);
+    spelled.insert(spelled.begin(), declared->name);
   }
   try {
     // CLI11 takes the arguments last first.
@@ -291,10 +292,10 @@ ParsedLine OptionParser::parse(const std::vector<std::string>& args) const {
                        line.command);
     }
   }
-  if (!spec->takesOperands && !line.operands.empty()) {
+  if (!declared->takesOperands && !line.operands.empty()) {
     throw UsageError("unexpected argument '" + line.operands.front() + "'", line.command);
   }
-  for (const OptionSpec& option : withStandard(spec->options)) {
+  for (const OptionSpec& option : withStandard(declared->options)) {
     const CLI::Option* parsed = active->get_option(longName(option));
     if (parsed->count() == 0) {
       continue;
@@ -307,27 +308,27 @@ ParsedLine OptionParser::parse(const std::vector<std::string>& args) const {
 }
 
 std::string OptionParser::help(std::string_view command) const {
-  const CommandSpec* spec = find(command);
+  const CommandSpec* declared = find(command);
   const std::string usage = "Usage: " + program_ + ' ';
   std::string text;
-  for (const std::string& synopsis : split(spec->synopsis, '\n')) {
+  for (const std::string& synopsis : split(declared->synopsis, '\n')) {
     text += (text.empty() ? usage
                           : std::string(usage.size() - program_.size() - 1, ' ') + program_ + ' ') +
             wrap(synopsis, usage.size(), usage.size());
   }
-  text += wrap(spec->purpose, 0, 0);
-  if (spec == &main_ && !commands_.empty()) {
+  text += wrap(declared->purpose, 0, 0);
+  if (declared == &main_ && !commands_.empty()) {
     text += "\nCommands:\n";
     for (const CommandSpec& each : commands_) {
       text += entry(each.name, each.purpose);
     }
   }
   text += "\nOptions:\n";
-  for (const OptionSpec& option : withStandard(spec->options)) {
+  for (const OptionSpec& option : withStandard(declared->options)) {
     text += entry(shownName(option), option.description);
   }
-  if (!spec->notes.empty()) {
-    text += '\n' + spec->notes;
+  if (!declared->notes.empty()) {
+    text += '\n' + declared->notes;
   }
   return text;
 }
@@ -335,16 +336,16 @@ std::string OptionParser::help(std::string_view command) const {
 std::string OptionParser::bashCompletion() const {
   const std::string function = "_" + program_;
   std::vector<std::string> commandNames;
-  for (const CommandSpec& spec : commands_) {
-    commandNames.push_back(spec.name);
+  for (const CommandSpec& declared : commands_) {
+    commandNames.push_back(declared.name);
   }
   // Which options take a value, and which of those a file name.
   std::vector<std::string> valued;
   std::vector<std::string> files;
   std::string cases;
-  const auto optionWords = [&](const CommandSpec& spec) {
+  const auto optionWords = [&](const CommandSpec& declared) {
     std::vector<std::string> words;
-    for (const OptionSpec& option : withStandard(spec.options)) {
+    for (const OptionSpec& option : withStandard(declared.options)) {
       for (const std::string& name : split(option.names, ',')) {
         words.push_back(name);
         if (option.form == ValueForm::Required) {
@@ -354,8 +355,8 @@ std::string OptionParser::bashCompletion() const {
     }
     return words;
   };
-  for (const CommandSpec& spec : commands_) {
-    cases += "    " + spec.name + ") options=" + quotedWords(optionWords(spec)) + " ;;\n";
+  for (const CommandSpec& declared : commands_) {
+    cases += "    " + declared.name + ") options=" + quotedWords(optionWords(declared)) + " ;;\n";
   }
   std::vector<std::string> mainWords = optionWords(main_);
   cases += "    *) options=" + quotedWords(mainWords) + " ;;\n";
