@@ -29,25 +29,22 @@ void HistoryKeeper::record(const std::vector<monitor::DeviceSnapshot>& devices,
 }
 
 std::optional<std::string> HistoryKeeper::json(const std::string& serial) const {
+  std::optional<std::string> text;
   const std::scoped_lock held(lock_);
-  const auto kept = devices_.find(serial);
-  if (kept == devices_.end()) {
-    return std::nullopt;
+  if (const auto kept = devices_.find(serial); kept != devices_.end()) {
+    text = status::historyJson(kept->second.rawSerial, kept->second.history);
   }
-  return status::historyJson(kept->second.rawSerial, kept->second.history);
+  return text;
 }
 
 std::optional<std::string> HistoryKeeper::csv(const std::string& serial) const {
-  const std::scoped_lock held(lock_);
-  const auto kept = devices_.find(serial);
-  if (kept == devices_.end()) {
-    return std::nullopt;
-  }
-  std::string text = status::historyCsvHeader();
-  const status::History& history = kept->second.history;
-  for (std::size_t k = 0; k < history.size(); ++k) {
-    text += status::historyCsvLine(history.at(k));
-  }
+  std::optional<std::string> text;
+  visit(serial, [&text](const status::History& history) {
+    text = status::historyCsvHeader();
+    for (std::size_t k = 0; k < history.size(); ++k) {
+      *text += status::historyCsvLine(history.at(k));
+    }
+  });
   return text;
 }
 
