@@ -22,21 +22,28 @@ $(cat)
       - targets: ['$1']
 CONFIG
   "$promtool" check config "$work/prometheus.yml" >/dev/null
-  # A free port for the server: the first of a few random ones that nothing answers on.
-  local port
-  for _ in 1 2 3 4 5 6 7 8; do
-    port=$((20000 + RANDOM % 40000))
-    if ! (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then
-      break
-    fi
+  # A port for the server below the kernel's ephemeral range, where no client's connection can
+  # be holding it; should something listen there all the same, start again on another.
+  local low _
+  read -r low _ </proc/sys/net/ipv4/ip_local_port_range
+  for _ in 1 2 3 4 5; do
+    server=127.0.0.1:$((10000 + RANDOM % (low - 10000)))
+    "$prometheus" --config.file="$work/prometheus.yml" --storage.tsdb.path="$work/data" \
+      --web.listen-address="$server" --log.level=warn 2>"$work/prometheus.log" &
+    pids+=($!)
+    within 30 prometheus_ready_or_gone $! || fail "the Prometheus server did not become ready"
+    curl -fs --max-time 2 -o /dev/null "http://$server/-/ready" && break
+    grep -q 'address already in use' "$work/prometheus.log" ||
+      fail "the Prometheus server did not become ready"
   done
-  server=127.0.0.1:$port
-  "$prometheus" --config.file="$work/prometheus.yml" --storage.tsdb.path="$work/data" \
-    --web.listen-address="$server" --log.level=warn 2>"$work/prometheus.log" &
-  pids+=($!)
-  within 30 curl -fs --max-time 2 -o /dev/null "http://$server/-/ready" ||
-    fail "the Prometheus server did not become ready"
+  curl -fs --max-time 2 -o /dev/null "http://$server/-/ready" ||
+    fail "the Prometheus server found no free port"
   echo "Prometheus on $server"
+}
+
+# Whether the Prometheus server with process id $1 answers that it is ready, or has exited.
+prometheus_ready_or_gone() {
+  curl -fs --max-time 2 -o /dev/null "http://$server/-/ready" || ! kill -0 "$1" 2>/dev/null
 }
 
 # The value of an instant query, or nothing while it has none.
