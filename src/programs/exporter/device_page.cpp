@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <initializer_list>
@@ -13,6 +12,7 @@
 
 #include "programs/exporter/pages.h"
 #include "protocol/device_strings.h"
+#include "protocol/number_text.h"
 #include "status/status_view.h"
 
 namespace qvr::exporter {
@@ -32,11 +32,9 @@ void append(std::string& out, std::initializer_list<std::string_view> pieces) {
 
 // Locale-free, as everything a browser parses must be.
 std::string number(double value, int decimals) {
-  std::array<char, 32> text{};
-  const char* const end = std::to_chars(text.data(), text.data() + text.size(), value,
-                                        std::chars_format::fixed, decimals)
-                              .ptr;
-  return {text.data(), static_cast<std::size_t>(end - text.data())};
+  std::string text;
+  protocol::appendFixed(text, value, decimals, '.');
+  return text;
 }
 
 std::string satelliteLabel(const device::SatelliteState& s) {
@@ -44,7 +42,8 @@ std::string satelliteLabel(const device::SatelliteState& s) {
   return letter + std::to_string(s.svId);
 }
 
-// The window's colour for a signal: red at 10 dB-Hz and below, yellow near 27, green from 45.
+// The window's colour for a signal (its average bar's): red at 10 dB-Hz and below, yellow near
+// 27, green from 45. The window's layer is not the exporter's to use, so the ramp is repeated.
 std::string cnoColour(int cno) {
   const int green = static_cast<int>(std::lround((cno - 10) / 35.0 * 500));
   std::array<char, 8> text{};
@@ -312,6 +311,32 @@ std::string devicePage(const std::string& serial, const std::string& livePart,
          "setInterval(function(){get('live')},1000);"
          "setInterval(function(){get('charts')},10000)})();\n"
          "</script>\n</body>\n</html>\n";
+}
+
+HttpResponse devicePageResponse(std::string_view query,
+                                const std::vector<monitor::DeviceSnapshot>& devices,
+                                const HistoryKeeper& history, std::chrono::milliseconds monotonic,
+                                std::int64_t unixSeconds) {
+  const std::optional<std::string> serial = queryParameter(query, "serial");
+  if (!serial) {
+    return noSerialGiven();
+  }
+  const auto device = std::find_if(devices.begin(), devices.end(), [&](const auto& d) {
+    return protocol::deviceTextAsUtf8(d.serial) == *serial;
+  });
+  if (device == devices.end()) {
+    return {404, "", "no device with that serial number is known here\n"};
+  }
+  const std::optional<std::string> part = queryParameter(query, "part");
+  std::string charts;
+  if (part != "live") {
+    history.visit(*serial,
+                  [&](const status::History& h) { charts = deviceChartsPart(h, unixSeconds); });
+  }
+  const std::string live = part == "charts" ? "" : deviceLivePart(*device, monotonic);
+  std::string html =
+      part == "live" ? live : (part == "charts" ? charts : devicePage(*serial, live, charts));
+  return {200, "text/html; charset=utf-8", std::move(html)};
 }
 
 }  // namespace qvr::exporter

@@ -3,8 +3,12 @@
 #include <chrono>
 #include <cstdint>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "monitor/device_monitor.h"
+#include "programs/exporter/history_keeper.h"
+#include "programs/exporter/http_server.h"
 #include "status/history.h"
 
 namespace qvr::exporter {
@@ -31,6 +35,14 @@ namespace qvr::exporter {
 // The whole page around the two parts.
 [[nodiscard]] std::string devicePage(const std::string& serial, const std::string& livePart,
                                      const std::string& chartsPart);
+
+// The answer to /device?serial=S: the whole page, or with &part=live or &part=charts that part
+// alone; 400 without a serial number, 404 for a device the fleet does not know.
+[[nodiscard]] HttpResponse devicePageResponse(std::string_view query,
+                                              const std::vector<monitor::DeviceSnapshot>& devices,
+                                              const HistoryKeeper& history,
+                                              std::chrono::milliseconds monotonic,
+                                              std::int64_t unixSeconds);
 
 // Where a satellite at `azimuth` and `elevation` (degrees) is drawn in the sky plot, whose
 // centre is the zenith and whose edge the horizon: kSkyCentre plus (sin az, -cos az) times

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "programs/exporter/pages.h"
 #include "protocol/device_strings.h"
 
 namespace qvr::exporter {
@@ -46,6 +47,18 @@ std::optional<std::string> HistoryKeeper::csv(const std::string& serial) const {
     }
   });
   return text;
+}
+
+HttpResponse HistoryKeeper::response(std::string_view query, bool csv) const {
+  const std::optional<std::string> serial = queryParameter(query, "serial");
+  if (!serial) {
+    return noSerialGiven();
+  }
+  std::optional<std::string> body = csv ? this->csv(*serial) : json(*serial);
+  if (!body) {
+    return {404, "", "no device with that serial number has a history here\n"};
+  }
+  return {200, csv ? "text/csv; charset=utf-8" : "application/json", std::move(*body)};
 }
 
 }  // namespace qvr::exporter

@@ -7,9 +7,11 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "monitor/device_monitor.h"
+#include "programs/exporter/http_server.h"
 #include "status/history.h"
 
 namespace qvr::exporter {
@@ -30,6 +32,9 @@ class HistoryKeeper {
   // The history of the device with this serial number (as UTF-8); nothing for one never seen.
   [[nodiscard]] std::optional<std::string> json(const std::string& serial) const;
   [[nodiscard]] std::optional<std::string> csv(const std::string& serial) const;
+  // The answer to /history.json?serial=S (or /history.csv with `csv`): 400 without a serial
+  // number, 404 for a device never seen.
+  [[nodiscard]] HttpResponse response(std::string_view query, bool csv) const;
   // Calls `use(history)` with the device's history under the keeper's lock; false for a device
   // never seen.
   template <typename Use>

@@ -233,61 +233,25 @@ int main(int argc, char** argv) {
                                    qvr::monitor::DeviceEvent event) { logEvent(log, now, event); });
   fleet.start();
 
+  const auto unixNow = [] {
+    return std::chrono::floor<std::chrono::seconds>(std::chrono::system_clock::now())
+        .time_since_epoch()
+        .count();
+  };
   // A sample of every device every ten seconds, for the last day's charts and files.
   exporter::HistoryKeeper history;
   const std::jthread sampler([&](const std::stop_token& stop) {
     std::mutex unused;
     std::condition_variable_any wake;
     std::unique_lock held(unused);
-    do {
-      const auto unixNow =
-          std::chrono::floor<std::chrono::seconds>(std::chrono::system_clock::now());
-      history.record(fleet.snapshots(), unixNow.time_since_epoch().count(), system.now());
-    } while (!wake.wait_for(held, stop, qvr::status::History::kInterval, [] { return false; }) &&
-             !stop.stop_requested());
+    while (!stop.stop_requested()) {
+      history.record(fleet.snapshots(), unixNow(), system.now());
+      // Woken early only by the stop.
+      (void)wake.wait_for(held, stop, qvr::status::History::kInterval, [] { return false; });
+    }
   });
-  const auto historyOf = [&](std::string_view query, bool csv) {
-    const std::optional<std::string> serial = exporter::queryParameter(query, "serial");
-    if (!serial) {
-      return exporter::HttpResponse{400, "", "give the device as ?serial=SERIAL\n"};
-    }
-    std::optional<std::string> body = csv ? history.csv(*serial) : history.json(*serial);
-    if (!body) {
-      return exporter::HttpResponse{404, "",
-                                    "no device with that serial number has a history here\n"};
-    }
-    return exporter::HttpResponse{200, csv ? "text/csv; charset=utf-8" : "application/json",
-                                  std::move(*body)};
-  };
-
   const auto devicePage = [&](std::string_view query) {
-    const std::optional<std::string> serial = exporter::queryParameter(query, "serial");
-    if (!serial) {
-      return exporter::HttpResponse{400, "", "give the device as ?serial=SERIAL\n"};
-    }
-    const std::vector<qvr::monitor::DeviceSnapshot> devices = fleet.snapshots();
-    const auto device = std::find_if(devices.begin(), devices.end(), [&](const auto& d) {
-      return qvr::protocol::deviceTextAsUtf8(d.serial) == *serial;
-    });
-    if (device == devices.end()) {
-      return exporter::HttpResponse{404, "", "no device with that serial number is known here\n"};
-    }
-    const std::optional<std::string> part = exporter::queryParameter(query, "part");
-    const auto unixNow = std::chrono::floor<std::chrono::seconds>(std::chrono::system_clock::now())
-                             .time_since_epoch()
-                             .count();
-    std::string charts;
-    if (part != "live") {
-      history.visit(*serial, [&](const qvr::status::History& h) {
-        charts = exporter::deviceChartsPart(h, unixNow);
-      });
-    }
-    const std::string live =
-        part == "charts" ? "" : exporter::deviceLivePart(*device, system.now());
-    const std::string html =
-        part == "live" ? live
-                       : (part == "charts" ? charts : exporter::devicePage(*serial, live, charts));
-    return exporter::HttpResponse{200, "text/html; charset=utf-8", html};
+    return exporter::devicePageResponse(query, fleet.snapshots(), history, system.now(), unixNow());
   };
 
   const auto metrics = [&](std::string_view /*query*/) {
@@ -324,8 +288,9 @@ int main(int argc, char** argv) {
             {options.telemetryPath, metrics},
             {"/status.json", status},
             {"/device", devicePage},
-            {"/history.json", [&](std::string_view query) { return historyOf(query, false); }},
-            {"/history.csv", [&](std::string_view query) { return historyOf(query, true); }},
+            {"/history.json",
+             [&](std::string_view query) { return history.response(query, false); }},
+            {"/history.csv", [&](std::string_view query) { return history.response(query, true); }},
             {"/", index}},
         secured.server);
   } catch (const exporter::ListenError& e) {

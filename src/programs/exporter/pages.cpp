@@ -105,6 +105,10 @@ std::string htmlEscaped(const std::string& text) {
   return escaped;
 }
 
+HttpResponse noSerialGiven() {
+  return {400, "", "give the device as ?serial=SERIAL\n"};
+}
+
 std::string urlEncoded(const std::string& text) {
   static constexpr char kHex[] = "0123456789ABCDEF";
   std::string encoded;

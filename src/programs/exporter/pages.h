@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "monitor/device_monitor.h"
+#include "programs/exporter/http_server.h"
 #include "status/status_view.h"
 
 namespace qvr::exporter {
@@ -26,6 +27,9 @@ namespace qvr::exporter {
 
 // Text as a URL's query carries it: every byte but letters, digits and -._~ as %XX.
 [[nodiscard]] std::string urlEncoded(const std::string& text);
+
+// The answer to a request for a device's page or history that names no device.
+[[nodiscard]] HttpResponse noSerialGiven();
 
 // Text made safe to stand between HTML tags or in a quoted attribute.
 [[nodiscard]] std::string htmlEscaped(const std::string& text);
