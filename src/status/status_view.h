@@ -63,7 +63,6 @@ struct StatusView {
 // "2024-05-01T12:34:56Z"; nothing while the receiver's time is not valid.
 [[nodiscard]] std::optional<std::string> utcText(const device::ReceiverState& receiver);
 
-// The whole status for people: one "Name  value" line each.
 // The status as rows of a label and its value, every line of statusText but the satellites'.
 struct StatusRow {
   std::string label;
@@ -71,6 +70,7 @@ struct StatusRow {
 };
 [[nodiscard]] std::vector<StatusRow> statusRows(const StatusView& status);
 
+// The whole status for people: one "Name  value" line each, then a line per satellite.
 [[nodiscard]] std::string statusText(const StatusView& status);
 // The members of the status's JSON object, for a caller that writes more of its own beside them.
 void statusMembers(JsonWriter& json, const StatusView& status,

@@ -89,7 +89,7 @@ TEST(OptionParser, HelpKeepsEveryWordWithinEightyColumns) {
     return std::uniform_int_distribution(low, high)(random);
   };
   for (int round = 0; round < 200; ++round) {
-    std::vector<OptionSpec> options;
+    std::vector<DeclaredOption> options;
     std::vector<std::string> words;
     for (int option = between(1, 4); option > 0; --option) {
       std::string description;

@@ -57,7 +57,7 @@ std::optional<sim::Delivery> simulatedDelivery(const std::string& option, const 
   return std::nullopt;
 }
 
-OptionSpec simulateOption(std::string description) {
+DeclaredOption simulateOption(std::string description) {
   return {"--simulate", std::move(description), "N", ValueForm::AfterEquals, "1"};
 }
 

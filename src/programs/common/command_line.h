@@ -42,7 +42,7 @@ struct Options {
                                                              std::string& error);
 
 // The options of --simulate, shared by the programs: "--simulate" is left out as "1".
-[[nodiscard]] OptionSpec simulateOption(std::string description);
+[[nodiscard]] DeclaredOption simulateOption(std::string description);
 
 struct ParsedCommandLine {
   Options options;

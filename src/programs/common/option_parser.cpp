@@ -12,8 +12,8 @@ constexpr std::size_t kWidth = 80;
 // Where an option's description starts: two spaces, the option, at least two spaces.
 constexpr std::size_t kDescriptionColumn = 22;
 
-const OptionSpec kHelp{"-h,--help", "show this help and exit"};
-const OptionSpec kVersion{"--version", "show the program's version and exit"};
+const DeclaredOption kHelp{"-h,--help", "show this help and exit"};
+const DeclaredOption kVersion{"--version", "show the program's version and exit"};
 
 std::vector<std::string> split(std::string_view text, char separator) {
   std::vector<std::string> parts;
@@ -27,8 +27,16 @@ std::vector<std::string> split(std::string_view text, char separator) {
   return parts;
 }
 
+std::string joined(const std::vector<std::string>& words, std::string_view separator) {
+  std::string text;
+  for (const std::string& word : words) {
+    text += (text.empty() ? "" : std::string(separator)) + word;
+  }
+  return text;
+}
+
 // The name a value is read by: the first long one, "--help" of "-h,--help".
-std::string longName(const OptionSpec& option) {
+std::string longName(const DeclaredOption& option) {
   for (const std::string& name : split(option.names, ',')) {
     if (name.rfind("--", 0) == 0) {
       return name;
@@ -37,7 +45,7 @@ std::string longName(const OptionSpec& option) {
   return option.names;
 }
 
-bool named(const OptionSpec& option, std::string_view name) {
+bool named(const DeclaredOption& option, std::string_view name) {
   const std::vector<std::string> names = split(option.names, ',');
   return std::find(names.begin(), names.end(), name) != names.end();
 }
@@ -94,11 +102,8 @@ std::string entry(const std::string& shown, const std::string& description) {
   return line + wrap(description, kDescriptionColumn, kDescriptionColumn);
 }
 
-std::string shownName(const OptionSpec& option) {
-  std::string shown;
-  for (const std::string& name : split(option.names, ',')) {
-    shown += (shown.empty() ? "" : ", ") + name;
-  }
+std::string shownName(const DeclaredOption& option) {
+  std::string shown = joined(split(option.names, ','), ", ");
   switch (option.form) {
     case ValueForm::None:
       return shown;
@@ -113,26 +118,22 @@ std::string shownName(const OptionSpec& option) {
 }
 
 // The options a command takes, with the two every command has.
-std::vector<OptionSpec> withStandard(const std::vector<OptionSpec>& options) {
-  std::vector<OptionSpec> all = options;
+std::vector<DeclaredOption> withStandard(const std::vector<DeclaredOption>& options) {
+  std::vector<DeclaredOption> all = options;
   all.push_back(kHelp);
   all.push_back(kVersion);
   return all;
 }
 
 std::string quotedWords(const std::vector<std::string>& words) {
-  std::string joined;
-  for (const std::string& word : words) {
-    joined += (joined.empty() ? "" : " ") + word;
-  }
-  return "'" + joined + "'";
+  return "'" + joined(words, " ") + "'";
 }
 
 // A command's options as CLI11 reads them: each one "--name" or "--name VALUE" by now.
-void declare(CLI::App& app, const std::vector<OptionSpec>& options) {
+void declare(CLI::App& app, const std::vector<DeclaredOption>& options) {
   app.set_help_flag();
   app.allow_extras();
-  for (const OptionSpec& option : withStandard(options)) {
+  for (const DeclaredOption& option : withStandard(options)) {
     if (option.form == ValueForm::None) {
       app.add_flag(option.names);
     } else {
@@ -153,35 +154,37 @@ std::optional<std::string> ParsedLine::last(const std::string& name) const {
   return found->second.back();
 }
 
-OptionParser::OptionParser(std::string program, CommandSpec main, std::vector<CommandSpec> commands)
+OptionParser::OptionParser(std::string program, DeclaredCommand main,
+                           std::vector<DeclaredCommand> commands)
     : program_(std::move(program)), main_(std::move(main)), commands_(std::move(commands)) {}
 
-const CommandSpec* OptionParser::find(std::string_view command) const {
+const DeclaredCommand* OptionParser::find(std::string_view command) const {
   if (command.empty()) {
     return &main_;
   }
   const auto found =
       std::find_if(commands_.begin(), commands_.end(),
-                   [&](const CommandSpec& declared) { return declared.name == command; });
+                   [&](const DeclaredCommand& declared) { return declared.name == command; });
   return found == commands_.end() ? nullptr : &*found;
 }
 
-const OptionSpec* OptionParser::findOption(std::string_view name) const {
-  for (const OptionSpec* standard : {&kHelp, &kVersion}) {
+const DeclaredOption* OptionParser::findOption(std::string_view name) const {
+  for (const DeclaredOption* standard : {&kHelp, &kVersion}) {
     if (named(*standard, name)) {
       return standard;
     }
   }
-  const auto in = [&](const CommandSpec& declared) -> const OptionSpec* {
-    const auto found = std::find_if(declared.options.begin(), declared.options.end(),
-                                    [&](const OptionSpec& option) { return named(option, name); });
+  const auto in = [&](const DeclaredCommand& declared) -> const DeclaredOption* {
+    const auto found =
+        std::find_if(declared.options.begin(), declared.options.end(),
+                     [&](const DeclaredOption& option) { return named(option, name); });
     return found == declared.options.end() ? nullptr : &*found;
   };
-  if (const OptionSpec* option = in(main_)) {
+  if (const DeclaredOption* option = in(main_)) {
     return option;
   }
-  for (const CommandSpec& declared : commands_) {
-    if (const OptionSpec* option = in(declared)) {
+  for (const DeclaredCommand& declared : commands_) {
+    if (const DeclaredOption* option = in(declared)) {
       return option;
     }
   }
@@ -213,7 +216,7 @@ ParsedLine OptionParser::parse(const std::vector<std::string>& args) const {
     const std::string name = arg.substr(0, equals);
     const std::optional<std::string> attached =
         equals == std::string::npos ? std::nullopt : std::optional(arg.substr(equals + 1));
-    const OptionSpec* option = findOption(name);
+    const DeclaredOption* option = findOption(name);
     if (option == nullptr) {
       spelled.push_back(arg);  // unknown: CLI11 leaves it over
       continue;
@@ -253,7 +256,7 @@ ParsedLine OptionParser::parse(const std::vector<std::string>& args) const {
                          args.end());
   }
 
-  const CommandSpec* declared = &main_;
+  const DeclaredCommand* declared = &main_;
   if (!commands_.empty() && !line.operands.empty()) {
     declared = find(line.operands.front());
     if (declared == nullptr || declared == &main_) {
@@ -295,7 +298,7 @@ ParsedLine OptionParser::parse(const std::vector<std::string>& args) const {
   if (!declared->takesOperands && !line.operands.empty()) {
     throw UsageError("unexpected argument '" + line.operands.front() + "'", line.command);
   }
-  for (const OptionSpec& option : withStandard(declared->options)) {
+  for (const DeclaredOption& option : withStandard(declared->options)) {
     const CLI::Option* parsed = active->get_option(longName(option));
     if (parsed->count() == 0) {
       continue;
@@ -308,7 +311,7 @@ ParsedLine OptionParser::parse(const std::vector<std::string>& args) const {
 }
 
 std::string OptionParser::help(std::string_view command) const {
-  const CommandSpec* declared = find(command);
+  const DeclaredCommand* declared = find(command);
   const std::string usage = "Usage: " + program_ + ' ';
   std::string text;
   for (const std::string& synopsis : split(declared->synopsis, '\n')) {
@@ -319,12 +322,12 @@ std::string OptionParser::help(std::string_view command) const {
   text += wrap(declared->purpose, 0, 0);
   if (declared == &main_ && !commands_.empty()) {
     text += "\nCommands:\n";
-    for (const CommandSpec& each : commands_) {
+    for (const DeclaredCommand& each : commands_) {
       text += entry(each.name, each.purpose);
     }
   }
   text += "\nOptions:\n";
-  for (const OptionSpec& option : withStandard(declared->options)) {
+  for (const DeclaredOption& option : withStandard(declared->options)) {
     text += entry(shownName(option), option.description);
   }
   if (!declared->notes.empty()) {
@@ -336,16 +339,16 @@ std::string OptionParser::help(std::string_view command) const {
 std::string OptionParser::bashCompletion() const {
   const std::string function = "_" + program_;
   std::vector<std::string> commandNames;
-  for (const CommandSpec& declared : commands_) {
+  for (const DeclaredCommand& declared : commands_) {
     commandNames.push_back(declared.name);
   }
   // Which options take a value, and which of those a file name.
   std::vector<std::string> valued;
   std::vector<std::string> files;
   std::string cases;
-  const auto optionWords = [&](const CommandSpec& declared) {
+  const auto optionWords = [&](const DeclaredCommand& declared) {
     std::vector<std::string> words;
-    for (const OptionSpec& option : withStandard(declared.options)) {
+    for (const DeclaredOption& option : withStandard(declared.options)) {
       for (const std::string& name : split(option.names, ',')) {
         words.push_back(name);
         if (option.form == ValueForm::Required) {
@@ -355,7 +358,7 @@ std::string OptionParser::bashCompletion() const {
     }
     return words;
   };
-  for (const CommandSpec& declared : commands_) {
+  for (const DeclaredCommand& declared : commands_) {
     cases += "    " + declared.name + ") options=" + quotedWords(optionWords(declared)) + " ;;\n";
   }
   std::vector<std::string> mainWords = optionWords(main_);
@@ -363,11 +366,7 @@ std::string OptionParser::bashCompletion() const {
   const auto alternatives = [](std::vector<std::string> words) {
     std::sort(words.begin(), words.end());
     words.erase(std::unique(words.begin(), words.end()), words.end());
-    std::string joined;
-    for (const std::string& word : words) {
-      joined += (joined.empty() ? "" : "|") + word;
-    }
-    return joined;
+    return joined(words, "|");
   };
   std::string script = "# bash completion for " + program_ +
                        ", made from its option declarations\n" + function +

@@ -18,7 +18,7 @@ enum class ValueForm {
   NextIfLike,   // --name, --name=VALUE, or --name VALUE when the word looks like one
 };
 
-struct OptionSpec {
+struct DeclaredOption {
   std::string names;        // "-h,--help"; the values are read by the first long name
   std::string description;  // one paragraph, wrapped to the help's width
   std::string value;        // "SECONDS", as the help shows it; empty for a flag
@@ -28,13 +28,13 @@ struct OptionSpec {
 };
 
 // A program, or one of its commands, as its --help shows it.
-struct CommandSpec {
-  std::string name;                 // the command's word; empty for the program itself
-  std::string synopsis;             // after "Usage: PROGRAM "; a line of its own for each '\n'
-  std::string purpose;              // one sentence
-  std::vector<OptionSpec> options;  // -h, --help and --version are there without asking
-  std::string notes;                // after the options, as written (at most 80 columns)
-  bool takesOperands = false;       // words that are neither options nor their values
+struct DeclaredCommand {
+  std::string name;                     // the command's word; empty for the program itself
+  std::string synopsis;                 // after "Usage: PROGRAM "; a line of its own for each '\n'
+  std::string purpose;                  // one sentence
+  std::vector<DeclaredOption> options;  // -h, --help and --version are there without asking
+  std::string notes;                    // after the options, as written (at most 80 columns)
+  bool takesOperands = false;           // words that are neither options nor their values
 };
 
 // A command line that is refused: said as "PROGRAM: MESSAGE" with a hint to the help of
@@ -64,7 +64,8 @@ struct ParsedLine {
 // completion made from the same declarations.
 class OptionParser {
  public:
-  OptionParser(std::string program, CommandSpec main, std::vector<CommandSpec> commands = {});
+  OptionParser(std::string program, DeclaredCommand main,
+               std::vector<DeclaredCommand> commands = {});
 
   // Throws UsageError.
   [[nodiscard]] ParsedLine parse(const std::vector<std::string>& args) const;
@@ -78,12 +79,12 @@ class OptionParser {
   [[nodiscard]] const std::string& program() const { return program_; }
 
  private:
-  [[nodiscard]] const CommandSpec* find(std::string_view command) const;
-  [[nodiscard]] const OptionSpec* findOption(std::string_view name) const;
+  [[nodiscard]] const DeclaredCommand* find(std::string_view command) const;
+  [[nodiscard]] const DeclaredOption* findOption(std::string_view name) const;
 
   std::string program_;
-  CommandSpec main_;
-  std::vector<CommandSpec> commands_;
+  DeclaredCommand main_;
+  std::vector<DeclaredCommand> commands_;
 };
 
 // What every program does before its work: a refusal said (2), the help or the version printed

@@ -9,7 +9,7 @@
 namespace qvr::ctl {
 namespace {
 
-using platform::OptionSpec;
+using platform::DeclaredOption;
 using platform::ValueForm;
 using std::chrono::milliseconds;
 
@@ -97,16 +97,16 @@ bool startsLikeSeconds(std::string_view text) {
   return !text.empty() && ((text[0] >= '0' && text[0] <= '9') || text[0] == '.');
 }
 
-OptionSpec jsonOption() {
+DeclaredOption jsonOption() {
   return {"--json", "one JSON object (see /usr/share/doc/qvr7130/qvr7130ctl-json.md)"};
 }
 
-OptionSpec timeoutOption(const std::string& description) {
+DeclaredOption timeoutOption(const std::string& description) {
   return {"--timeout", description, "SECONDS", ValueForm::Required};
 }
 
 // The options of every command that talks to a device, and of the program itself.
-std::vector<OptionSpec> deviceOptions(std::vector<OptionSpec> own, bool realTimeNote) {
+std::vector<DeclaredOption> deviceOptions(std::vector<DeclaredOption> own, bool realTimeNote) {
   own.push_back({"--serial", "the device with serial number S; needed when several are attached",
                  "S", ValueForm::Required});
   own.push_back(platform::simulateOption(
@@ -122,17 +122,19 @@ std::vector<OptionSpec> deviceOptions(std::vector<OptionSpec> own, bool realTime
   return own;
 }
 
-platform::CommandSpec command(const char* name, std::string synopsis, std::string purpose,
-                              std::vector<OptionSpec> options, std::string notes = {}) {
+platform::DeclaredCommand command(const char* name, std::string synopsis, std::string purpose,
+                                  std::vector<DeclaredOption> options, std::string notes = {},
+                                  bool takesOperands = false) {
   return {.name = name,
           .synopsis = std::move(synopsis),
           .purpose = std::move(purpose),
           .options = std::move(options),
-          .notes = std::move(notes)};
+          .notes = std::move(notes),
+          .takesOperands = takesOperands};
 }
 
-std::vector<platform::CommandSpec> commandSpecs() {
-  std::vector<platform::CommandSpec> commands = {
+std::vector<platform::DeclaredCommand> commandDeclarations() {
+  return {
       command("list", "list [--json]",
               "List the attached devices: path, serial number, firmware, whether they open.",
               {jsonOption()},
@@ -171,7 +173,8 @@ std::vector<platform::CommandSpec> commandSpecs() {
               "rules do besides (1PPS or NMEA on clears low power on OUT1; either off reads\n"
               "the device back); a value already set sends nothing. A value that is refused,\n"
               "or a change the window would not allow now (1PPS while NMEA is on), sends\n"
-              "nothing at all (exit status 2).\n"),
+              "nothing at all (exit status 2).\n",
+              /*takesOperands=*/true),
       command("factory-reset", "factory-reset [--serial S]",
               "Press the window's Factory reset button.", deviceOptions({}, false),
               "Outputs on, both outputs 10 MHz, FLL, 1PPS, NMEA and low power off, satellite\n"
@@ -234,8 +237,6 @@ std::vector<platform::CommandSpec> commandSpecs() {
               "the device did not say. Ends on Ctrl-C, or with exit status 1 when a line\n"
               "cannot be written.\n"),
   };
-  commands[2].takesOperands = true;
-  return commands;
 }
 
 }  // namespace
@@ -251,7 +252,7 @@ const platform::OptionParser& optionParser() {
                 "or the output could not be written, 2 bad usage or a refused value, 3 no such\n"
                 "device or more than one to choose from.\n"
                 "Run 'qvr7130ctl COMMAND --help' for a command's options.\n"},
-      commandSpecs());
+      commandDeclarations());
   return parser;
 }
 ParsedArguments parseArguments(const std::vector<std::string>& args) {
@@ -277,12 +278,21 @@ ParsedArguments parseArguments(const std::vector<std::string>& args) {
   options.serial = line.last("--serial");
   options.socketPattern = line.last("--socket-pattern");
   options.assignments = line.operands;
-  const auto seconds = [&](const std::string& text) {
-    const auto parsed = parseSeconds(text);
-    if (!parsed) {
-      result.error = "'" + text + "' is not a number of seconds (0 to 86400)";
+  // An option's seconds, no fewer than `shortest`: nothing when it is not given, or when the line
+  // is refused, by it or by an option read before it (the first refusal is the one said).
+  const auto secondsOption = [&](const std::string& name, milliseconds shortest,
+                                 const std::string& tooShort) -> std::optional<milliseconds> {
+    const auto text = line.last(name);
+    if (!text || !result.error.empty()) {
+      return std::nullopt;
     }
-    return parsed;
+    const auto parsed = parseSeconds(*text);
+    if (!parsed) {
+      result.error = "'" + *text + "' is not a number of seconds (0 to 86400)";
+    } else if (*parsed < shortest) {
+      result.error = tooShort;
+    }
+    return result.error.empty() ? parsed : std::nullopt;
   };
   const auto fail = [&](std::string error) {
     result.error = std::move(error);
@@ -305,46 +315,26 @@ ParsedArguments parseArguments(const std::vector<std::string>& args) {
   if (options.serial && options.serial->empty()) {
     return fail("option '--serial' needs a serial number");
   }
-  if (const auto text = line.last("--timeout")) {
-    options.timeout = seconds(*text);
-    if (!options.timeout) {
-      return result;
-    }
+  options.timeout = secondsOption("--timeout", milliseconds{0}, "");
+  if (!result.error.empty()) {
+    return result;
   }
   if (options.socketPattern &&
       options.socketPattern->find(refclock::kSerialPlaceholder) == std::string::npos) {
     return fail("the socket pattern needs %s for the serial number");
   }
-  if (const auto text = line.last("--duration")) {
-    const auto duration = seconds(*text);
-    if (!duration) {
-      return result;
-    }
-    if (*duration < kShortestDuration) {
-      return fail("the --duration must be at least 1 second");
-    }
-    options.duration = *duration;
+  options.duration =
+      secondsOption("--duration", kShortestDuration, "the --duration must be at least 1 second")
+          .value_or(options.duration);
+  options.interval =
+      secondsOption("--interval", kShortestDuration, "the --interval must be at least 1 second")
+          .value_or(options.interval);
+  options.watch = secondsOption("--watch", kShortestWatch,
+                                "the --watch interval must be at least 0.01 seconds");
+  if (!result.error.empty()) {
+    return result;
   }
   options.csv = line.given("--csv");
-  if (const auto text = line.last("--interval")) {
-    const auto interval = seconds(*text);
-    if (!interval) {
-      return result;
-    }
-    if (*interval < kShortestDuration) {
-      return fail("the --interval must be at least 1 second");
-    }
-    options.interval = *interval;
-  }
-  if (const auto text = line.last("--watch")) {
-    options.watch = seconds(*text);
-    if (!options.watch) {
-      return result;
-    }
-    if (*options.watch < kShortestWatch) {
-      return fail("the --watch interval must be at least 0.01 seconds");
-    }
-  }
 
   // A request for help or the version is answered whatever else the line lacks.
   if (options.help || options.version) {
