@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <mutex>
+#include <random>
 #include <string>
 
 #include "monitor/fleet.h"
@@ -10,6 +11,7 @@
 #include "platform/sim/sim_system.h"
 #include "programs/exporter/device_page.h"
 #include "programs/exporter/history_keeper.h"
+#include "programs/exporter/http_server.h"
 #include "programs/exporter/metrics.h"
 #include "programs/exporter/pages.h"
 #include "protocol/device_strings.h"
@@ -146,6 +148,81 @@ TEST(Pages, StatusJsonAndIndexCarryEveryDeviceSafely) {
             std::string::npos);
   EXPECT_NE(page.find("<a href=\"/device?serial=%3C%C3%A9%26%22%3E\">"), std::string::npos);
   EXPECT_EQ(indexPage({}, "1.09", "/metrics").find("<table>"), std::string::npos);
+}
+
+// The index links each device by its serial number; whatever bytes that holds, the link must
+// bring the page back the very serial number, among other parameters too.
+TEST(Pages, EverySerialNumberSurvivesItsLink) {
+  std::mt19937 random(7130);
+  std::uniform_int_distribution<int> length(0, 24);
+  std::uniform_int_distribution<int> byte(0, 255);
+  for (int n = 0; n < 5000; ++n) {
+    std::string serial(static_cast<std::size_t>(length(random)), '\0');
+    for (char& c : serial) {
+      c = static_cast<char>(byte(random));
+    }
+    const std::string encoded = urlEncoded(serial);
+    ASSERT_EQ(encoded.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"
+                                        "0123456789-._~%"),
+              std::string::npos)
+        << encoded;
+    ASSERT_EQ(queryParameter("part=live&serial=" + encoded + "&x=%26", "serial"), serial)
+        << encoded;
+  }
+}
+
+// What /device and /history.* answer, whatever the query names.
+TEST(Pages, DeviceAndHistoryRoutesAnswerEachQuery) {
+  const Watched w;
+  HistoryKeeper history;
+  history.record(w.devices, 1796731200, 5010ms);
+  const auto byName = [&](const std::string& serial) {
+    return *std::find_if(w.devices.begin(), w.devices.end(), [&](const auto& d) {
+      return protocol::deviceTextAsUtf8(d.serial) == serial;
+    });
+  };
+  std::string charts;
+  history.visit("A1", [&](const status::History& h) { charts = deviceChartsPart(h, 1796731210); });
+  const std::string live = deviceLivePart(byName("A1"), 5010ms);
+  const struct {
+    std::string_view query;
+    int status;
+    std::string body;  // the whole body, or empty when only a part of it is checked
+  } cases[] = {
+      {"", 400, "give the device as ?serial=SERIAL\n"},
+      {"serial=nobody", 404, "no device with that serial number is known here\n"},
+      {"serial=A1&part=live", 200, live},
+      {"serial=A1&part=charts", 200, charts},
+      {"serial=A1", 200, devicePage("A1", live, charts)},
+      {"part=live&serial=%3C%C3%A9%26%22%3E", 200, deviceLivePart(byName("<\u00e9&\">"), 5010ms)},
+  };
+  for (const auto& c : cases) {
+    const HttpResponse response =
+        devicePageResponse(c.query, w.devices, history, 5010ms, 1796731210);
+    EXPECT_EQ(response.status, c.status) << c.query;
+    EXPECT_EQ(response.body, c.body) << c.query;
+  }
+  EXPECT_NE(charts.find("The last day"), std::string::npos);
+
+  const struct {
+    std::string_view query;
+    bool csv;
+    int status;
+    std::string contentType;
+  } histories[] = {
+      {"serial=A1", false, 200, "application/json"},
+      {"serial=A1", true, 200, "text/csv; charset=utf-8"},
+      {"serial=nobody", true, 404, ""},
+      {"x=1", false, 400, ""},
+  };
+  for (const auto& h : histories) {
+    const HttpResponse response = history.response(h.query, h.csv);
+    EXPECT_EQ(response.status, h.status) << h.query;
+    EXPECT_EQ(response.contentType, h.contentType) << h.query;
+    if (h.status == 200) {
+      EXPECT_EQ(response.body, h.csv ? history.csv("A1") : history.json("A1")) << h.query;
+    }
+  }
 }
 
 }  // namespace
