@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <ctime>
 #include <deque>
 #include <random>
+#include <string>
+#include <vector>
 
 namespace qvr::status {
 namespace {
@@ -66,6 +69,67 @@ TEST(History, WritesEachSampleAsCsvAndJsonWithUnknownsLeftEmpty) {
       << json;
   EXPECT_NE(json.find(R"("time":"2026-12-08T12:00:10Z","answering":0,"fix_ok":null,)"),
             std::string::npos);
+}
+
+// The fields of a line (up to its newline), an empty one between two separators or at the end.
+std::vector<std::string> fields(const std::string& line, char separator) {
+  const std::string text = line.substr(0, line.find('\n'));
+  std::vector<std::string> parts;
+  std::size_t start = 0;
+  for (std::size_t at = text.find(separator); at != std::string::npos;
+       at = text.find(separator, start)) {
+    parts.push_back(text.substr(start, at - start));
+    start = at + 1;
+  }
+  parts.push_back(text.substr(start));
+  return parts;
+}
+
+// Whatever a sample holds, its CSV line has a field for each column of the header, its time is
+// the C library's reading of the same second, and its JSON line says the same values (null where
+// the CSV is empty), member by member in the header's order.
+TEST(History, CsvAndJsonLinesSayTheSameOfAnySample) {
+  std::mt19937_64 rng(7130);
+  const std::vector<std::string> header = fields(historyCsvHeader(), ',');
+  const auto maybe = [&rng](std::int32_t value) {
+    return rng() % 4 == 0 ? HistorySample::kUnknown : value;
+  };
+  for (int round = 0; round < 3000; ++round) {
+    HistorySample s;
+    s.unixSeconds = static_cast<std::int64_t>(rng() % 4102444800);  // 1970 to 2100
+    s.answering = rng() % 5 != 0;
+    s.fixOk = rng() % 2 == 0;
+    s.locked = rng() % 2 == 0;
+    s.holdover = rng() % 2 == 0;
+    s.satellitesUsed = static_cast<std::uint8_t>(rng());
+    s.averageCno = static_cast<std::uint8_t>(rng());
+    for (std::uint8_t& count : s.satellitesPerSystem) {
+      count = static_cast<std::uint8_t>(rng());
+    }
+    s.driftNsPerS = maybe(static_cast<std::int32_t>(rng()));
+    s.clockBiasNs = maybe(static_cast<std::int32_t>(rng()));
+    s.timeAccuracyNs = maybe(static_cast<std::int32_t>(rng() >> 33));
+
+    const std::vector<std::string> csv = fields(historyCsvLine(s), ',');
+    ASSERT_EQ(csv.size(), header.size()) << historyCsvLine(s);
+    const std::time_t t = s.unixSeconds;
+    std::tm utc{};
+    gmtime_r(&t, &utc);
+    std::array<char, 32> expected{};
+    ASSERT_GT(std::strftime(expected.data(), expected.size(), "%Y-%m-%dT%H:%M:%SZ", &utc), 0U);
+    ASSERT_EQ(csv[0], expected.data());
+
+    std::string json = historyJsonLine("S", s);
+    ASSERT_EQ(json.rfind(R"({"serial":"S",)", 0), 0U) << json;
+    json = json.substr(std::string(R"({"serial":"S",)").size());
+    json.erase(json.find('}'));
+    const std::vector<std::string> members = fields(json, ',');
+    ASSERT_EQ(members.size(), header.size()) << json;
+    for (std::size_t k = 0; k < header.size(); ++k) {
+      const std::string value = k == 0 ? '"' + csv[k] + '"' : (csv[k].empty() ? "null" : csv[k]);
+      ASSERT_EQ(members[k], '"' + header[k] + "\":" + value) << historyCsvLine(s) << json;
+    }
+  }
 }
 
 }  // namespace
