@@ -113,8 +113,7 @@ TEST(History, CsvAndJsonLinesSayTheSameOfAnySample) {
     const std::vector<std::string> csv = fields(historyCsvLine(s), ',');
     ASSERT_EQ(csv.size(), header.size()) << historyCsvLine(s);
     const std::time_t t = s.unixSeconds;
-    std::tm utc{};
-    gmtime_r(&t, &utc);
+    const std::tm utc = *std::gmtime(&t);  // NOLINT(concurrency-mt-unsafe): one thread
     std::array<char, 32> expected{};
     ASSERT_GT(std::strftime(expected.data(), expected.size(), "%Y-%m-%dT%H:%M:%SZ", &utc), 0U);
     ASSERT_EQ(csv[0], expected.data());
